@@ -1,0 +1,70 @@
+// The configuration as the rest of the launcher reads it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qiv_start::core {
+
+// 0x00BBGGRR for a direct colour, 0xFF0000nn for system colour nn, 0x1FFFFFFF for no colour,
+// 0x20000000 for the default colour.
+using TColor = std::int32_t;
+
+struct TRestrictedNetwork {
+    std::string network_mask;
+    std::string network_address;
+};
+
+class TFileConfig {
+public:
+    virtual ~TFileConfig() = default;
+    virtual std::string get_name() = 0;
+    virtual std::string get_hash() = 0;
+    virtual std::string get_relative_target_path() = 0;
+    virtual std::string get_relative_source_path() = 0;
+    virtual bool unzip() = 0;
+};
+
+using TFileConfigs = std::vector<std::shared_ptr<TFileConfig>>;
+
+class TTerminalConfig {
+public:
+    virtual ~TTerminalConfig() = default;
+    virtual std::string get_name() = 0;
+    virtual std::string get_version() = 0;
+    virtual std::string get_id_code() = 0;
+    virtual bool is_accessed_by_all() = 0;
+    virtual std::shared_ptr<TFileConfig> get_exe_file() = 0;
+    virtual TFileConfigs get_files() = 0;
+};
+
+using TTerminalConfigs = std::vector<std::shared_ptr<TTerminalConfig>>;
+
+class TConfig {
+public:
+    virtual ~TConfig() = default;
+    virtual std::string get_hash() = 0;
+    virtual std::vector<std::string> get_servers() = 0;
+    virtual TTerminalConfigs get_terminals() = 0;
+    virtual TFileConfigs get_default_files() = 0;
+    virtual std::vector<TRestrictedNetwork> get_restricted_networks() = 0;
+    virtual std::string get_admin_email() = 0;
+    virtual std::string get_page_url() = 0;
+    virtual TColor get_color_form() = 0;
+    virtual TColor get_color_text() = 0;
+    virtual TColor get_color_link() = 0;
+    virtual TColor get_color_btn_normal() = 0;
+    virtual TColor get_color_btn_highlight() = 0;
+    virtual TColor get_color_btn_text() = 0;
+    virtual TColor get_color_btn_frame() = 0;
+    virtual std::int32_t get_text_size() = 0;
+    virtual std::int32_t get_btn_text_size() = 0;
+    virtual std::int32_t get_margin() = 0;
+    virtual std::int32_t get_top_margin() = 0;
+    virtual std::int32_t get_btn_width() = 0;
+    virtual std::int32_t get_btn_height() = 0;
+};
+
+}  // namespace qiv_start::core

@@ -1,0 +1,24 @@
+// The downloader: one worker thread per file, progress reported to a listener.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/downloader.h"
+#include "core/messages.h"
+
+namespace qiv_start::core {
+
+class TDownloaderProd : public TDownloader {
+public:
+    TDownloaderProd(std::shared_ptr<TCoreListener> listener, std::vector<std::string> servers);
+
+    void download_file_from_server(const std::string& file_name, TStream& stream) override;
+
+private:
+    std::shared_ptr<TCoreListener> listener_;
+    std::vector<std::string> servers_;
+};
+
+}  // namespace qiv_start::core

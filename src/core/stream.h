@@ -1,0 +1,38 @@
+// Byte streams that downloads are written into.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace qiv_start::core {
+
+// A writable, seekable byte stream, owned by whoever passes it to a download.
+class TStream {
+public:
+    virtual ~TStream() = default;
+    // Writes at the current position and moves the position past the bytes written.
+    virtual void write(const char* data, std::size_t size) = 0;
+    virtual std::int64_t get_position() const = 0;
+    virtual void set_position(std::int64_t position) = 0;
+    virtual std::int64_t get_size() const = 0;
+    // Drops the content: size and position 0.
+    virtual void clear() = 0;
+};
+
+class TMemoryStream : public TStream {
+public:
+    void write(const char* data, std::size_t size) override;
+    std::int64_t get_position() const override { return static_cast<std::int64_t>(position_); }
+    void set_position(std::int64_t position) override;
+    std::int64_t get_size() const override { return static_cast<std::int64_t>(data_.size()); }
+    void clear() override;
+
+    const std::string& data() const { return data_; }
+
+private:
+    std::string data_;
+    std::size_t position_ = 0;
+};
+
+}  // namespace qiv_start::core

@@ -1,0 +1,89 @@
+// File system access. Paths are UTF-8 and already in the platform's native form.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace qiv_start::platform {
+
+// The separator of the native form of a path ('/' on POSIX, '\\' on Windows).
+char path_separator();
+
+// True when a regular file (not a directory) exists at the path.
+bool file_exists(const std::string& path);
+bool directory_exists(const std::string& path);
+
+// Creates the directory and its missing parents; false when the system refused.
+bool create_directories(const std::string& path) noexcept;
+
+// Size in bytes, or -1 when nothing can be read there.
+std::int64_t file_size(const std::string& path);
+
+// Removes a file; raises TIoError naming the file and the system's reason.
+void delete_file(const std::string& path);
+
+// Whole-file read; raises TIoError.
+std::string read_file(const std::string& path);
+
+// Replaces the file atomically: the content is written to a temporary file beside it, flushed
+// to disk and renamed over the target, so readers see either the old or the new file.
+void write_file_atomic(const std::string& path, const std::string& content);
+
+// Sequential reader that keeps others from writing the file while it is open where the system
+// can (deny-write on Windows).
+class TFileReader {
+public:
+    explicit TFileReader(const std::string& path);  // raises TIoError
+    ~TFileReader();
+    TFileReader(const TFileReader&) = delete;
+    TFileReader& operator=(const TFileReader&) = delete;
+
+    // Reads up to size bytes; 0 at the end of the file. Raises TIoError.
+    std::size_t read(char* buffer, std::size_t size);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Writes a new file under a temporary name beside its target; commit() flushes it and renames it
+// into place. A writer destroyed without commit() removes its temporary file, so the target is
+// never left half-written.
+class TAtomicFileWriter {
+public:
+    explicit TAtomicFileWriter(const std::string& path);  // raises TIoError
+    ~TAtomicFileWriter();
+    TAtomicFileWriter(const TAtomicFileWriter&) = delete;
+    TAtomicFileWriter& operator=(const TAtomicFileWriter&) = delete;
+
+    void write(const char* data, std::size_t size);  // raises TIoError
+    // Drops everything written so far.
+    void truncate();                                 // raises TIoError
+    void commit();                                   // raises TIoError
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// A file that is kept open for appending; each write goes to the system before it returns.
+// The file is created or replaced when opened.
+class TLogFile {
+public:
+    explicit TLogFile(const std::string& path);  // raises TIoError
+    ~TLogFile();
+    TLogFile(const TLogFile&) = delete;
+    TLogFile& operator=(const TLogFile&) = delete;
+
+    void write(const std::string& data);  // raises TIoError
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace qiv_start::platform

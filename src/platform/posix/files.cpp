@@ -1,0 +1,199 @@
+#include "platform/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "platform/error.h"
+
+namespace qiv_start::platform {
+namespace {
+
+std::string reason(int error_number) { return std::strerror(error_number); }
+
+[[noreturn]] void fail(const std::string& what, const std::string& path, int error_number) {
+    throw TIoError(what + " \"" + path + "\": " + reason(error_number));
+}
+
+std::string directory_of(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+void write_all(int fd, const char* data, std::size_t size, const std::string& path) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            fail("Cannot write file", path, errno);
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+}
+
+// Makes a rename durable by flushing the directory entry as well.
+void sync_directory(const std::string& directory) {
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+}  // namespace
+
+char path_separator() { return '/'; }
+
+bool file_exists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool directory_exists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool create_directories(const std::string& path) noexcept {
+    if (path.empty() || directory_exists(path)) return !path.empty();
+    std::string prefix;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const auto slash = path.find('/', start);
+        const auto end = slash == std::string::npos ? path.size() : slash;
+        prefix = path.substr(0, end);
+        if (!prefix.empty() && !directory_exists(prefix) && ::mkdir(prefix.c_str(), 0777) != 0 &&
+            errno != EEXIST) {
+            return false;
+        }
+        if (slash == std::string::npos) break;
+        start = slash + 1;
+    }
+    return directory_exists(path);
+}
+
+std::int64_t file_size(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return -1;
+    return static_cast<std::int64_t>(info.st_size);
+}
+
+void delete_file(const std::string& path) {
+    if (::unlink(path.c_str()) != 0) fail("Cannot delete file", path, errno);
+}
+
+std::string read_file(const std::string& path) {
+    TFileReader reader(path);
+    std::string content;
+    char buffer[65536];
+    while (const std::size_t n = reader.read(buffer, sizeof buffer)) content.append(buffer, n);
+    return content;
+}
+
+void write_file_atomic(const std::string& path, const std::string& content) {
+    TAtomicFileWriter writer(path);
+    writer.write(content.data(), content.size());
+    writer.commit();
+}
+
+struct TFileReader::Impl {
+    int fd = -1;
+    std::string path;
+};
+
+TFileReader::TFileReader(const std::string& path) : impl_(std::make_unique<Impl>()) {
+    impl_->path = path;
+    impl_->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (impl_->fd < 0) fail("Cannot open file", path, errno);
+    struct stat info {};
+    if (::fstat(impl_->fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        ::close(impl_->fd);
+        fail("Cannot open file", path, EISDIR);
+    }
+    ::posix_fadvise(impl_->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+TFileReader::~TFileReader() { ::close(impl_->fd); }
+
+std::size_t TFileReader::read(char* buffer, std::size_t size) {
+    for (;;) {
+        const ssize_t n = ::read(impl_->fd, buffer, size);
+        if (n >= 0) return static_cast<std::size_t>(n);
+        if (errno != EINTR) fail("Cannot read file", impl_->path, errno);
+    }
+}
+
+struct TAtomicFileWriter::Impl {
+    int fd = -1;
+    std::string temporary;
+};
+
+TAtomicFileWriter::TAtomicFileWriter(const std::string& path)
+    : path_(path), impl_(std::make_unique<Impl>()) {
+    std::string pattern = path + ".partXXXXXX";
+    impl_->fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (impl_->fd < 0) fail("Cannot create file", path, errno);
+    impl_->temporary = pattern;
+    // mkostemp creates the file for its owner only; give it the usual mode of a new file.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(impl_->fd, 0666 & ~mask);
+}
+
+TAtomicFileWriter::~TAtomicFileWriter() {
+    if (impl_->fd >= 0) {
+        ::close(impl_->fd);
+        ::unlink(impl_->temporary.c_str());
+    }
+}
+
+void TAtomicFileWriter::write(const char* data, std::size_t size) {
+    write_all(impl_->fd, data, size, path_);
+}
+
+void TAtomicFileWriter::truncate() {
+    if (::ftruncate(impl_->fd, 0) != 0 || ::lseek(impl_->fd, 0, SEEK_SET) != 0) {
+        fail("Cannot write file", path_, errno);
+    }
+}
+
+void TAtomicFileWriter::commit() {
+    if (::fsync(impl_->fd) != 0) fail("Cannot write file", path_, errno);
+    if (::close(impl_->fd) != 0) {
+        impl_->fd = -1;
+        ::unlink(impl_->temporary.c_str());
+        fail("Cannot write file", path_, errno);
+    }
+    impl_->fd = -1;
+    if (::rename(impl_->temporary.c_str(), path_.c_str()) != 0) {
+        const int error_number = errno;
+        ::unlink(impl_->temporary.c_str());
+        fail("Cannot write file", path_, error_number);
+    }
+    sync_directory(directory_of(path_));
+}
+
+struct TLogFile::Impl {
+    int fd = -1;
+    std::string path;
+};
+
+TLogFile::TLogFile(const std::string& path) : impl_(std::make_unique<Impl>()) {
+    impl_->path = path;
+    impl_->fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (impl_->fd < 0) fail("Cannot create file", path, errno);
+}
+
+TLogFile::~TLogFile() { ::close(impl_->fd); }
+
+void TLogFile::write(const std::string& data) {
+    write_all(impl_->fd, data.data(), data.size(), impl_->path);
+}
+
+}  // namespace qiv_start::platform

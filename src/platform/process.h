@@ -1,0 +1,21 @@
+// The running process and the programs it starts.
+#pragma once
+
+#include <string>
+
+namespace qiv_start::platform {
+
+// Full path of the running executable.
+std::string executable_path();
+
+// What the platform adds to a program's name: ".exe" on Windows, nothing on POSIX.
+std::string executable_suffix();
+
+// Starts file (a name inside directory) with directory as its working directory and does not
+// wait for it. Failures are not reported: the caller never learns whether the program ran.
+void start_program(const std::string& directory, const std::string& file);
+
+// Opens an address in the user's browser; failures are not reported.
+void open_url(const std::string& url);
+
+}  // namespace qiv_start::platform

@@ -1,0 +1,38 @@
+// A temporary directory for one test, removed with everything in it afterwards.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace qiv_start::test {
+
+class TTempDir {
+public:
+    TTempDir();
+    ~TTempDir();
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Makes the directory the process's current directory for the object's lifetime.
+class TCurrentDir {
+public:
+    explicit TCurrentDir(const std::filesystem::path& directory);
+    ~TCurrentDir();
+    TCurrentDir(const TCurrentDir&) = delete;
+    TCurrentDir& operator=(const TCurrentDir&) = delete;
+
+private:
+    std::filesystem::path previous_;
+};
+
+std::string read_bytes(const std::filesystem::path& file);
+void write_bytes(const std::filesystem::path& file, const std::string& bytes);
+
+}  // namespace qiv_start::test
