@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/controller.h"
+#include "core/downloader.h"
 
 namespace qiv_start::core {
 
@@ -16,6 +17,9 @@ public:
         const std::shared_ptr<TCoreListener>& listener) override;
 
 private:
+    std::shared_ptr<TDownloader> prepare_downloader();
+    void refresh_server_list();
+
     std::shared_ptr<TCoreListener> listener_;
     std::vector<std::string> servers_;
 };
