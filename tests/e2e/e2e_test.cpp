@@ -1,0 +1,199 @@
+// Runs the built launcher as a process against nginx serving the sample repository, in a working
+// folder and a per-user configuration folder of its own.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "support/temp_dir.h"
+
+namespace qiv_start::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string quoted(const fs::path& path) { return "'" + path.string() + "'"; }
+
+// Runs a shell command and returns its standard output; fails the test on a non-zero exit.
+std::string output_of(const std::string& command) {
+    std::string output;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) throw std::runtime_error("cannot run " + command);
+    char buffer[4096];
+    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+    if (::pclose(pipe) != 0) throw std::runtime_error("command failed: " + command);
+    return output;
+}
+
+class LauncherRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(repository_);
+        fs::create_directories(work_ / "config");
+        const std::string port = output_of(script("scripts/nginx-serve") + " start " +
+                                           quoted(repository_) + " " + quoted(nginx_));
+        base_url_ = "http://127.0.0.1:" + port.substr(0, port.find('\n')) + "/";
+        output_of(script("examples/make-repository") + " " + quoted(repository_) + " " + base_url_ +
+                  " " + quoted(QIV_LAUNCHER));
+        write_bytes(work_ / "config" / "servers.cfg", base_url_ + "\r\n");
+    }
+
+    void TearDown() override { stop_repository(); }
+
+    void stop_repository() { output_of(script("scripts/nginx-serve") + " stop " + quoted(nginx_)); }
+
+    static std::string script(const std::string& name) {
+        return quoted(fs::path(QIV_SOURCE_DIR) / name);
+    }
+
+    // The launcher's exit code; its output goes to launcher.out.
+    int run_launcher(const std::string& arguments) {
+        const std::string command = "cd " + quoted(work_) + " && env XDG_CONFIG_HOME=" +
+                                    quoted(config_home_) + " QT_QPA_PLATFORM=offscreen " +
+                                    quoted(QIV_LAUNCHER) + " " + arguments + " >" +
+                                    quoted(dir_.path() / "launcher.out") + " 2>&1";
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // The newest run log with the prefix.
+    std::string log(const std::string& prefix) const {
+        fs::path newest;
+        for (const auto& entry : fs::directory_iterator(work_ / "logs")) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind(prefix + "_", 0) == 0 && (newest.empty() || entry.path() > newest)) {
+                newest = entry.path();
+            }
+        }
+        return newest.empty() ? std::string() : read_bytes(newest);
+    }
+
+    // What the sample terminal wrote when it started, waiting a bounded while for it.
+    std::string started_record(const std::string& terminal = "kasa") const {
+        const fs::path record = work_ / "terminale" / terminal / "started.txt";
+        for (int i = 0; i < 100 && !fs::exists(record); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return fs::exists(record) ? read_bytes(record) : std::string();
+    }
+
+    void forget_start() { fs::remove(work_ / "terminale" / "kasa" / "started.txt"); }
+
+    static int count(const std::string& text, const std::string& what) {
+        int n = 0;
+        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        return n;
+    }
+
+    TTempDir dir_;
+    fs::path repository_ = dir_.path() / "repository";
+    fs::path nginx_ = dir_.path() / "nginx";
+    fs::path work_ = dir_.path() / "work";
+    fs::path config_home_ = dir_.path() / "config-home";
+    std::string base_url_;
+};
+
+TEST_F(LauncherRun, FreshFolderGetsEveryFileAndStartsTheTerminalInItsDirectory) {
+    EXPECT_EQ(run_launcher("KASA"), 0);
+
+    const std::string record = started_record();
+    EXPECT_NE(record.find("Dzień dobry! Terminal KASA działa."), std::string::npos) << record;
+    EXPECT_NE(record.find("katalog roboczy: " + fs::canonical(work_ / "terminale" / "kasa").string()),
+              std::string::npos)
+        << record;
+    EXPECT_EQ(read_bytes(work_ / "wspolne" / "slownik.txt"), read_bytes(repository_ / "slownik.txt"));
+    EXPECT_TRUE(fs::exists(work_ / "wspolne" / "biblioteki" / "raporty.lib"));
+    EXPECT_TRUE(fs::exists(work_ / "terminale" / "kasa" / "dane" / "szablony" / "faktura.txt"));
+    EXPECT_EQ(read_bytes(work_ / "qiv_start_2.xml"), read_bytes(repository_ / "qiv_start_2.xml"));
+
+    const std::string run_log = log("qiv_start");
+    EXPECT_NE(run_log.find("informacja: file_count|6\r\n"), std::string::npos) << run_log;
+    EXPECT_NE(run_log.find("informacja: terminal \"KASA\" uruchomiono\r\n"), std::string::npos);
+    EXPECT_EQ(count(run_log, "Wersji pliku jest poprawna"), 0);
+    EXPECT_NE(log("check_version").find("download_finished|qiv_start_2.xml"), std::string::npos);
+}
+
+TEST_F(LauncherRun, SecondRunFindsEveryFileCurrentAndRepairsWhatChanged) {
+    ASSERT_EQ(run_launcher("KASA"), 0);
+    ASSERT_FALSE(started_record().empty());
+    forget_start();
+    ASSERT_EQ(run_launcher("KASA"), 0);
+    EXPECT_FALSE(started_record().empty());
+    EXPECT_EQ(count(log("qiv_start"), "Wersji pliku jest poprawna|"), 6) << log("qiv_start");
+    EXPECT_EQ(count(log("qiv_start"), "download_start|"), 2);  // servers.cfg, qiv_start_2.xml
+
+    // A stale file is replaced and a deleted archive member comes back; the rest stays.
+    write_bytes(work_ / "terminale" / "kasa" / "cennik.txt", "zmieniony\r\n");
+    fs::remove(work_ / "terminale" / "kasa" / "dane" / "paragon.txt");
+    write_bytes(work_ / "terminale" / "kasa" / "dane" / "szablony" / "faktura.txt", "moja\r\n");
+    ASSERT_EQ(run_launcher("KASA"), 0);
+    const std::string run_log = log("qiv_start");
+    EXPECT_NE(run_log.find("download_start|cennik.txt"), std::string::npos) << run_log;
+    EXPECT_EQ(read_bytes(work_ / "terminale" / "kasa" / "cennik.txt"),
+              read_bytes(repository_ / "cennik.txt"));
+    EXPECT_TRUE(fs::exists(work_ / "terminale" / "kasa" / "dane" / "paragon.txt"));
+    EXPECT_EQ(read_bytes(work_ / "terminale" / "kasa" / "dane" / "szablony" / "faktura.txt"),
+              "moja\r\n");
+}
+
+TEST_F(LauncherRun, UnknownOrRestrictedTerminalIsReportedAndNothingStarts) {
+    EXPECT_EQ(run_launcher("NIEMA"), 0);
+    EXPECT_NE(log("qiv_start").find("błąd: Terminal z kodem \"NIEMA\" nie jest dostępny.\r\n"),
+              std::string::npos);
+    EXPECT_EQ(run_launcher("MAGAZYN"), 0);
+    EXPECT_NE(log("qiv_start").find("błąd: Terminal z kodem \"MAGAZYN\" nie jest dostępny.\r\n"),
+              std::string::npos);
+    EXPECT_EQ(run_launcher("kasa"), 0);
+    EXPECT_FALSE(fs::exists(work_ / "terminale"));
+}
+
+TEST_F(LauncherRun, SecondServerServesWhenTheFirstIsDown) {
+    const std::string servers = "http://127.0.0.1:9/\r\n" + base_url_ + "\r\n";
+    write_bytes(repository_ / "servers.cfg", servers);
+    write_bytes(work_ / "config" / "servers.cfg", servers);
+    EXPECT_EQ(run_launcher("KASA"), 0);
+    EXPECT_FALSE(started_record().empty());
+    EXPECT_EQ(read_bytes(work_ / "config" / "servers.cfg"), servers);
+}
+
+TEST_F(LauncherRun, RepositoryServerListReplacesTheLocalOneButAPortalPageDoesNot) {
+    const std::string repository_list = base_url_ + "\r\n" + base_url_ + "\r\n";
+    write_bytes(repository_ / "servers.cfg", repository_list);
+    ASSERT_EQ(run_launcher("KASA"), 0);
+    EXPECT_EQ(read_bytes(work_ / "config" / "servers.cfg"), repository_list);
+
+    write_bytes(repository_ / "servers.cfg", "<html><body>Zaloguj się do sieci</body></html>\n");
+    ASSERT_EQ(run_launcher("KASA"), 0);
+    EXPECT_EQ(read_bytes(work_ / "config" / "servers.cfg"), repository_list);
+    EXPECT_NE(log("check_version").find("uwaga: Pobrana lista serwerów jest nieprawidłowa"),
+              std::string::npos);
+}
+
+TEST_F(LauncherRun, UnreachableRepositoryFallsBackToTheCacheOrEndsWithExitCodeOne) {
+    ASSERT_EQ(run_launcher("KASA"), 0);
+    ASSERT_FALSE(started_record().empty());
+    forget_start();
+    const std::string servers_before = read_bytes(work_ / "config" / "servers.cfg");
+    stop_repository();
+
+    EXPECT_EQ(run_launcher("KASA"), 0);
+    EXPECT_FALSE(started_record().empty());
+    EXPECT_NE(log("check_version").find("uwaga: Błąd pobierania ustawień z sieci.\r\n"),
+              std::string::npos);
+    EXPECT_EQ(read_bytes(work_ / "config" / "servers.cfg"), servers_before);
+
+    fs::remove_all(config_home_);
+    EXPECT_EQ(run_launcher("KASA"), 1);
+    EXPECT_NE(log("check_version")
+                  .find("błąd: Nie udało się pobrać ustawień. Proszę sprawdzić połączenie do sieci "
+                        "internet.\r\n"),
+              std::string::npos);
+}
+
+}  // namespace
+}  // namespace qiv_start::test
