@@ -18,6 +18,11 @@ bool directory_exists(const std::string& path);
 // Creates the directory and its missing parents; false when the system refused.
 bool create_directories(const std::string& path) noexcept;
 
+// Gives a file the permission bits of mode (rwx for owner, group and others) as far as the
+// process's file-creation mask allows; set-uid, set-gid and sticky bits are dropped. Raises
+// TIoError. Does nothing where files carry no such bits.
+void set_permissions(const std::string& path, unsigned mode);
+
 // Size in bytes, or -1 when nothing can be read there.
 std::int64_t file_size(const std::string& path);
 
@@ -34,7 +39,7 @@ void write_file_atomic(const std::string& path, const std::string& content);
 // Sequential reader that keeps others from writing the file while it is open where the system
 // can (deny-write on Windows).
 class TFileReader {
-public:
+  public:
     explicit TFileReader(const std::string& path);  // raises TIoError
     ~TFileReader();
     TFileReader(const TFileReader&) = delete;
@@ -43,7 +48,7 @@ public:
     // Reads up to size bytes; 0 at the end of the file. Raises TIoError.
     std::size_t read(char* buffer, std::size_t size);
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
@@ -52,7 +57,7 @@ private:
 // into place. A writer destroyed without commit() removes its temporary file, so the target is
 // never left half-written.
 class TAtomicFileWriter {
-public:
+  public:
     explicit TAtomicFileWriter(const std::string& path);  // raises TIoError
     ~TAtomicFileWriter();
     TAtomicFileWriter(const TAtomicFileWriter&) = delete;
@@ -60,11 +65,11 @@ public:
 
     void write(const char* data, std::size_t size);  // raises TIoError
     // Drops everything written so far.
-    void truncate();                                 // raises TIoError
-    void commit();                                   // raises TIoError
+    void truncate();  // raises TIoError
+    void commit();    // raises TIoError
     const std::string& path() const { return path_; }
 
-private:
+  private:
     std::string path_;
     struct Impl;
     std::unique_ptr<Impl> impl_;
@@ -73,7 +78,7 @@ private:
 // A file that is kept open for appending; each write goes to the system before it returns.
 // The file is created or replaced when opened.
 class TLogFile {
-public:
+  public:
     explicit TLogFile(const std::string& path);  // raises TIoError
     ~TLogFile();
     TLogFile(const TLogFile&) = delete;
@@ -81,7 +86,7 @@ public:
 
     void write(const std::string& data);  // raises TIoError
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
