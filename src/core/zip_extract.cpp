@@ -145,8 +145,13 @@ void write_member(zip_t* archive, zip_uint64_t index, const TMember& member,
 void extract_missing_members(const std::string& archive_path, const std::string& target_path) {
     const TArchive archive = open_archive(archive_path);
     const zip_int64_t count = ::zip_get_num_entries(archive.get(), 0);
+    // Every name is checked before anything is written, so a refused archive changes nothing.
+    std::vector<TMember> members;
     for (zip_uint64_t index = 0; index < static_cast<zip_uint64_t>(count); ++index) {
-        const TMember member = read_member(archive.get(), index, archive_path);
+        members.push_back(read_member(archive.get(), index, archive_path));
+    }
+    for (zip_uint64_t index = 0; index < members.size(); ++index) {
+        const TMember& member = members[index];
         const std::string path = join_path(target_path, member.name);
         if (member.name.back() == '/') {
             if (!platform::directory_exists(path))
