@@ -105,10 +105,10 @@ void TControllerProd::sync_terminal(const std::shared_ptr<TTerminalConfig>& term
     const TFileConfigs own_files = terminal->get_files();
     const auto count = static_cast<std::int64_t>(default_files.size() + own_files.size());
     send(info, format(kFileCount, {count}));
-    send(info, kSyncingDefaultFiles);
+    send(info, format(kSyncingDefaultFiles, {}));
     for (const auto& file : default_files)
         update_file(file);
-    send(info, kSyncingOwnFiles);
+    send(info, format(kSyncingOwnFiles, {}));
     for (const auto& file : own_files)
         update_file(file);
 }
