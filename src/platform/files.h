@@ -39,7 +39,7 @@ void write_file_atomic(const std::string& path, const std::string& content);
 // Sequential reader that keeps others from writing the file while it is open where the system
 // can (deny-write on Windows).
 class TFileReader {
-  public:
+public:
     explicit TFileReader(const std::string& path);  // raises TIoError
     ~TFileReader();
     TFileReader(const TFileReader&) = delete;
@@ -48,7 +48,7 @@ class TFileReader {
     // Reads up to size bytes; 0 at the end of the file. Raises TIoError.
     std::size_t read(char* buffer, std::size_t size);
 
-  private:
+private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
@@ -57,7 +57,7 @@ class TFileReader {
 // into place. A writer destroyed without commit() removes its temporary file, so the target is
 // never left half-written.
 class TAtomicFileWriter {
-  public:
+public:
     explicit TAtomicFileWriter(const std::string& path);  // raises TIoError
     ~TAtomicFileWriter();
     TAtomicFileWriter(const TAtomicFileWriter&) = delete;
@@ -65,11 +65,11 @@ class TAtomicFileWriter {
 
     void write(const char* data, std::size_t size);  // raises TIoError
     // Drops everything written so far.
-    void truncate();  // raises TIoError
-    void commit();    // raises TIoError
+    void truncate();                                 // raises TIoError
+    void commit();                                   // raises TIoError
     const std::string& path() const { return path_; }
 
-  private:
+private:
     std::string path_;
     struct Impl;
     std::unique_ptr<Impl> impl_;
@@ -78,7 +78,7 @@ class TAtomicFileWriter {
 // A file that is kept open for appending; each write goes to the system before it returns.
 // The file is created or replaced when opened.
 class TLogFile {
-  public:
+public:
     explicit TLogFile(const std::string& path);  // raises TIoError
     ~TLogFile();
     TLogFile(const TLogFile&) = delete;
@@ -86,7 +86,7 @@ class TLogFile {
 
     void write(const std::string& data);  // raises TIoError
 
-  private:
+private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
