@@ -18,6 +18,11 @@ bool directory_exists(const std::string& path);
 // Creates the directory and its missing parents; false when the system refused.
 bool create_directories(const std::string& path) noexcept;
 
+// Gives a file the permission bits of mode (rwx for owner, group and others) as far as the
+// process's file-creation mask allows; set-uid, set-gid and sticky bits are dropped. Raises
+// TIoError. Does nothing where files carry no such bits.
+void set_permissions(const std::string& path, unsigned mode);
+
 // Size in bytes, or -1 when nothing can be read there.
 std::int64_t file_size(const std::string& path);
 

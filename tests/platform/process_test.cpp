@@ -1,0 +1,94 @@
+#include "platform/process.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include "support/temp_dir.h"
+
+namespace qiv_start::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Waits a bounded while for a file that a started process writes (renamed into place whole).
+std::string wait_for(const fs::path& file) {
+    for (int attempt = 0; attempt < 2000 && !fs::exists(file); ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return fs::exists(file) ? test::read_bytes(file) : std::string("(never written)");
+}
+
+// The processes that this process has started and not yet reaped, zombies included.
+std::string own_children() {
+    std::string children;
+    for (const auto& task : fs::directory_iterator("/proc/self/task")) {
+        std::ifstream in(task.path() / "children");
+        children += std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    return children;
+}
+
+void write_program(const fs::path& file, const std::string& text) {
+    test::write_bytes(file, text);
+    fs::permissions(file, fs::perms::owner_all);
+}
+
+// A desktop opener on PATH that records its working directory and argument.
+class StartProgram : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        write_program(dir_.path() / "bin" / "xdg-open",
+                      "#!/bin/sh\necho \"$(pwd -P) $1\" > '" + record_.string() + ".tmp' && mv '" +
+                          record_.string() + ".tmp' '" + record_.string() + "'\n");
+        const char* path = std::getenv("PATH");
+        old_path_ = path == nullptr ? "/usr/bin:/bin" : path;
+        ::setenv("PATH", ((dir_.path() / "bin").string() + ":" + old_path_).c_str(), 1);
+        fs::create_directories(terminal_);
+    }
+    void TearDown() override { ::setenv("PATH", old_path_.c_str(), 1); }
+
+    test::TTempDir dir_;
+    fs::path terminal_ = dir_.path() / "terminale" / "kasa";
+    fs::path record_ = dir_.path() / "opened.txt";
+    std::string old_path_;
+};
+
+TEST_F(StartProgram, ScriptWithoutPermissionBitsRunsDetachedInItsDirectory) {
+    // As it arrives from the repository: no execute bit.
+    test::write_bytes(terminal_ / "kasa.sh",
+                      "#!/bin/sh\npwd -P > started.tmp && mv started.tmp started.txt\n");
+    const test::TCurrentDir current(dir_.path());
+
+    start_program("terminale/kasa", "kasa.sh");
+
+    EXPECT_EQ(own_children(), "");
+    EXPECT_EQ(wait_for(terminal_ / "started.txt"), fs::canonical(terminal_).string() + "\n");
+    EXPECT_NE(fs::status(terminal_ / "kasa.sh").permissions() & fs::perms::owner_exec,
+              fs::perms::none);
+    EXPECT_FALSE(fs::exists(record_));
+}
+
+TEST_F(StartProgram, FileThatIsNoProgramGoesToTheDesktopOpener) {
+    test::write_bytes(terminal_ / "instrukcja.pdf", "%PDF-1.4 not a program");
+
+    start_program(terminal_.string(), "instrukcja.pdf");
+
+    EXPECT_EQ(own_children(), "");
+    EXPECT_EQ(wait_for(record_), fs::canonical(terminal_).string() + " ./instrukcja.pdf\n");
+}
+
+TEST_F(StartProgram, AddressIsOpenedByTheDesktopOpener) {
+    open_url("https://repozytorium.example/qiv-repository/index.html");
+
+    EXPECT_EQ(own_children(), "");
+    const std::string record = wait_for(record_);
+    EXPECT_TRUE(record.ends_with(" https://repozytorium.example/qiv-repository/index.html\n"))
+        << record;
+}
+
+}  // namespace
+}  // namespace qiv_start::platform
