@@ -159,7 +159,10 @@ void close_windows_titled(const std::string& title) {
             request_close(connection.get(), window, atoms);
         }
     }
-    xcb_flush(connection.get());
+    // A round trip before disconnecting: a server may drop requests that a closing client left
+    // unanswered.
+    const TReply<xcb_get_input_focus_reply_t> synced(xcb_get_input_focus_reply(
+        connection.get(), xcb_get_input_focus(connection.get()), nullptr));
 }
 
 }  // namespace qiv_start::platform
