@@ -154,6 +154,15 @@ void TFormChooseTerminal::showEvent(QShowEvent* event) {
     Timer1->start();
 }
 
+template <class Work>
+void TFormChooseTerminal::guarded(Work work) {
+    try {
+        work();
+    } catch (const std::exception& e) {
+        dialogs_.error(e.what());
+    }
+}
+
 void TFormChooseTerminal::Timer1Timer() {
     Timer1->stop();
     loading_ = true;
@@ -166,15 +175,6 @@ void TFormChooseTerminal::Timer1Timer() {
     loading_ = false;
     if (close_requested_)
         QDialog::reject();
-}
-
-template <class Work>
-void TFormChooseTerminal::guarded(Work work) {
-    try {
-        work();
-    } catch (const std::exception& e) {
-        dialogs_.error(e.what());
-    }
 }
 
 std::shared_ptr<core::TConfig> TFormChooseTerminal::config() {

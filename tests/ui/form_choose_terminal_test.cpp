@@ -20,7 +20,24 @@ namespace {
 const QColor kRed(255, 0, 0);
 const QColor kLime(0, 255, 0);
 const QColor kBlue(0, 0, 255);
-const QColor kBlack(0, 0, 0);
+
+// The ink of text drawn with its cell's top-left corner at `cell`, give or take the one pixel
+// that smoothing may add or take at an edge.
+void expect_ink_near(const QRect& ink, const char* family, int pixels, bool bold, bool italic,
+                     const QString& text, const QPoint& cell) {
+    QFont font(QString::fromLatin1(family));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(pixels);
+    font.setBold(bold);
+    font.setItalic(italic);
+    const QFontMetrics metrics(font);
+    const QRect expected =
+        metrics.tightBoundingRect(text).translated(cell.x(), cell.y() + metrics.ascent());
+    ASSERT_FALSE(ink.isEmpty()) << text.toStdString();
+    EXPECT_NEAR(ink.left(), expected.left(), 1) << text.toStdString();
+    EXPECT_NEAR(ink.top(), expected.top(), 1) << text.toStdString();
+    EXPECT_NEAR(ink.bottom(), expected.bottom(), 1) << text.toStdString();
+}
 
 class ChooseTerminalTest : public ::testing::Test {
   protected:
@@ -111,26 +128,19 @@ TEST_F(ChooseTerminalTest, PaintsFillFrameAndTextsAndFollowsThePointer) {
     for (const QPoint corner : {QPoint(0, 0), QPoint(399, 0), QPoint(0, 39), QPoint(399, 39)}) {
         EXPECT_EQ(QColor(normal.pixel(corner)), kBlue) << corner.x() << "," << corner.y();
     }
-    // The square at the left end holds only the fill; the name starts right of it, the version
-    // near the right end.
-    QRect text_bounds;
-    bool version_drawn = false;
+    // The square at the left end holds only the fill. The name's text cell starts at (45, 8),
+    // the version's at (340, 24): their ink lies where the fonts put it inside such cells.
+    QRect name_ink, version_ink;
     for (int y = 1; y < 39; ++y) {
         for (int x = 1; x < 399; ++x) {
-            const QColor color(normal.pixel(x, y));
-            if (x < 45) {
-                ASSERT_EQ(color, kRed) << x << "," << y;
-            }
-            if (color != kBlack)
+            if (QColor(normal.pixel(x, y)) == kRed)
                 continue;
-            text_bounds |= QRect(x, y, 1, 1);
-            if (x >= 340 && y >= 24)
-                version_drawn = true;
+            ASSERT_GE(x, 45) << x << "," << y;
+            (x < 340 ? name_ink : version_ink) |= QRect(x, y, 1, 1);
         }
     }
-    EXPECT_GE(text_bounds.left(), 45);
-    EXPECT_GE(text_bounds.top(), 8);
-    EXPECT_TRUE(version_drawn);
+    expect_ink_near(name_ink, "Arial", 19, true, false, "Terminal B", QPoint(45, 8));
+    expect_ink_near(version_ink, "Arial", 13, false, true, "2.0.0.2", QPoint(340, 24));
 
     QEnterEvent enter(QPointF(5, 5), QPointF(15, 67), QPointF(15, 67));
     QApplication::sendEvent(b, &enter);
