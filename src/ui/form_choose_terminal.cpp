@@ -63,8 +63,9 @@ struct TButtonLook {
 QImage paint_terminal_button(const QSize& size, const TButtonLook& look, const QString& name,
                              const QString& version) {
     QImage picture(size, QImage::Format_ARGB32_Premultiplied);
+    // An empty size, or one larger than memory holds, leaves nothing to paint.
     if (picture.isNull())
-        return picture;  // no room, or more than memory holds
+        return picture;
     picture.fill(Qt::transparent);
     const int width = size.width();
     const int height = size.height();
