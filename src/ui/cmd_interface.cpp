@@ -1,0 +1,130 @@
+#include "ui/cmd_interface.h"
+
+#include <QDialog>
+
+#include "core/format.h"
+#include "core/listener_collection.h"
+#include "core/md5.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "ui/form_choose_terminal.h"
+#include "ui/form_start_terminal.h"
+
+namespace qiv_start::ui {
+namespace {
+
+// The program's base name: the executable's expected name, and the title of other launchers'
+// windows to close.
+const char* const kProgramName = "qiv_start_2";
+const char* const kUpgradeEnding = "_upgr";
+
+// clang-format off
+const char* const kWrongNameText = "Nazwa pliku wykonywalnego nie jest prawidłowa: %0:s\rProszę zmienić nazwę na domyślną (%0:s.exe) i uruchomić program jeszcze raz.";
+const char* const kOutdatedText = "Wersja programu jest przestarzała, proszę pobrać nową wersję i zastąpić istniejącą\rCzy zrobi to teraz?";
+// clang-format on
+const char* const kDownloadPage = "index.html";
+
+std::string file_name_of(const std::string& path) {
+    const auto separator = path.find_last_of(platform::path_separator());
+    return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+}  // namespace
+
+TQivStartApplication::TQivStartApplication(std::vector<std::string> arguments,
+                                           TStartServices services, TDialogs& dialogs)
+    : arguments_(std::move(arguments)), services_(std::move(services)), dialogs_(dialogs) {}
+
+int TQivStartApplication::run() {
+    try {
+        start();
+        return 0;
+    } catch (const std::exception& e) {
+        dialogs_.error(e.what());
+        return 1;
+    }
+}
+
+void TQivStartApplication::start() {
+    executable_path_ = services_.executable_path();
+    if (!check_executable_name()) {
+        dialogs_.warning(core::format(kWrongNameText, {executable_path_}));
+        return;
+    }
+    if (!check_version_of_program())
+        return;
+    close_other_instances();
+    if (!has_terminal_argument()) {
+        choose_terminal();
+        return;
+    }
+    try {
+        terminal_code_ = arguments_.front();
+        show_start_window();
+    } catch (const std::exception& e) {
+        dialogs_.error(e.what());
+    }
+}
+
+bool TQivStartApplication::check_executable_name() {
+    const std::string name = file_name_of(executable_path_);
+    const std::string suffix = platform::executable_suffix();
+    if (name == kProgramName + suffix)
+        return true;
+    if (name == kProgramName + (kUpgradeEnding + suffix)) {
+        upgrade_ = true;
+        return true;
+    }
+    return false;
+}
+
+bool TQivStartApplication::check_version_of_program() {
+    const auto controller = services_.create_controller(services_.create_version_check_log());
+    const auto config = controller->get_config();
+    const std::string digest = core::get_file_md5(executable_path_);
+    if (digest == config->get_hash())
+        return true;
+    if (dialogs_.ask_yes_no(kOutdatedText))
+        open_download_page(config->get_servers());
+    services_.end_process(0);
+    return false;
+}
+
+// Without a server there is no page to offer; the user is told to update all the same.
+void TQivStartApplication::open_download_page(const std::vector<std::string>& servers) {
+    if (!servers.empty())
+        services_.open_url(servers.front() + kDownloadPage);
+}
+
+// Another launcher's windows are a courtesy to close; failing to reach them changes nothing here.
+void TQivStartApplication::close_other_instances() {
+    try {
+        services_.close_windows_titled(kProgramName);
+    } catch (...) {
+    }
+}
+
+void TQivStartApplication::choose_terminal() {
+    TFormChooseTerminal chooser(services_.create_controller, dialogs_);
+    if (chooser.exec() != QDialog::Accepted)
+        return;
+    terminal_code_ = chooser.get_chosen_terminal_code();
+    show_start_window();
+}
+
+void TQivStartApplication::show_start_window() {
+    TFormStartTerminal window(dialogs_);
+    window.set_exec_proc(
+        [this](std::shared_ptr<core::TCoreListener> listener) { exec_terminal(listener); });
+    window.exec();
+}
+
+void TQivStartApplication::exec_terminal(const std::shared_ptr<core::TCoreListener>& listener) {
+    const auto listeners = std::make_shared<core::TListenerCollection<core::TCoreMessage>>();
+    listeners->add(listener);
+    listeners->add(services_.create_run_log());
+    controller_ = services_.create_controller(listeners);
+    controller_->run_terminal(terminal_code_);
+}
+
+}  // namespace qiv_start::ui

@@ -1,0 +1,50 @@
+// The application: the start-up checks, the choice of the terminal and its start.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/controller.h"
+#include "ui/dialogs.h"
+#include "ui/start_services.h"
+
+namespace qiv_start::ui {
+
+class TQivStartApplication {
+  public:
+    // arguments: the command line after the program's own path.
+    TQivStartApplication(std::vector<std::string> arguments, TStartServices services,
+                         TDialogs& dialogs);
+
+    // Checks the executable's name and version, closes other launchers' windows, takes the
+    // terminal code from the command line or the chooser window and starts the terminal.
+    void start();
+    // start, with an error that escapes it shown to the user; the process's exit code.
+    int run();
+
+    // True when the program runs under its upgrade name.
+    bool is_upgrade() const { return upgrade_; }
+
+  private:
+    bool check_executable_name();
+    // False when the program is outdated; the process has been ended then.
+    bool check_version_of_program();
+    void open_download_page(const std::vector<std::string>& servers);
+    void close_other_instances();
+    bool has_terminal_argument() const { return !arguments_.empty(); }
+    void choose_terminal();
+    void show_start_window();
+    void exec_terminal(const std::shared_ptr<core::TCoreListener>& listener);
+
+    std::vector<std::string> arguments_;
+    TStartServices services_;
+    TDialogs& dialogs_;
+    std::string executable_path_;
+
+    std::shared_ptr<core::TController> controller_;
+    std::string terminal_code_;
+    bool upgrade_ = false;
+};
+
+}  // namespace qiv_start::ui

@@ -1,0 +1,14 @@
+// How the windows and the start-up sequence obtain a controller for a listener.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "core/controller.h"
+
+namespace qiv_start::ui {
+
+using TControllerCreator =
+    std::function<std::shared_ptr<core::TController>(const std::shared_ptr<core::TCoreListener>&)>;
+
+}  // namespace qiv_start::ui

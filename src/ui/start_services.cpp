@@ -1,0 +1,37 @@
+#include "ui/start_services.h"
+
+#include <QDesktopServices>
+#include <QString>
+#include <QUrl>
+#include <cstdlib>
+
+#include "core/auto_file_listener.h"
+#include "core/controller_prod_factory.h"
+#include "platform/desktop.h"
+#include "platform/process.h"
+
+namespace qiv_start::ui {
+namespace {
+
+void open_in_browser(const std::string& url) {
+    if (!QDesktopServices::openUrl(QUrl(QString::fromStdString(url))))
+        platform::open_url(url);
+}
+
+}  // namespace
+
+TStartServices production_services() {
+    TStartServices services;
+    services.executable_path = platform::executable_path;
+    services.create_controller = core::create_controller;
+    services.create_version_check_log = [] {
+        return std::make_shared<core::TAutoFileListener>("check_version");
+    };
+    services.create_run_log = [] { return std::make_shared<core::TAutoFileListener>(); };
+    services.open_url = open_in_browser;
+    services.close_windows_titled = platform::close_windows_titled;
+    services.end_process = [](int exit_code) { std::exit(exit_code); };
+    return services;
+}
+
+}  // namespace qiv_start::ui

@@ -1,0 +1,30 @@
+// What the start-up sequence needs from the world outside it, replaceable as a whole so that the
+// sequence can run against fakes.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/messages.h"
+#include "ui/controller_creator.h"
+
+namespace qiv_start::ui {
+
+using TLogCreator = std::function<std::shared_ptr<core::TCoreListener>()>;
+
+struct TStartServices {
+    std::function<std::string()> executable_path;
+    TControllerCreator create_controller;
+    TLogCreator create_version_check_log;  // the run log of the self-version check
+    TLogCreator create_run_log;            // the run log of the terminal start
+    std::function<void(const std::string& url)> open_url;
+    std::function<void(const std::string& title)> close_windows_titled;
+    // Ends the process at once. Should it return, the start-up sequence stops all the same.
+    std::function<void(int exit_code)> end_process;
+};
+
+// The real controller factory, run logs, browser, desktop and process.
+TStartServices production_services();
+
+}  // namespace qiv_start::ui

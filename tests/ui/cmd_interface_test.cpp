@@ -1,0 +1,232 @@
+#include "ui/cmd_interface.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+
+#include "core/md5.h"
+#include "platform/process.h"
+#include "qt_test_environment.h"
+#include "support/recording_listener.h"
+#include "support/temp_dir.h"
+#include "ui/form_choose_terminal.h"
+#include "ui/terminal_button.h"
+#include "ui_fakes.h"
+
+namespace qiv_start::ui {
+namespace {
+
+using TTexts = std::vector<std::string>;
+
+const char* const kOutdated =
+    "Wersja programu jest przestarzała, proszę pobrać nową wersję i zastąpić istniejącą\r"
+    "Czy zrobi to teraz?";
+
+class StartTest : public ::testing::Test {
+  protected:
+    // An executable of that name whose digest the repository publishes.
+    std::string executable(const std::string& name) {
+        const std::string path = dir.file(name);
+        test::write_bytes(path, "launcher build 2");
+        config->hash = core::get_file_md5(path);
+        return path;
+    }
+
+    TStartServices services(const std::string& executable_path) {
+        TStartServices s;
+        s.executable_path = [executable_path] { return executable_path; };
+        s.create_controller = [this](const std::shared_ptr<core::TCoreListener>& listener) {
+            if (controller_error)
+                throw core::TError(controller_error);
+            controllers.push_back(
+                std::make_shared<test::TFakeController>(config, test::three_terminals(), listener));
+            return controllers.back();
+        };
+        s.create_version_check_log = [this] {
+            ++version_logs;
+            return std::make_shared<test::TRecordingListener>();
+        };
+        s.create_run_log = [this] {
+            return run_log = std::make_shared<test::TRecordingListener>();
+        };
+        s.open_url = [this](const std::string& url) { opened.push_back(url); };
+        s.close_windows_titled = [this](const std::string& title) {
+            closed_titles.push_back(title);
+            if (close_fails)
+                throw core::TError("Brak dostępu do pulpitu");
+        };
+        s.end_process = [this](int exit_code) { exit_codes.push_back(exit_code); };
+        return s;
+    }
+
+    int run(const std::string& executable_path, TTexts arguments) {
+        TQivStartApplication application(std::move(arguments), services(executable_path), dialogs);
+        const int exit_code = application.run();
+        upgrade = application.is_upgrade();
+        return exit_code;
+    }
+
+    TTexts started() const {
+        TTexts codes;
+        for (const auto& controller : controllers) {
+            codes.insert(codes.end(), controller->started.begin(), controller->started.end());
+        }
+        return codes;
+    }
+
+    // Acts on the chooser window once it shows its buttons, from inside its modal loop.
+    void when_chooser_ready(std::function<void(TFormChooseTerminal&)> act) {
+        poll.setInterval(1);
+        QObject::connect(&poll, &QTimer::timeout, [this, act] {
+            for (QWidget* window : QApplication::topLevelWidgets()) {
+                auto* chooser = qobject_cast<TFormChooseTerminal*>(window);
+                if (!chooser || !chooser->isVisible() || !chooser->findChild<QWidget*>("t1"))
+                    continue;
+                poll.stop();
+                act(*chooser);
+                return;
+            }
+        });
+        poll.start();
+    }
+
+    test::TTempDir dir;
+    test::TScriptedDialogs dialogs;
+    std::shared_ptr<test::TFakeConfig> config = std::make_shared<test::TFakeConfig>();
+    std::vector<std::shared_ptr<test::TFakeController>> controllers;
+    std::shared_ptr<test::TRecordingListener> run_log;
+    int version_logs = 0;
+    TTexts opened, closed_titles;
+    std::vector<int> exit_codes;
+    const char* controller_error = nullptr;
+    bool close_fails = false;
+    bool upgrade = false;
+    QTimer poll;
+};
+
+TEST_F(StartTest, WrongExecutableNameIsReportedAndNothingElseRuns) {
+    const std::string suffix = platform::executable_suffix();
+    for (const std::string& name : {"QIV_START_2" + suffix, "qiv_start_2x" + suffix,
+                                    "qiv_start_2_UPGR" + suffix, "my_qiv_start_2" + suffix}) {
+        dialogs.warnings.clear();
+        const std::string path = executable(name);
+        EXPECT_EQ(run(path, {"A"}), 0);
+        EXPECT_EQ(dialogs.warnings, TTexts{"Nazwa pliku wykonywalnego nie jest prawidłowa: " +
+                                           path + "\rProszę zmienić nazwę na domyślną (" + path +
+                                           ".exe) i uruchomić program jeszcze raz."});
+    }
+    EXPECT_EQ(version_logs, 0);
+    EXPECT_TRUE(controllers.empty());
+    EXPECT_TRUE(closed_titles.empty());
+    EXPECT_TRUE(dialogs.questions.empty());
+}
+
+TEST_F(StartTest, OnlyTheFileNameCountsNotTheFolders) {
+    std::filesystem::create_directory(dir.path() / "qiv_start_2");
+    const std::string path = executable("qiv_start_2/launcher");
+    EXPECT_EQ(run(path, {"A"}), 0);
+    EXPECT_EQ(dialogs.warnings.size(), 1u);
+    EXPECT_TRUE(controllers.empty());
+}
+
+TEST_F(StartTest, CurrentLauncherStartsTheFirstArgumentsTerminal) {
+    EXPECT_EQ(run(executable("qiv_start_2" + platform::executable_suffix()), {"B", "C"}), 0);
+    EXPECT_FALSE(upgrade);
+    EXPECT_TRUE(dialogs.warnings.empty() && dialogs.questions.empty() && dialogs.errors.empty());
+    EXPECT_EQ(version_logs, 1);
+    EXPECT_EQ(closed_titles, TTexts{"qiv_start_2"});
+    // One controller for the self-version check, one for the terminal start.
+    ASSERT_EQ(controllers.size(), 2u);
+    EXPECT_EQ(started(), TTexts{"B"});
+    // The start's messages reach the run log through the collection that also holds the window.
+    ASSERT_NE(run_log, nullptr);
+    EXPECT_EQ(run_log->lines, TTexts{"informacja: download_start|B.exe"});
+    EXPECT_TRUE(exit_codes.empty());
+}
+
+TEST_F(StartTest, UpgradeNameRunsToo) {
+    EXPECT_EQ(run(executable("qiv_start_2_upgr" + platform::executable_suffix()), {"A"}), 0);
+    EXPECT_TRUE(upgrade);
+    EXPECT_EQ(started(), TTexts{"A"});
+}
+
+TEST_F(StartTest, OutdatedLauncherAnsweredNoEndsWithoutStartingAnything) {
+    const std::string path = executable("qiv_start_2" + platform::executable_suffix());
+    std::transform(config->hash.begin(), config->hash.end(), config->hash.begin(), ::tolower);
+    config->servers = {"http://a/", "http://b/"};
+    dialogs.answer = false;
+    EXPECT_EQ(run(path, {"A"}), 0);
+    EXPECT_EQ(dialogs.questions, TTexts{kOutdated});
+    EXPECT_EQ(exit_codes, std::vector<int>{0});
+    EXPECT_TRUE(opened.empty());
+    EXPECT_TRUE(closed_titles.empty());
+    EXPECT_EQ(controllers.size(), 1u);
+    EXPECT_TRUE(started().empty());
+}
+
+TEST_F(StartTest, OutdatedLauncherAnsweredYesOpensTheFirstServersPage) {
+    const std::string path = executable("qiv_start_2" + platform::executable_suffix());
+    config->hash = "0123456789ABCDEF0123456789ABCDEF";
+    config->servers = {"http://a/repo/", "http://b/"};
+    dialogs.answer = true;
+    EXPECT_EQ(run(path, {"A"}), 0);
+    EXPECT_EQ(opened, TTexts{"http://a/repo/index.html"});
+    EXPECT_EQ(exit_codes, std::vector<int>{0});
+    EXPECT_TRUE(started().empty());
+
+    // Without a server there is no page to open; the process ends all the same.
+    config->servers.clear();
+    opened.clear();
+    exit_codes.clear();
+    config->hash = "0123456789ABCDEF0123456789ABCDEF";
+    EXPECT_EQ(run(path, {"A"}), 0);
+    EXPECT_TRUE(opened.empty());
+    EXPECT_EQ(exit_codes, std::vector<int>{0});
+}
+
+TEST_F(StartTest, ErrorEscapingTheStartIsShownWithExitCodeOne) {
+    const std::string path = executable("qiv_start_2" + platform::executable_suffix());
+    controller_error = "Nie można przygotować listy serwerów";
+    EXPECT_EQ(run(path, {"A"}), 1);
+    EXPECT_EQ(dialogs.errors, TTexts{"Nie można przygotować listy serwerów"});
+    EXPECT_TRUE(closed_titles.empty());
+
+    // The executable's own digest that cannot be taken fails the same way.
+    controller_error = nullptr;
+    dialogs.errors.clear();
+    std::filesystem::remove(path);
+    EXPECT_EQ(run(path, {"A"}), 1);
+    EXPECT_EQ(dialogs.errors.size(), 1u);
+    EXPECT_TRUE(started().empty());
+}
+
+TEST_F(StartTest, FailingToCloseOtherLaunchersIsIgnored) {
+    close_fails = true;
+    EXPECT_EQ(run(executable("qiv_start_2" + platform::executable_suffix()), {"A"}), 0);
+    EXPECT_TRUE(dialogs.errors.empty());
+    EXPECT_EQ(started(), TTexts{"A"});
+}
+
+TEST_F(StartTest, WithoutArgumentTheChosenTerminalStarts) {
+    when_chooser_ready([](TFormChooseTerminal& chooser) {
+        QTest::mouseClick(chooser.findChild<QWidget*>("t1"), Qt::LeftButton, {}, QPoint(5, 5));
+    });
+    EXPECT_EQ(run(executable("qiv_start_2" + platform::executable_suffix()), {}), 0);
+    // Self-version check, chooser window and terminal start: three controllers.
+    EXPECT_EQ(controllers.size(), 3u);
+    EXPECT_EQ(started(), TTexts{"B"});
+}
+
+TEST_F(StartTest, ChooserClosedWithoutChoiceStartsNothing) {
+    when_chooser_ready([](TFormChooseTerminal& chooser) { chooser.reject(); });
+    EXPECT_EQ(run(executable("qiv_start_2" + platform::executable_suffix()), {}), 0);
+    EXPECT_EQ(controllers.size(), 2u);
+    EXPECT_TRUE(started().empty());
+    EXPECT_EQ(run_log, nullptr);
+}
+
+}  // namespace
+}  // namespace qiv_start::ui
