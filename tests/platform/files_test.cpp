@@ -29,6 +29,7 @@ TEST(Files, ExistenceTellsFilesFromDirectories) {
     EXPECT_FALSE(directory_exists(dir.file("f")));
     EXPECT_EQ(file_size(dir.file("f")), 1);
     EXPECT_EQ(file_size(dir.file("none")), -1);
+    EXPECT_EQ(file_size(dir.path().string()), -1);
 }
 
 TEST(Files, CreateDirectoriesMakesParentsAndStopsAtAFile) {

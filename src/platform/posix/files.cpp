@@ -95,7 +95,7 @@ std::string full_path(const std::string& path) {
 
 std::int64_t file_size(const std::string& path) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return -1;
+    if (::stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return -1;
     return static_cast<std::int64_t>(info.st_size);
 }
 
