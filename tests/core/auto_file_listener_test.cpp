@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <memory>
 
@@ -25,12 +27,12 @@ std::vector<fs::path> log_files(const fs::path& dir) {
 
 bool is_log_name(const std::string& name, const std::string& prefix) {
     // prefix, "_", yyyymmdd, "_", hhnnsszzz, ".log"
+    if (name.size() != prefix.size() + 1 + 18 + 4 || name.rfind(prefix + "_", 0) != 0)
+        return false;
     const std::string stamp = name.substr(prefix.size() + 1, 18);
-    return name.size() == prefix.size() + 1 + 18 + 4 && name.rfind(prefix + "_", 0) == 0 &&
-           stamp[8] == '_' &&
-           std::all_of(stamp.begin(), stamp.end(),
-                       [](char c) { return c == '_' || std::isdigit(c); }) &&
-           name.substr(name.size() - 4) == ".log";
+    const auto digit = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; };
+    return std::all_of(stamp.begin(), stamp.begin() + 8, digit) && stamp[8] == '_' &&
+           std::all_of(stamp.begin() + 9, stamp.end(), digit) && name.ends_with(".log");
 }
 
 TEST(AutoFileListener, EachListenerWritesItsOwnFileOfLines) {
