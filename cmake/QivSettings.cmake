@@ -14,6 +14,7 @@ if(CCACHE_PROGRAM)
 endif()
 
 # Adds one GoogleTest executable per test source found in DIR, linked to LIBS, with LABEL.
+# A source named *_slow_test.cpp also gets the label "slow", so `ctest -LE slow` leaves it out.
 function(qiv_add_test_dir dir label)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*_test.cpp)
   foreach(source IN LISTS sources)
@@ -22,5 +23,13 @@ function(qiv_add_test_dir dir label)
     target_link_libraries(${name} PRIVATE ${ARGN} qiv_test_support GTest::gtest GTest::gmock GTest::gtest_main)
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS ${label}
                          WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+    if(name MATCHES "_slow_test$")
+      # Discovered tests take one label only; this script, run after discovery, sets both.
+      set(script ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
+      file(WRITE ${script} "if(${name}_TESTS)\n"
+                           "  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${label};slow\")\n"
+                           "endif()\n")
+      set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
+    endif()
   endforeach()
 endfunction()

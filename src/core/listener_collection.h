@@ -12,9 +12,9 @@ namespace qiv_start::core {
 template <class T>
 class TListenerCollection : public TListener<T> {
 public:
-    // Adds the listener unless this very object is already held.
+    // Adds the listener unless this very object is already held; an empty pointer is no listener.
     void add(const std::shared_ptr<TListener<T>>& listener) {
-        if (find(listener) == listeners_.end()) listeners_.push_back(listener);
+        if (listener && find(listener) == listeners_.end()) listeners_.push_back(listener);
     }
 
     void remove(const std::shared_ptr<TListener<T>>& listener) {

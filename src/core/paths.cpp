@@ -14,6 +14,7 @@ std::string native_path(std::string_view path) {
 }
 
 std::string join_path(std::string_view directory, std::string_view name) {
+    if (directory.empty()) return native_path(name);
     std::string joined(directory);
     joined += '\\';
     joined += name;

@@ -8,6 +8,7 @@ void TMemoryStream::write(const char* data, std::size_t size) {
     if (position_ == data_.size()) {
         data_.append(data, size);
     } else {
+        // A position beyond the end leaves a gap of zero bytes before the new ones.
         if (position_ + size > data_.size()) data_.resize(position_ + size);
         data_.replace(position_, size, data, size);
     }
@@ -16,9 +17,6 @@ void TMemoryStream::write(const char* data, std::size_t size) {
 
 void TMemoryStream::set_position(std::int64_t position) {
     if (position < 0) throw TError("Stream position out of range");
-    if (static_cast<std::size_t>(position) > data_.size()) {
-        data_.resize(static_cast<std::size_t>(position));
-    }
     position_ = static_cast<std::size_t>(position);
 }
 

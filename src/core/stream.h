@@ -14,6 +14,7 @@ public:
     // Writes at the current position and moves the position past the bytes written.
     virtual void write(const char* data, std::size_t size) = 0;
     virtual std::int64_t get_position() const = 0;
+    // Moving the position does not change the size; a write beyond the end fills the gap.
     virtual void set_position(std::int64_t position) = 0;
     virtual std::int64_t get_size() const = 0;
     // Drops the content: size and position 0.

@@ -23,6 +23,10 @@ bool create_directories(const std::string& path) noexcept;
 // TIoError. Does nothing where files carry no such bits.
 void set_permissions(const std::string& path, unsigned mode);
 
+// The absolute form of a path, relative ones resolved against the current directory. Raises
+// TIoError when the current directory cannot be determined.
+std::string full_path(const std::string& path);
+
 // Size in bytes, or -1 when nothing can be read there.
 std::int64_t file_size(const std::string& path);
 
@@ -47,6 +51,8 @@ public:
 
     // Reads up to size bytes; 0 at the end of the file. Raises TIoError.
     std::size_t read(char* buffer, std::size_t size);
+    // Moves to an absolute offset; reading there past the end gives 0 bytes. Raises TIoError.
+    void seek(std::uint64_t offset);
 
 private:
     struct Impl;

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "platform/error.h"
@@ -78,9 +79,23 @@ bool create_directories(const std::string& path) noexcept {
     return directory_exists(path);
 }
 
+std::string full_path(const std::string& path) {
+    if (!path.empty() && path.front() == '/') return path;
+    std::string directory(256, '\0');
+    while (::getcwd(directory.data(), directory.size()) == nullptr) {
+        if (errno != ERANGE) {
+            throw TIoError("Cannot determine the current directory: " + reason(errno));
+        }
+        directory.resize(directory.size() * 2);
+    }
+    directory.resize(std::strlen(directory.c_str()));
+    if (directory.back() != '/') directory += '/';
+    return directory + path;
+}
+
 std::int64_t file_size(const std::string& path) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return -1;
+    if (::stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return -1;
     return static_cast<std::int64_t>(info.st_size);
 }
 
@@ -126,6 +141,15 @@ std::size_t TFileReader::read(char* buffer, std::size_t size) {
         const ssize_t n = ::read(impl_->fd, buffer, size);
         if (n >= 0) return static_cast<std::size_t>(n);
         if (errno != EINTR) fail("Cannot read file", impl_->path, errno);
+    }
+}
+
+void TFileReader::seek(std::uint64_t offset) {
+    if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+        fail("Cannot read file", impl_->path, EINVAL);
+    }
+    if (::lseek(impl_->fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
+        fail("Cannot read file", impl_->path, errno);
     }
 }
 

@@ -3,12 +3,14 @@
 #include <iconv.h>
 #include <langinfo.h>
 
-#include <cerrno>
-#include <clocale>
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <clocale>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "platform/error.h"
 
@@ -31,14 +33,25 @@ std::string iconv_name(unsigned code_page) {
     return "CP" + std::to_string(code_page);
 }
 
+// The number that follows prefix in codeset, or 0.
+unsigned number_after(const std::string& codeset, std::string_view prefix) {
+    if (codeset.rfind(prefix, 0) != 0) return 0;
+    unsigned number = 0;
+    const char* end = codeset.data() + codeset.size();
+    const auto [rest, error] = std::from_chars(codeset.data() + prefix.size(), end, number);
+    return error == std::errc{} && rest == end ? number : 0;
+}
+
 unsigned code_page_of(std::string codeset) {
     for (auto& c : codeset) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (codeset == "UTF-8" || codeset == "UTF8" || codeset == "ANSI_X3.4-1968" ||
         codeset == "ASCII" || codeset.empty()) {
         return kCodePageUtf8;
     }
-    if (codeset.rfind("ISO-8859-", 0) == 0) return 28590 + std::stoul(codeset.substr(9));
-    if (codeset.rfind("CP", 0) == 0) return std::stoul(codeset.substr(2));
+    if (const unsigned part = number_after(codeset, "ISO-8859-"); part >= 1 && part <= 16) {
+        return 28590 + part;
+    }
+    if (const unsigned code_page = number_after(codeset, "CP"); code_page != 0) return code_page;
     if (codeset == "KOI8-R") return 20866;
     return kCodePageUtf8;
 }

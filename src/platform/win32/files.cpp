@@ -1,0 +1,242 @@
+#include "platform/files.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include "platform/error.h"
+#include "platform/win32/wide.h"
+
+namespace qiv_start::platform {
+namespace {
+
+[[noreturn]] void fail(const std::string& what, const std::string& path, DWORD error) {
+    throw TIoError(what + " \"" + path + "\": " + win32::system_message(error));
+}
+
+std::wstring wide(const std::string& path) {
+    return win32::to_wide(path);
+}
+
+DWORD attributes_of(const std::string& path) {
+    return ::GetFileAttributesW(wide(path).c_str());
+}
+
+// The largest piece that one ReadFile or WriteFile call takes.
+DWORD chunk(std::size_t size) {
+    return static_cast<DWORD>(std::min<std::size_t>(size, std::size_t{1} << 30));
+}
+
+void write_all(HANDLE handle, const char* data, std::size_t size, const std::string& path) {
+    while (size > 0) {
+        DWORD written = 0;
+        if (!::WriteFile(handle, data, chunk(size), &written, nullptr)) {
+            fail("Cannot write file", path, ::GetLastError());
+        }
+        data += written;
+        size -= written;
+    }
+}
+
+bool is_separator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// A name beside the target that no other writer picks at the same time.
+std::string temporary_name(const std::string& path) {
+    static std::atomic<unsigned> counter{0};
+    return path + ".part" + std::to_string(::GetCurrentProcessId()) + "_" +
+           std::to_string(counter++);
+}
+
+}  // namespace
+
+char path_separator() {
+    return '\\';
+}
+
+bool file_exists(const std::string& path) {
+    const DWORD attributes = attributes_of(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool directory_exists(const std::string& path) {
+    const DWORD attributes = attributes_of(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool create_directories(const std::string& path) noexcept {
+    try {
+        if (path.empty())
+            return false;
+        // Parents first; the drive or share at the front cannot be created and needs not be, so
+        // refusals on the way count only when the path itself is still missing at the end.
+        for (std::size_t i = 1; i < path.size(); ++i) {
+            if (is_separator(path[i]) && !is_separator(path[i - 1]) && path[i - 1] != ':') {
+                ::CreateDirectoryW(wide(path.substr(0, i)).c_str(), nullptr);
+            }
+        }
+        ::CreateDirectoryW(wide(path).c_str(), nullptr);
+        return directory_exists(path);
+    } catch (...) {
+        return false;
+    }
+}
+
+std::string full_path(const std::string& path) {
+    const std::wstring name = wide(path);
+    const DWORD size = ::GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+    if (size == 0)
+        fail("Cannot determine the full path of", path, ::GetLastError());
+    std::wstring full(size, L'\0');
+    const DWORD length = ::GetFullPathNameW(name.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size) {
+        fail("Cannot determine the full path of", path, ::GetLastError());
+    }
+    full.resize(length);
+    return win32::from_wide(full);
+}
+
+std::int64_t file_size(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(wide(path).c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return -1;
+    }
+    return static_cast<std::int64_t>(std::uint64_t{data.nFileSizeHigh} << 32 | data.nFileSizeLow);
+}
+
+void delete_file(const std::string& path) {
+    if (!::DeleteFileW(wide(path).c_str()))
+        fail("Cannot delete file", path, ::GetLastError());
+}
+
+std::string read_file(const std::string& path) {
+    TFileReader reader(path);
+    std::string content;
+    char buffer[65536];
+    while (const std::size_t n = reader.read(buffer, sizeof buffer))
+        content.append(buffer, n);
+    return content;
+}
+
+void write_file_atomic(const std::string& path, const std::string& content) {
+    TAtomicFileWriter writer(path);
+    writer.write(content.data(), content.size());
+    writer.commit();
+}
+
+struct TFileReader::Impl {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    std::string path;
+};
+
+// Others may read the file meanwhile but not write it.
+TFileReader::TFileReader(const std::string& path) : impl_(std::make_unique<Impl>()) {
+    impl_->path = path;
+    impl_->handle = ::CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (impl_->handle == INVALID_HANDLE_VALUE)
+        fail("Cannot open file", path, ::GetLastError());
+}
+
+TFileReader::~TFileReader() {
+    ::CloseHandle(impl_->handle);
+}
+
+std::size_t TFileReader::read(char* buffer, std::size_t size) {
+    DWORD got = 0;
+    if (!::ReadFile(impl_->handle, buffer, chunk(size), &got, nullptr)) {
+        fail("Cannot read file", impl_->path, ::GetLastError());
+    }
+    return got;
+}
+
+void TFileReader::seek(std::uint64_t offset) {
+    if (offset > static_cast<std::uint64_t>(std::numeric_limits<LONGLONG>::max())) {
+        fail("Cannot read file", impl_->path, ERROR_NEGATIVE_SEEK);
+    }
+    LARGE_INTEGER position{};
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    if (!::SetFilePointerEx(impl_->handle, position, nullptr, FILE_BEGIN)) {
+        fail("Cannot read file", impl_->path, ::GetLastError());
+    }
+}
+
+struct TAtomicFileWriter::Impl {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    std::string temporary;
+};
+
+TAtomicFileWriter::TAtomicFileWriter(const std::string& path)
+    : path_(path), impl_(std::make_unique<Impl>()) {
+    for (;;) {
+        impl_->temporary = temporary_name(path);
+        impl_->handle = ::CreateFileW(wide(impl_->temporary).c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (impl_->handle != INVALID_HANDLE_VALUE)
+            return;
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_EXISTS)
+            fail("Cannot create file", path, error);
+    }
+}
+
+TAtomicFileWriter::~TAtomicFileWriter() {
+    if (impl_->handle != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(impl_->handle);
+        ::DeleteFileW(wide(impl_->temporary).c_str());
+    }
+}
+
+void TAtomicFileWriter::write(const char* data, std::size_t size) {
+    write_all(impl_->handle, data, size, path_);
+}
+
+void TAtomicFileWriter::truncate() {
+    LARGE_INTEGER start{};
+    if (!::SetFilePointerEx(impl_->handle, start, nullptr, FILE_BEGIN) ||
+        !::SetEndOfFile(impl_->handle)) {
+        fail("Cannot write file", path_, ::GetLastError());
+    }
+}
+
+void TAtomicFileWriter::commit() {
+    if (!::FlushFileBuffers(impl_->handle))
+        fail("Cannot write file", path_, ::GetLastError());
+    ::CloseHandle(impl_->handle);
+    impl_->handle = INVALID_HANDLE_VALUE;
+    const std::wstring temporary = wide(impl_->temporary);
+    if (!::MoveFileExW(temporary.c_str(), wide(path_).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const DWORD error = ::GetLastError();
+        ::DeleteFileW(temporary.c_str());
+        fail("Cannot write file", path_, error);
+    }
+}
+
+struct TLogFile::Impl {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    std::string path;
+};
+
+// Not shared: no other process may open the log while the run writes it.
+TLogFile::TLogFile(const std::string& path) : impl_(std::make_unique<Impl>()) {
+    impl_->path = path;
+    impl_->handle = ::CreateFileW(wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (impl_->handle == INVALID_HANDLE_VALUE)
+        fail("Cannot create file", path, ::GetLastError());
+}
+
+TLogFile::~TLogFile() {
+    ::CloseHandle(impl_->handle);
+}
+
+void TLogFile::write(const std::string& data) {
+    write_all(impl_->handle, data.data(), data.size(), impl_->path);
+}
+
+}  // namespace qiv_start::platform

@@ -1,0 +1,143 @@
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/error.h"
+#include "support/temp_dir.h"
+
+namespace qiv_start::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using test::read_bytes;
+using test::TTempDir;
+using test::write_bytes;
+
+std::size_t entries_in(const fs::path& dir) {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), {}));
+}
+
+TEST(Files, ExistenceTellsFilesFromDirectories) {
+    TTempDir dir;
+    write_bytes(dir.file("f"), "x");
+    EXPECT_TRUE(file_exists(dir.file("f")));
+    EXPECT_FALSE(file_exists(dir.path().string()));
+    EXPECT_FALSE(file_exists(dir.file("none")));
+    EXPECT_TRUE(directory_exists(dir.path().string()));
+    EXPECT_FALSE(directory_exists(dir.file("f")));
+    EXPECT_EQ(file_size(dir.file("f")), 1);
+    EXPECT_EQ(file_size(dir.file("none")), -1);
+    EXPECT_EQ(file_size(dir.path().string()), -1);
+}
+
+TEST(Files, CreateDirectoriesMakesParentsAndStopsAtAFile) {
+    TTempDir dir;
+    EXPECT_TRUE(create_directories(dir.file("a/b/c")));
+    EXPECT_TRUE(directory_exists(dir.file("a/b/c")));
+    EXPECT_TRUE(create_directories(dir.file("a/b")));  // already there
+    write_bytes(dir.file("file"), "x");
+    EXPECT_FALSE(create_directories(dir.file("file/sub")));
+    EXPECT_FALSE(create_directories(""));
+}
+
+TEST(Files, FullPathResolvesAgainstTheCurrentDirectory) {
+    TTempDir dir;
+    test::TCurrentDir cd(dir.path());
+    EXPECT_EQ(fs::path(full_path("logs")), fs::current_path() / "logs");
+    EXPECT_EQ(full_path("/etc/x"), "/etc/x");
+}
+
+TEST(Files, DeleteAndReadOfMissingFilesNameTheFile) {
+    TTempDir dir;
+    write_bytes(dir.file("f"), "x");
+    delete_file(dir.file("f"));
+    EXPECT_FALSE(file_exists(dir.file("f")));
+    for (const auto& call : {+[](const std::string& p) { delete_file(p); },
+                             +[](const std::string& p) { read_file(p); }}) {
+        try {
+            call(dir.file("f"));
+            ADD_FAILURE() << "no error";
+        } catch (const TIoError& e) {
+            EXPECT_NE(std::string(e.what()).find(dir.file("f")), std::string::npos);
+        }
+    }
+}
+
+TEST(FileReader, ReadsSequentiallyAndSeeks) {
+    TTempDir dir;
+    write_bytes(dir.file("f"), "0123456789");
+    TFileReader reader(dir.file("f"));
+    char buffer[4];
+    ASSERT_EQ(reader.read(buffer, 4), 4u);
+    EXPECT_EQ(std::string(buffer, 4), "0123");
+    reader.seek(8);
+    ASSERT_EQ(reader.read(buffer, 4), 2u);
+    EXPECT_EQ(std::string(buffer, 2), "89");
+    EXPECT_EQ(reader.read(buffer, 4), 0u);
+    reader.seek(100);
+    EXPECT_EQ(reader.read(buffer, 4), 0u);
+    reader.seek(1);
+    EXPECT_EQ(reader.read(buffer, 1), 1u);
+    EXPECT_EQ(buffer[0], '1');
+}
+
+TEST(AtomicFileWriter, CommitReplacesTheTargetWhole) {
+    TTempDir dir;
+    write_bytes(dir.file("t"), "old content");
+    {
+        TAtomicFileWriter writer(dir.file("t"));
+        writer.write("discarded", 9);
+        writer.truncate();
+        writer.write("new", 3);
+        EXPECT_EQ(read_bytes(dir.file("t")), "old content");  // untouched until commit
+        writer.commit();
+    }
+    EXPECT_EQ(read_bytes(dir.file("t")), "new");
+    EXPECT_EQ(entries_in(dir.path()), 1u);
+    write_file_atomic(dir.file("t"), "");
+    EXPECT_EQ(read_bytes(dir.file("t")), "");
+}
+
+TEST(AtomicFileWriter, WriterDroppedWithoutCommitLeavesNothing) {
+    TTempDir dir;
+    {
+        TAtomicFileWriter writer(dir.file("new"));
+        writer.write("half", 4);
+    }
+    EXPECT_EQ(entries_in(dir.path()), 0u);
+    write_bytes(dir.file("old"), "kept");
+    {
+        TAtomicFileWriter writer(dir.file("old"));
+        writer.write("half", 4);
+    }
+    EXPECT_EQ(read_bytes(dir.file("old")), "kept");
+    EXPECT_EQ(entries_in(dir.path()), 1u);
+}
+
+TEST(AtomicFileWriter, FailedCommitLeavesTargetAndNoTemporary) {
+    TTempDir dir;
+    fs::create_directory(dir.file("target"));  // a directory cannot be replaced by a file
+    {
+        TAtomicFileWriter writer(dir.file("target"));
+        writer.write("x", 1);
+        EXPECT_THROW(writer.commit(), TIoError);
+    }
+    EXPECT_TRUE(directory_exists(dir.file("target")));
+    EXPECT_EQ(entries_in(dir.path()), 1u);
+    EXPECT_THROW(TAtomicFileWriter(dir.file("no/such/dir/f")), TIoError);
+}
+
+TEST(LogFile, ReplacesAnOldFileAndWritesThrough) {
+    TTempDir dir;
+    write_bytes(dir.file("log"), "previous run");
+    TLogFile log(dir.file("log"));
+    EXPECT_EQ(read_bytes(dir.file("log")), "");
+    log.write("a\r\n");
+    log.write("b\r\n");
+    EXPECT_EQ(read_bytes(dir.file("log")), "a\r\nb\r\n");
+}
+
+}  // namespace
+}  // namespace qiv_start::platform
