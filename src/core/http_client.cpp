@@ -37,6 +37,8 @@ void configure(CURL* curl, const TTransportOptions& options) {
     set_option(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     set_option(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     set_option(curl, CURLOPT_DEFAULT_PROTOCOL, "http");
+    // Servers are reached directly; proxy variables in the environment are not a setting of ours.
+    set_option(curl, CURLOPT_PROXY, "");
     set_option(curl, CURLOPT_FOLLOWLOCATION, 0L);
     set_option(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     set_option(curl, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
@@ -63,8 +65,10 @@ void prepare_http_clients() {
 }
 
 struct THttpClient::TTransfer {
+    TTransfer(CURL* handle, const TReceiver* receiver) : curl(handle), receive(receiver) {}
+
     CURL* curl;
-    const TReceiver* receive = nullptr;
+    const TReceiver* receive;
     bool status_checked = false;
     std::exception_ptr receive_error;
 };
@@ -86,7 +90,7 @@ THttpClient::~THttpClient() = default;
 
 std::int64_t THttpClient::head(const std::string& url) {
     set_option(curl_.get(), CURLOPT_NOBODY, 1L);
-    TTransfer transfer{curl_.get()};
+    TTransfer transfer(curl_.get(), nullptr);
     perform(url, transfer);
     curl_off_t length = -1;
     curl_easy_getinfo(curl_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
@@ -95,7 +99,7 @@ std::int64_t THttpClient::head(const std::string& url) {
 
 void THttpClient::get(const std::string& url, const TReceiver& receive) {
     set_option(curl_.get(), CURLOPT_HTTPGET, 1L);
-    TTransfer transfer{curl_.get(), &receive};
+    TTransfer transfer(curl_.get(), &receive);
     perform(url, transfer);
 }
 
