@@ -7,18 +7,23 @@
 
 #include "core/downloader.h"
 #include "core/messages.h"
+#include "core/transport_options.h"
 
 namespace qiv_start::core {
 
 class TDownloaderProd : public TDownloader {
-public:
-    TDownloaderProd(std::shared_ptr<TCoreListener> listener, std::vector<std::string> servers);
+  public:
+    TDownloaderProd(std::shared_ptr<TCoreListener> listener, std::vector<std::string> servers,
+                    TTransportOptions options = {});
 
     void download_file_from_server(const std::string& file_name, TStream& stream) override;
 
-private:
+  private:
+    void send(const std::string& value);
+
     std::shared_ptr<TCoreListener> listener_;
     std::vector<std::string> servers_;
+    TTransportOptions options_;
 };
 
 }  // namespace qiv_start::core

@@ -1,0 +1,54 @@
+// An HTTP or HTTPS server on 127.0.0.1 for tests: serves named files and misbehaves on request.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qiv_start::test {
+
+// Listens on an ephemeral port from construction to destruction. Every path answers 404 until it
+// is scripted; scripting may happen while the server runs.
+class TTestHttpServer {
+  public:
+    enum TScheme { kHttp, kHttps };
+
+    explicit TTestHttpServer(TScheme scheme = kHttp);
+    ~TTestHttpServer();
+    TTestHttpServer(const TTestHttpServer&) = delete;
+    TTestHttpServer& operator=(const TTestHttpServer&) = delete;
+
+    // "http://127.0.0.1:PORT/" or "https://127.0.0.1:PORT/".
+    std::string base_url() const;
+    // HTTPS only: the authority that signed the server's certificate (PEM file).
+    const std::string& ca_file() const;
+
+    // Scripts match the request target exactly as sent, without decoding.
+    // HEAD and GET of "/" + name answer 200 with the bytes and their Content-Length.
+    void serve(const std::string& name, std::string bytes);
+    // The same without a Content-Length: the body goes out chunked.
+    void serve_chunked(const std::string& name, std::string bytes);
+    // Answers with the status (404, 500, ...) and a short error page.
+    void fail(const std::string& name, int status);
+    // Answers with the 3xx status and a Location header.
+    void redirect(const std::string& name, int status, const std::string& location);
+    // HEAD as serve(); GET announces the whole size, sends the first `sent` bytes and closes.
+    void cut_short(const std::string& name, std::string bytes, std::size_t sent);
+    // HEAD as serve(); GET sends the first `sent` bytes, then nothing until release_stalls()
+    // (then the rest follows) or until the server stops (then the connection closes).
+    void stall_body(const std::string& name, std::string bytes, std::size_t sent);
+    // No answer at all, not even a status line, until release_stalls() (then 503) or the end.
+    void stall_answer(const std::string& name);
+    // Lets every stalled answer, present and future, go on.
+    void release_stalls();
+
+    // Requests received so far, in order, as method, blank and request target: "HEAD /a.txt".
+    std::vector<std::string> requests() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace qiv_start::test
