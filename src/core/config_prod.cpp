@@ -314,20 +314,18 @@ std::vector<std::string> TConfigProd::get_servers() {
 
 TTerminalConfigs TConfigProd::get_terminals() {
     const TXMLQiv_start& root = impl_->data();
-    const TXMLTerminalTypeList terminals = root.get_terminal();
     TTerminalConfigs result;
-    for (std::size_t i = 0; i < terminals.count(); ++i) {
-        result.push_back(std::make_shared<TTerminalConfigProd>(terminals.item(i), root.get_dll(),
-                                                               impl_->code_page));
+    for (const TXMLTerminalType& terminal : root.get_terminal().items()) {
+        result.push_back(
+            std::make_shared<TTerminalConfigProd>(terminal, root.get_dll(), impl_->code_page));
     }
     return result;
 }
 
 TFileConfigs TConfigProd::get_default_files() {
-    const TXMLFileTypeList files = impl_->data().get_default_file();
     TFileConfigs result;
-    for (std::size_t i = 0; i < files.count(); ++i) {
-        result.push_back(std::make_shared<TFileConfigProd>(files.item(i)));
+    for (const TXMLFileType& file : impl_->data().get_default_file().items()) {
+        result.push_back(std::make_shared<TFileConfigProd>(file));
     }
     return result;
 }
@@ -335,10 +333,8 @@ TFileConfigs TConfigProd::get_default_files() {
 // Loaded before the list is stored, so a failed load caches no empty list.
 std::vector<TRestrictedNetwork> TConfigProd::get_restricted_networks() {
     if (!impl_->restricted_networks) {
-        const TXMLNetworkTypeList networks = impl_->data().get_network();
         std::vector<TRestrictedNetwork> list;
-        for (std::size_t i = 0; i < networks.count(); ++i) {
-            const TXMLNetworkType network = networks.item(i);
+        for (const TXMLNetworkType& network : impl_->data().get_network().items()) {
             list.push_back({network.get_mask(), network.get_ip()});
         }
         impl_->restricted_networks = std::move(list);

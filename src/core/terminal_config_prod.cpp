@@ -1,6 +1,7 @@
 #include "core/terminal_config_prod.h"
 
 #include <optional>
+#include <vector>
 
 #include "core/file_config_prod.h"
 #include "core/text_codec.h"
@@ -13,9 +14,8 @@ char ascii_lower(char c) {
 }
 
 // The first dll entry whose name equals name exactly.
-std::optional<TXMLDllType> find_dll(const TXMLDllTypeList& dlls, const std::string& name) {
-    for (std::size_t i = 0; i < dlls.count(); ++i) {
-        TXMLDllType dll = dlls.item(i);
+std::optional<TXMLDllType> find_dll(const std::vector<TXMLDllType>& dlls, const std::string& name) {
+    for (const TXMLDllType& dll : dlls) {
         if (dll.get_name() == name)
             return dll;
     }
@@ -62,13 +62,12 @@ TFileConfigs TTerminalConfigProd::get_files() {
 // A dll_lib that names no dll entry adds nothing: every entry must be a complete file.
 TFileConfigs TTerminalConfigProd::build_files() {
     TFileConfigs files;
-    const TXMLFileTypeList own = data_.get_file();
-    for (std::size_t i = 0; i < own.count(); ++i) {
-        files.push_back(std::make_shared<TFileConfigProd>(own.item(i)));
+    for (const TXMLFileType& file : data_.get_file().items()) {
+        files.push_back(std::make_shared<TFileConfigProd>(file));
     }
-    const TXMLString_List dll_names = data_.get_dll_lib();
-    for (std::size_t i = 0; i < dll_names.count(); ++i) {
-        if (auto dll = find_dll(dll_data_, dll_names.item(i))) {
+    const std::vector<TXMLDllType> dlls = dll_data_.items();
+    for (const std::string& name : data_.get_dll_lib().items()) {
+        if (auto dll = find_dll(dlls, name)) {
             files.push_back(std::make_shared<TFileConfigProd>(dll->get_file()));
         }
     }

@@ -246,13 +246,22 @@ xmlNode* TXMLNodeCollection::item_node(std::size_t index) const {
     throw TError(format("List index out of bounds (%s)", {std::to_string(index)}));
 }
 
+std::vector<xmlNode*> TXMLNodeCollection::item_nodes() const {
+    std::vector<xmlNode*> result;
+    for (xmlNodePtr child = parent_->children; child; child = child->next) {
+        if (is_element_named(child, item_tag_))
+            result.push_back(child);
+    }
+    return result;
+}
+
 void TXMLNodeCollection::delete_item(std::size_t index) {
     document_->detach(item_node(index));
 }
 
 void TXMLNodeCollection::clear() {
-    while (count() > 0)
-        delete_item(0);
+    for (xmlNodePtr node : item_nodes())
+        document_->detach(node);
 }
 
 xmlNode* TXMLNodeCollection::add_node() {
@@ -265,12 +274,28 @@ xmlNode* TXMLNodeCollection::insert_node(std::size_t index) {
     return xmlAddPrevSibling(item_node(index), new_element_like(parent_, item_tag_));
 }
 
-std::string TXMLString_List::item(std::size_t index) const {
-    TXMLNode element(document(), item_node(index));
-    const std::string text = element.get_text();
-    if (text.empty())
+namespace {
+
+// The text of a plain text item; an item without text has no value.
+std::string item_text(const TXMLNode& element) {
+    std::string text = element.get_text();
+    if (text.empty()) {
         throw TError(format("Element \"%s\" has no value", {element.local_name()}));
+    }
     return text;
+}
+
+}  // namespace
+
+std::string TXMLString_List::item(std::size_t index) const {
+    return item_text(TXMLNode(document(), item_node(index)));
+}
+
+std::vector<std::string> TXMLString_List::items() const {
+    std::vector<std::string> result;
+    for (xmlNodePtr node : item_nodes())
+        result.push_back(item_text(TXMLNode(document(), node)));
+    return result;
 }
 
 TXMLNode TXMLString_List::add(const std::string& value) {

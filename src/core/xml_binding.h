@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct _xmlNode;
 
@@ -75,8 +76,9 @@ class TXMLNodeCollection {
 
   protected:
     _xmlNode* item_node(std::size_t index) const;  // raises TError outside 0 .. count-1
-    _xmlNode* add_node();                          // a new empty item after the parent's children
-    _xmlNode* insert_node(std::size_t index);      // a new empty item at index (0 .. count)
+    std::vector<_xmlNode*> item_nodes() const;
+    _xmlNode* add_node();                      // a new empty item after the parent's children
+    _xmlNode* insert_node(std::size_t index);  // a new empty item at index (0 .. count)
     const TXMLDocumentRef& document() const { return document_; }
 
   private:
@@ -91,6 +93,13 @@ class TXMLNodeList : public TXMLNodeCollection {
     using TXMLNodeCollection::TXMLNodeCollection;
 
     T item(std::size_t index) const { return T(document(), item_node(index)); }
+    // Every item, in one pass over the children.
+    std::vector<T> items() const {
+        std::vector<T> result;
+        for (_xmlNode* node : item_nodes())
+            result.emplace_back(document(), node);
+        return result;
+    }
     T add() { return T(document(), add_node()); }
     T insert(std::size_t index) { return T(document(), insert_node(index)); }
 };
@@ -102,6 +111,8 @@ class TXMLString_List : public TXMLNodeCollection {
 
     // The item's text; an item without text has no value and raises TError.
     std::string item(std::size_t index) const;
+    // Every item's text, in document order; raises TError at the first item without text.
+    std::vector<std::string> items() const;
     TXMLNode add(const std::string& value);
     TXMLNode insert(std::size_t index, const std::string& value);
 };
