@@ -36,20 +36,30 @@ class TQuietListener : public core::TCoreListener {
     void notify(const core::TCoreMessage&) override {}
 };
 
-// Cache and local copy go to a directory of their own, entered once for the whole run; returns
-// the cache file.
-const std::filesystem::path& enter_sandbox() {
-    static const std::filesystem::path cache = [] {
+// Cache and local copy go to a directory of their own, entered once for the whole run and
+// removed at its end.
+class TSandbox {
+  public:
+    TSandbox() {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "qiv_config_fuzz_XXXXXX").string();
         if (!::mkdtemp(pattern.data()))
             std::abort();
+        directory_ = pattern;
         ::setenv("XDG_CONFIG_HOME", pattern.c_str(), 1);
-        std::filesystem::current_path(pattern);
-        return std::filesystem::path(pattern) / "QIV" / "QIV_START" / "version_file";
-    }();
-    return cache;
-}
+        std::filesystem::current_path(directory_);
+    }
+    ~TSandbox() {
+        std::error_code ignored;
+        std::filesystem::remove_all(directory_, ignored);
+    }
+    std::filesystem::path cache_file() const {
+        return directory_ / "QIV" / "QIV_START" / "version_file";
+    }
+
+  private:
+    std::filesystem::path directory_;
+};
 
 template <class Call>
 void ignoring_errors(Call call) {
@@ -118,10 +128,10 @@ void run(std::optional<std::string> delivered, unsigned code_page) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::filesystem::path& cache = enter_sandbox();
+    static const TSandbox sandbox;
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     // Downloaded, decoded in an 8-bit code page; no cache to fall back on.
-    std::filesystem::remove(cache);
+    std::filesystem::remove(sandbox.cache_file());
     run(bytes, 1250);
     // Not downloaded: the same bytes as the cached text.
     platform::write_version_file(bytes);
