@@ -66,7 +66,7 @@ bool in_target_namespace(const xmlNode* node) {
 }
 
 bool is_element_named(const xmlNode* node, const std::string& name) {
-    return node->type == XML_ELEMENT_NODE && text_of(node->name) == name &&
+    return node->type == XML_ELEMENT_NODE && xmlStrEqual(node->name, xml(name)) &&
            in_target_namespace(node);
 }
 
@@ -228,24 +228,6 @@ TXMLNodeCollection::TXMLNodeCollection(TXMLDocumentRef document, xmlNode* parent
                                        std::string item_tag)
     : document_(std::move(document)), parent_(parent), item_tag_(std::move(item_tag)) {}
 
-std::size_t TXMLNodeCollection::count() const {
-    std::size_t result = 0;
-    for (xmlNodePtr child = parent_->children; child; child = child->next) {
-        if (is_element_named(child, item_tag_))
-            ++result;
-    }
-    return result;
-}
-
-xmlNode* TXMLNodeCollection::item_node(std::size_t index) const {
-    std::size_t position = 0;
-    for (xmlNodePtr child = parent_->children; child; child = child->next) {
-        if (is_element_named(child, item_tag_) && position++ == index)
-            return child;
-    }
-    throw TError(format("List index out of bounds (%s)", {std::to_string(index)}));
-}
-
 std::vector<xmlNode*> TXMLNodeCollection::item_nodes() const {
     std::vector<xmlNode*> result;
     for (xmlNodePtr child = parent_->children; child; child = child->next) {
@@ -253,6 +235,18 @@ std::vector<xmlNode*> TXMLNodeCollection::item_nodes() const {
             result.push_back(child);
     }
     return result;
+}
+
+std::size_t TXMLNodeCollection::count() const {
+    return item_nodes().size();
+}
+
+xmlNode* TXMLNodeCollection::item_node(std::size_t index) const {
+    const std::vector<xmlNode*> nodes = item_nodes();
+    if (index >= nodes.size()) {
+        throw TError(format("List index out of bounds (%s)", {std::to_string(index)}));
+    }
+    return nodes[index];
 }
 
 void TXMLNodeCollection::delete_item(std::size_t index) {
