@@ -1,8 +1,11 @@
 // The configuration read from the repository's document, with the per-user cache behind it.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/config.h"
@@ -12,10 +15,14 @@
 namespace qiv_start::core {
 
 class TConfigProd : public TConfig {
-public:
+  public:
     // Touches neither the network nor the cache.
     TConfigProd(std::shared_ptr<TCoreListener> listener, std::shared_ptr<TDownloader> downloader,
                 std::vector<std::string> servers);
+    // code_page: the 8-bit code page for a document without byte-order mark and for the
+    // re-decoding of terminal names; the workstation's ANSI code page by default.
+    TConfigProd(std::shared_ptr<TCoreListener> listener, std::shared_ptr<TDownloader> downloader,
+                std::vector<std::string> servers, unsigned code_page);
     ~TConfigProd() override;
 
     std::string get_hash() override;
@@ -39,9 +46,18 @@ public:
     std::int32_t get_btn_width() override;
     std::int32_t get_btn_height() override;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// An integer text: leading blanks, an optional sign, then decimal digits in the signed 32-bit
+// range or hexadecimal digits after "$", "x", "X", "0x" or "0X" taken as a 32-bit pattern, and
+// nothing after the digits. Nothing for any other text, the empty one included.
+std::optional<std::int32_t> integer_from_text(std::string_view text);
+
+// One of the colour identifiers (clRed, clBtnFace, ...; ASCII case ignored) or an integer text.
+// Raises TError quoting the text for anything else.
+TColor color_from_text(const std::string& text);
 
 }  // namespace qiv_start::core

@@ -1,0 +1,145 @@
+#include "platform/config_cache.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/error.h"
+#include "support/temp_dir.h"
+
+namespace qiv_start::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using test::read_bytes;
+using test::TTempDir;
+
+// Sets or clears an environment variable for the object's lifetime.
+class TScopedVariable {
+  public:
+    TScopedVariable(const char* name, const std::optional<std::string>& value) : name_(name) {
+        if (const char* previous = std::getenv(name))
+            previous_ = previous;
+        assign(value);
+    }
+    ~TScopedVariable() { assign(previous_); }
+    TScopedVariable(const TScopedVariable&) = delete;
+    TScopedVariable& operator=(const TScopedVariable&) = delete;
+
+  private:
+    void assign(const std::optional<std::string>& value) {
+        if (value) {
+            ::setenv(name_, value->c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
+    const char* name_;
+    std::optional<std::string> previous_;
+};
+
+// Runs work in a child process and returns its exit status (0 when work returned true).
+int in_child_process(const std::function<bool()>& work) {
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(work() ? 0 : 1);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+}
+
+fs::perms mode_of(const fs::path& path) {
+    return fs::status(path).permissions() & fs::perms::mask;
+}
+
+class ConfigCache : public ::testing::Test {
+  protected:
+    TTempDir home;
+    TScopedVariable config_home{"XDG_CONFIG_HOME", home.path().string()};
+    fs::path directory = home.path() / "QIV" / "QIV_START";
+    fs::path file = directory / "version_file";
+};
+
+TEST_F(ConfigCache, NoFileIsNoCache) {
+    EXPECT_EQ(read_version_file(), std::nullopt);
+    fs::create_directories(directory);
+    EXPECT_EQ(read_version_file(), std::nullopt);
+}
+
+TEST_F(ConfigCache, HoldsTheWholeTextForTheUserAlone) {
+    const std::string text = "<qiv_start>\r\nżółć\r\n</qiv_start>\r\n";
+    write_version_file(text);
+    EXPECT_EQ(read_bytes(file), text);
+    EXPECT_EQ(mode_of(file), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(mode_of(directory), fs::perms::owner_all);
+    EXPECT_EQ(mode_of(directory.parent_path()), fs::perms::owner_all);
+    EXPECT_EQ(read_version_file(), text);
+
+    write_version_file("");
+    EXPECT_EQ(read_version_file(), std::string());
+    EXPECT_EQ(fs::directory_iterator(directory)->path(), file);  // no temporary file left
+}
+
+TEST_F(ConfigCache, WithoutConfigHomeItLivesUnderHomeDotConfig) {
+    TTempDir user_home;
+    TScopedVariable home_variable("HOME", user_home.path().string());
+    TScopedVariable unset("XDG_CONFIG_HOME", std::nullopt);
+    write_version_file("x");
+    EXPECT_EQ(read_bytes(user_home.path() / ".config" / "QIV" / "QIV_START" / "version_file"), "x");
+    TScopedVariable relative("XDG_CONFIG_HOME", std::string("relative"));  // ignored, not absolute
+    EXPECT_EQ(read_version_file(), "x");
+}
+
+TEST_F(ConfigCache, SurvivesTheProcessThatWroteIt) {
+    EXPECT_EQ(in_child_process([] {
+                  write_version_file("from another run");
+                  return true;
+              }),
+              0);
+    EXPECT_EQ(read_version_file(), "from another run");
+}
+
+TEST_F(ConfigCache, AReplacementIsANewFileNeverTheOldOneRewritten) {
+    write_version_file("old text");
+    const fs::path old_link = home.path() / "old";
+    fs::create_hard_link(file, old_link);
+    write_version_file("new text");
+    EXPECT_EQ(read_bytes(old_link), "old text");
+    EXPECT_EQ(read_version_file(), "new text");
+}
+
+TEST_F(ConfigCache, AnInterruptedWriteLeavesTheFormerTextAndNoDebris) {
+    write_version_file("former text");
+    // The child may write no more than 16 bytes to any file: the write breaks off midway.
+    const int status = in_child_process([] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{16, 16};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        try {
+            write_version_file(std::string(100000, 'x'));
+        } catch (const TIoError&) {
+            return true;
+        }
+        return false;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(read_version_file(), "former text");
+    EXPECT_EQ(std::distance(fs::directory_iterator(directory), fs::directory_iterator()), 1);
+}
+
+TEST_F(ConfigCache, AnUnreadableCacheIsAnError) {
+    fs::create_directories(file);  // a directory where the file belongs
+    EXPECT_THROW(read_version_file(), TIoError);
+    EXPECT_THROW(write_version_file("x"), TIoError);
+}
+
+}  // namespace
+}  // namespace qiv_start::platform
