@@ -197,7 +197,7 @@ TEST_F(ConfigGetters, RestrictedNetworksKeepDocumentOrderAndAreReadOnce) {
 }
 
 TEST_F(ConfigGetters, NamesWrittenInUtf8ComeBackAsWrittenUnderAn8BitCodePage) {
-    const std::string name = "Zażółć gęślą jaźń";
+    const std::string name = "ZAŻÓŁĆ GĘŚLĄ JAŹŃ, zażółć gęślą jaźń";
     const std::string document = qiv_document("<terminal><id>" + name + "</id><name>" + name +
                                               "</name><version>wersja ósma</version></terminal>");
     TConfigUnderTest setup(document, 1250);

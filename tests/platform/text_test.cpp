@@ -27,15 +27,22 @@ TEST(Text, Cp437IsTheOldDosPage) {
 
 TEST(Text, WhatACodePageLacksIsReplaced) {
     EXPECT_EQ(encode_text("a€ż", 437), "a??");
-    EXPECT_EQ(decode_bytes("a\x81"
-                           "b",
-                           1250),
-              "a\xEF\xBF\xBD"
-              "b");  // undefined in CP1250
     EXPECT_EQ(encode_text("a\xFF"
                           "b",
                           1250),
               "a?b");  // not UTF-8 at all
+}
+
+TEST(Text, BytesACodePageLeavesUndefinedRoundTripAsOnWindows) {
+    // 0x81 and 0x98 are undefined in CP1250; they stand for U+0081 and U+0098 and come back.
+    EXPECT_EQ(decode_bytes("a\x81\x98", 1250), "a\u0081\u0098");
+    EXPECT_EQ(encode_text("a\u0081\u0098", 1250), "a\x81\x98");
+    // UTF-8 for "ŁĘŃ" holds such bytes: read in CP1250 and written back, it stays intact.
+    EXPECT_EQ(encode_text(decode_bytes("ŁĘŃ", 1250), 1250), "ŁĘŃ");
+}
+
+TEST(Text, BrokenUtf16IsReplaced) {
+    EXPECT_EQ(decode_bytes(std::string("\x00\xD8", 2), kCodePageUtf16Le), "\xEF\xBF\xBD");
 }
 
 TEST(Text, Utf16BothByteOrders) {

@@ -75,9 +75,9 @@ public:
     TIconv& operator=(const TIconv&) = delete;
 
     // Converts input; an input unit that cannot be converted (unit_size bytes, or one whole
-    // UTF-8 sequence when unit_size is 0) is replaced.
-    std::string convert(const std::string& input, std::size_t unit_size,
-                        const std::string& replacement) {
+    // UTF-8 sequence when unit_size is 0) is replaced by what replace makes of it.
+    template <class TReplace>
+    std::string convert(const std::string& input, std::size_t unit_size, TReplace replace) {
         std::string output;
         output.reserve(input.size() * 2 + 16);
         char* in = const_cast<char*>(input.data());
@@ -90,9 +90,9 @@ public:
             output.append(buffer, static_cast<std::size_t>(out - buffer));
             if (result != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
             // EILSEQ or EINVAL: skip one unit (or the incomplete tail) and mark it.
-            output += replacement;
             const std::size_t skip =
                 std::min(unit_size != 0 ? unit_size : utf8_sequence_length(in, in_left), in_left);
+            output += replace(std::string_view(in, skip));
             in += skip;
             in_left -= skip;
             ::iconv(handle_, nullptr, nullptr, nullptr, nullptr);
@@ -104,9 +104,14 @@ private:
     iconv_t handle_;
 };
 
-std::size_t unit_size_of(unsigned code_page) {
-    return code_page == kCodePageUtf16Le || code_page == kCodePageUtf16Be ? 2 : 1;
+bool is_utf16(unsigned code_page) {
+    return code_page == kCodePageUtf16Le || code_page == kCodePageUtf16Be;
 }
+
+// Windows maps the bytes 0x80..0x9F that a single-byte code page leaves undefined (0x81 in
+// CP1250, say) to the characters U+0080..U+009F and back; glibc refuses them. Doing the same
+// here keeps text that went through such a code page intact, as it is on Windows.
+bool is_c1_byte(unsigned char byte) { return byte >= 0x80 && byte <= 0x9F; }
 
 }  // namespace
 
@@ -124,7 +129,12 @@ unsigned ansi_code_page() {
 
 std::string decode_bytes(const std::string& bytes, unsigned code_page) {
     TIconv converter("UTF-8", iconv_name(code_page));
-    return converter.convert(bytes, unit_size_of(code_page), kReplacementUtf8);
+    const bool single_byte = !is_utf16(code_page);
+    return converter.convert(bytes, single_byte ? 1 : 2, [&](std::string_view unit) {
+        const auto byte = static_cast<unsigned char>(unit[0]);
+        if (single_byte && is_c1_byte(byte)) return std::string{'\xC2', static_cast<char>(byte)};
+        return std::string(kReplacementUtf8);
+    });
 }
 
 std::string encode_text(const std::string& text, unsigned code_page) {
@@ -132,7 +142,11 @@ std::string encode_text(const std::string& text, unsigned code_page) {
     const std::string question_mark = code_page == kCodePageUtf16Le   ? std::string("?\0", 2)
                                       : code_page == kCodePageUtf16Be ? std::string("\0?", 2)
                                                                       : std::string("?");
-    return converter.convert(text, 0, question_mark);
+    return converter.convert(text, 0, [&](std::string_view unit) {
+        const bool c1 = unit.size() == 2 && static_cast<unsigned char>(unit[0]) == 0xC2 &&
+                        is_c1_byte(static_cast<unsigned char>(unit[1]));
+        return c1 && !is_utf16(code_page) ? std::string(1, unit[1]) : question_mark;
+    });
 }
 
 }  // namespace qiv_start::platform
