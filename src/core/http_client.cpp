@@ -46,6 +46,8 @@ void configure(CURL* curl, const TTransportOptions& options) {
     set_option(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!options.ca_file.empty())
         set_option(curl, CURLOPT_CAINFO, options.ca_file.c_str());
+    else  // the system's store: on Windows its certificate store, elsewhere OpenSSL's
+        set_option(curl, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NATIVE_CA));
     set_option(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connect_timeout.count()));
     set_option(curl, CURLOPT_LOW_SPEED_LIMIT, options.low_speed_limit);
     set_option(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(options.low_speed_time.count()));
