@@ -9,8 +9,11 @@
 #include <QTest>
 #include <QTimer>
 
+#include "core/downloader_prod.h"
 #include "core/error.h"
 #include "qt_test_environment.h"
+#include "support/test_http_server.h"
+#include "ui/borrowed_listener.h"
 #include "ui_fakes.h"
 
 namespace qiv_start::ui {
@@ -64,6 +67,24 @@ TEST_F(StartTerminalTest, EveryDownloadLeavesItsNameAndOneHundredPercent) {
     EXPECT_EQ(events(),
               "pobieranie pliku \"servers.cfg\"\npobrano: 100%\n"
               "pobieranie pliku \"qiv_start_2.xml\"\npobrano: 100%");
+    EXPECT_EQ(bar("ProgressBarFileDownload")->value(), 100);
+}
+
+TEST_F(StartTerminalTest, RealDownloadsLeaveTheirNamesAndOneHundredPercent) {
+    test::TTestHttpServer server;
+    server.serve("servers.cfg", std::string(3000, 's'));
+    server.serve_chunked("a b.txt", "no size announced");
+    core::TDownloaderProd downloader(borrowed_listener(&form), {server.base_url()});
+
+    core::TMemoryStream first, second;
+    downloader.download_file_from_server("servers.cfg", first);
+    downloader.download_file_from_server("a b.txt", second);
+
+    // A name with a blank is cut at the blank; the request itself went out unchanged.
+    EXPECT_EQ(events(),
+              "pobieranie pliku \"servers.cfg\"\npobrano: 100%\n"
+              "pobieranie pliku \"a\"\npobrano: 100%");
+    EXPECT_EQ(counter(), "pliki terminala\n2/100");
     EXPECT_EQ(bar("ProgressBarFileDownload")->value(), 100);
 }
 
