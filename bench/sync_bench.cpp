@@ -19,7 +19,7 @@ namespace {
 using namespace qiv_start::core;
 
 class TSilentListener : public TCoreListener {
-public:
+  public:
     void notify(const TCoreMessage& messageContent) override {
         if (messageContent.get_type().is_equals(error)) {
             std::fprintf(stderr, "%s\n", messageContent.to_string().c_str());

@@ -18,7 +18,7 @@ struct TRestrictedNetwork {
 };
 
 class TFileConfig {
-public:
+  public:
     virtual ~TFileConfig() = default;
     virtual std::string get_name() = 0;
     virtual std::string get_hash() = 0;
@@ -30,7 +30,7 @@ public:
 using TFileConfigs = std::vector<std::shared_ptr<TFileConfig>>;
 
 class TTerminalConfig {
-public:
+  public:
     virtual ~TTerminalConfig() = default;
     virtual std::string get_name() = 0;
     virtual std::string get_version() = 0;
@@ -43,7 +43,7 @@ public:
 using TTerminalConfigs = std::vector<std::shared_ptr<TTerminalConfig>>;
 
 class TConfig {
-public:
+  public:
     virtual ~TConfig() = default;
     virtual std::string get_hash() = 0;
     virtual std::vector<std::string> get_servers() = 0;

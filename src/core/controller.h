@@ -10,7 +10,7 @@
 namespace qiv_start::core {
 
 class TController {
-public:
+  public:
     virtual ~TController() = default;
     virtual void add_listener(const std::shared_ptr<TCoreListener>& listener) = 0;
     virtual std::shared_ptr<TConfig> get_config() = 0;
@@ -20,7 +20,7 @@ public:
 };
 
 class TControllerFactory {
-public:
+  public:
     virtual ~TControllerFactory() = default;
     virtual std::shared_ptr<TController> get_controller(
         const std::shared_ptr<TCoreListener>& listener) = 0;

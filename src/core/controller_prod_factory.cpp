@@ -36,7 +36,8 @@ bool starts_with_ignoring_case(const std::string& text, std::string_view prefix)
 bool is_valid_server_list(const std::string& bytes) {
     bool any = false;
     for (const auto& line : split_lines(decode_text(bytes))) {
-        if (line.empty()) continue;
+        if (line.empty())
+            continue;
         if (!starts_with_ignoring_case(line, "http://") &&
             !starts_with_ignoring_case(line, "https://")) {
             return false;
@@ -46,7 +47,9 @@ bool is_valid_server_list(const std::string& bytes) {
     return any;
 }
 
-void ensure_config_directory() { platform::create_directories(native_path(kConfigDirectory)); }
+void ensure_config_directory() {
+    platform::create_directories(native_path(kConfigDirectory));
+}
 
 void prepare_server_list_file() {
     const std::string path = native_path(kServerListFile);
@@ -91,7 +94,8 @@ void TControllerProdFactory::refresh_server_list() {
     TDownloaderProd downloader(listener_, servers_);
     TMemoryStream stream;
     downloader.download_file_from_server(kRepositoryServerList, stream);
-    if (stream.get_size() == 0) return;
+    if (stream.get_size() == 0)
+        return;
     if (!is_valid_server_list(stream.data())) {
         listener_->notify(TCoreMessage(warning, kInvalidServerList));
         return;

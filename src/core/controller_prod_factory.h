@@ -12,11 +12,11 @@
 namespace qiv_start::core {
 
 class TControllerProdFactory : public TControllerFactory {
-public:
+  public:
     std::shared_ptr<TController> get_controller(
         const std::shared_ptr<TCoreListener>& listener) override;
 
-private:
+  private:
     std::shared_ptr<TDownloader> prepare_downloader();
     void refresh_server_list();
 

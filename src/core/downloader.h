@@ -8,7 +8,7 @@
 namespace qiv_start::core {
 
 class TDownloader {
-public:
+  public:
     virtual ~TDownloader() = default;
     // Writes the named file, from the first server that delivers it, into the (empty) stream and
     // leaves it positioned at 0. A failed download raises nothing and leaves the stream empty.

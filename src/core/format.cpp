@@ -11,17 +11,21 @@ namespace {
     throw TError("Format \"" + std::string(pattern) + "\" invalid or incompatible with argument");
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 }  // namespace
 
 std::string TFormatArg::as_text() const {
-    if (const auto* text = std::get_if<std::string>(&value_)) return *text;
+    if (const auto* text = std::get_if<std::string>(&value_))
+        return *text;
     throw TError("Format argument is not a text");
 }
 
 std::int64_t TFormatArg::as_number() const {
-    if (const auto* number = std::get_if<std::int64_t>(&value_)) return *number;
+    if (const auto* number = std::get_if<std::int64_t>(&value_))
+        return *number;
     throw TError("Format argument is not a number");
 }
 
@@ -35,7 +39,8 @@ std::string format(std::string_view pattern, std::initializer_list<TFormatArg> a
             result += pattern[i];
             continue;
         }
-        if (++i >= pattern.size()) invalid(pattern);
+        if (++i >= pattern.size())
+            invalid(pattern);
         if (pattern[i] == '%') {
             result += '%';
             continue;
@@ -48,16 +53,24 @@ std::string format(std::string_view pattern, std::initializer_list<TFormatArg> a
                 value = value * 10 + static_cast<std::size_t>(pattern[j] - '0');
                 ++j;
             }
-            if (j >= pattern.size() || pattern[j] != ':') invalid(pattern);
+            if (j >= pattern.size() || pattern[j] != ':')
+                invalid(pattern);
             index = value;
             i = j + 1;
-            if (i >= pattern.size()) invalid(pattern);
+            if (i >= pattern.size())
+                invalid(pattern);
         }
-        if (index >= arguments.size()) invalid(pattern);
+        if (index >= arguments.size())
+            invalid(pattern);
         switch (pattern[i]) {
-            case 's': result += arguments[index].as_text(); break;
-            case 'd': result += std::to_string(arguments[index].as_number()); break;
-            default: invalid(pattern);
+            case 's':
+                result += arguments[index].as_text();
+                break;
+            case 'd':
+                result += std::to_string(arguments[index].as_number());
+                break;
+            default:
+                invalid(pattern);
         }
         next = index + 1;
     }

@@ -11,7 +11,7 @@
 namespace qiv_start::core {
 
 class TFormatArg {
-public:
+  public:
     TFormatArg(std::string_view text) : value_(std::string(text)) {}
     TFormatArg(const std::string& text) : value_(text) {}
     TFormatArg(const char* text) : value_(std::string(text)) {}
@@ -21,7 +21,7 @@ public:
     std::string as_text() const;     // raises TError for a number
     std::int64_t as_number() const;  // raises TError for a text
 
-private:
+  private:
     std::variant<std::string, std::int64_t> value_;
 };
 

@@ -11,15 +11,17 @@ namespace qiv_start::core {
 
 template <class T>
 class TListenerCollection : public TListener<T> {
-public:
+  public:
     // Adds the listener unless this very object is already held; an empty pointer is no listener.
     void add(const std::shared_ptr<TListener<T>>& listener) {
-        if (listener && find(listener) == listeners_.end()) listeners_.push_back(listener);
+        if (listener && find(listener) == listeners_.end())
+            listeners_.push_back(listener);
     }
 
     void remove(const std::shared_ptr<TListener<T>>& listener) {
         const auto found = find(listener);
-        if (found != listeners_.end()) listeners_.erase(found);
+        if (found != listeners_.end())
+            listeners_.erase(found);
     }
 
     // One failing listener must not keep the message from the others, nor fail the sender.
@@ -33,7 +35,7 @@ public:
         }
     }
 
-private:
+  private:
     using TListeners = std::vector<std::shared_ptr<TListener<T>>>;
 
     typename TListeners::iterator find(const std::shared_ptr<TListener<T>>& listener) {

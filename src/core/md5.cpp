@@ -25,7 +25,9 @@ TMd5::TMd5() : impl_(std::make_unique<Impl>()) {
     }
 }
 
-TMd5::~TMd5() { EVP_MD_CTX_free(impl_->context); }
+TMd5::~TMd5() {
+    EVP_MD_CTX_free(impl_->context);
+}
 
 void TMd5::update(const char* data, std::size_t size) {
     EVP_DigestUpdate(impl_->context, data, size);
@@ -49,7 +51,8 @@ std::string get_file_md5(const std::string& file_name) {
     platform::TFileReader reader(file_name);
     TMd5 digest;
     std::vector<char> block(kBlockSize);
-    while (const std::size_t n = reader.read(block.data(), block.size())) digest.update(block.data(), n);
+    while (const std::size_t n = reader.read(block.data(), block.size()))
+        digest.update(block.data(), n);
     return digest.finish();
 }
 

@@ -11,7 +11,7 @@ std::string get_file_md5(const std::string& file_name);
 
 // An MD5 digest fed piece by piece, for bytes that arrive from the network.
 class TMd5 {
-public:
+  public:
     TMd5();
     ~TMd5();
     TMd5(const TMd5&) = delete;
@@ -21,7 +21,7 @@ public:
     // 32 upper-case hexadecimal digits; the digest cannot be updated afterwards.
     std::string finish();
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -6,8 +6,9 @@
 namespace qiv_start::core {
 
 class TMessageType {
-public:
-    TMessageType(std::string code, std::string text) : code_(std::move(code)), text_(std::move(text)) {}
+  public:
+    TMessageType(std::string code, std::string text)
+        : code_(std::move(code)), text_(std::move(text)) {}
     TMessageType(const TMessageType&) = delete;
     TMessageType& operator=(const TMessageType&) = delete;
 
@@ -15,7 +16,7 @@ public:
     const std::string& get_text() const { return text_; }
     bool is_equals(const TMessageType& mt) const { return code_ == mt.code_; }
 
-private:
+  private:
     std::string code_;
     std::string text_;
 };
@@ -26,7 +27,7 @@ extern const TMessageType warning;
 extern const TMessageType info;
 
 class TCoreMessage {
-public:
+  public:
     TCoreMessage(const TMessageType& mt, std::string value) : mt_(&mt), value_(std::move(value)) {}
 
     const TMessageType& get_type() const { return *mt_; }
@@ -34,7 +35,7 @@ public:
     // The type's text, a colon, a blank and the value.
     std::string to_string() const;
 
-private:
+  private:
     const TMessageType* mt_;
     std::string value_;
 };
@@ -42,7 +43,7 @@ private:
 // A receiver of messages. The message is lent for the call only.
 template <class T>
 class TListener {
-public:
+  public:
     virtual ~TListener() = default;
     virtual void notify(const T& messageContent) = 0;
 };

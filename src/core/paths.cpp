@@ -8,13 +8,15 @@ std::string native_path(std::string_view path) {
     std::string result(path);
     const char separator = platform::path_separator();
     for (char& c : result) {
-        if (c == '\\') c = separator;
+        if (c == '\\')
+            c = separator;
     }
     return result;
 }
 
 std::string join_path(std::string_view directory, std::string_view name) {
-    if (directory.empty()) return native_path(name);
+    if (directory.empty())
+        return native_path(name);
     std::string joined(directory);
     joined += '\\';
     joined += name;

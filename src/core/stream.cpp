@@ -9,14 +9,16 @@ void TMemoryStream::write(const char* data, std::size_t size) {
         data_.append(data, size);
     } else {
         // A position beyond the end leaves a gap of zero bytes before the new ones.
-        if (position_ + size > data_.size()) data_.resize(position_ + size);
+        if (position_ + size > data_.size())
+            data_.resize(position_ + size);
         data_.replace(position_, size, data, size);
     }
     position_ += size;
 }
 
 void TMemoryStream::set_position(std::int64_t position) {
-    if (position < 0) throw TError("Stream position out of range");
+    if (position < 0)
+        throw TError("Stream position out of range");
     position_ = static_cast<std::size_t>(position);
 }
 

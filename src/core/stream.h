@@ -9,7 +9,7 @@ namespace qiv_start::core {
 
 // A writable, seekable byte stream, owned by whoever passes it to a download.
 class TStream {
-public:
+  public:
     virtual ~TStream() = default;
     // Writes at the current position and moves the position past the bytes written.
     virtual void write(const char* data, std::size_t size) = 0;
@@ -22,7 +22,7 @@ public:
 };
 
 class TMemoryStream : public TStream {
-public:
+  public:
     void write(const char* data, std::size_t size) override;
     std::int64_t get_position() const override { return static_cast<std::int64_t>(position_); }
     void set_position(std::int64_t position) override;
@@ -31,7 +31,7 @@ public:
 
     const std::string& data() const { return data_; }
 
-private:
+  private:
     std::string data_;
     std::size_t position_ = 0;
 };

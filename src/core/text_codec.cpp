@@ -13,26 +13,34 @@ bool starts_with(const std::string& bytes, std::string_view mark) {
 std::size_t utf8_sequence(const std::string& text, std::size_t i) {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
     const unsigned char lead = byte(i);
-    if (lead < 0x80) return 1;
+    if (lead < 0x80)
+        return 1;
     std::size_t length;
     unsigned char low = 0x80, high = 0xBF;
     if (lead >= 0xC2 && lead <= 0xDF) {
         length = 2;
     } else if (lead >= 0xE0 && lead <= 0xEF) {
         length = 3;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
+        if (lead == 0xE0)
+            low = 0xA0;
+        if (lead == 0xED)
+            high = 0x9F;
     } else if (lead >= 0xF0 && lead <= 0xF4) {
         length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
+        if (lead == 0xF0)
+            low = 0x90;
+        if (lead == 0xF4)
+            high = 0x8F;
     } else {
         return 0;
     }
-    if (i + length > text.size()) return 0;
-    if (byte(i + 1) < low || byte(i + 1) > high) return 0;
+    if (i + length > text.size())
+        return 0;
+    if (byte(i + 1) < low || byte(i + 1) > high)
+        return 0;
     for (std::size_t k = 2; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+        if ((byte(i + k) & 0xC0) != 0x80)
+            return 0;
     }
     return length;
 }
@@ -40,14 +48,16 @@ std::size_t utf8_sequence(const std::string& text, std::size_t i) {
 }  // namespace
 
 std::string decode_text(const std::string& bytes, unsigned code_page) {
-    if (starts_with(bytes, "\xEF\xBB\xBF")) return sanitize_utf8(bytes.substr(3));
+    if (starts_with(bytes, "\xEF\xBB\xBF"))
+        return sanitize_utf8(bytes.substr(3));
     if (starts_with(bytes, "\xFF\xFE")) {
         return platform::decode_bytes(bytes.substr(2), platform::kCodePageUtf16Le);
     }
     if (starts_with(bytes, "\xFE\xFF")) {
         return platform::decode_bytes(bytes.substr(2), platform::kCodePageUtf16Be);
     }
-    if (code_page == platform::kCodePageUtf8) return sanitize_utf8(bytes);
+    if (code_page == platform::kCodePageUtf8)
+        return sanitize_utf8(bytes);
     return platform::decode_bytes(bytes, code_page);
 }
 

@@ -8,13 +8,13 @@ namespace qiv_start::platform {
 
 // Every error carries the text that is shown to people or written to a log.
 class TError : public std::runtime_error {
-public:
+  public:
     explicit TError(const std::string& message) : std::runtime_error(message) {}
 };
 
 // A file or device operation failed; the message names the file and the system's reason.
 class TIoError : public TError {
-public:
+  public:
     explicit TIoError(const std::string& message) : TError(message) {}
 };
 

@@ -43,7 +43,7 @@ void write_file_atomic(const std::string& path, const std::string& content);
 // Sequential reader that keeps others from writing the file while it is open where the system
 // can (deny-write on Windows).
 class TFileReader {
-public:
+  public:
     explicit TFileReader(const std::string& path);  // raises TIoError
     ~TFileReader();
     TFileReader(const TFileReader&) = delete;
@@ -54,7 +54,7 @@ public:
     // Moves to an absolute offset; reading there past the end gives 0 bytes. Raises TIoError.
     void seek(std::uint64_t offset);
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
@@ -63,7 +63,7 @@ private:
 // into place. A writer destroyed without commit() removes its temporary file, so the target is
 // never left half-written.
 class TAtomicFileWriter {
-public:
+  public:
     explicit TAtomicFileWriter(const std::string& path);  // raises TIoError
     ~TAtomicFileWriter();
     TAtomicFileWriter(const TAtomicFileWriter&) = delete;
@@ -71,11 +71,11 @@ public:
 
     void write(const char* data, std::size_t size);  // raises TIoError
     // Drops everything written so far.
-    void truncate();                                 // raises TIoError
-    void commit();                                   // raises TIoError
+    void truncate();  // raises TIoError
+    void commit();    // raises TIoError
     const std::string& path() const { return path_; }
 
-private:
+  private:
     std::string path_;
     struct Impl;
     std::unique_ptr<Impl> impl_;
@@ -84,7 +84,7 @@ private:
 // A file that is kept open for appending; each write goes to the system before it returns.
 // The file is created or replaced when opened.
 class TLogFile {
-public:
+  public:
     explicit TLogFile(const std::string& path);  // raises TIoError
     ~TLogFile();
     TLogFile(const TLogFile&) = delete;
@@ -92,7 +92,7 @@ public:
 
     void write(const std::string& data);  // raises TIoError
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

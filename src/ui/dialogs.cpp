@@ -28,7 +28,8 @@ void to_standard_error(const char* kind, const std::string& text) {
 }  // namespace
 
 void TMessageBoxDialogs::warning(const std::string& text) {
-    if (nobody_can_answer()) return to_standard_error("uwaga", text);
+    if (nobody_can_answer())
+        return to_standard_error("uwaga", text);
     QMessageBox::warning(nullptr, kBoxTitle, to_screen_text(text));
 }
 
@@ -42,7 +43,8 @@ bool TMessageBoxDialogs::ask_yes_no(const std::string& text) {
 }
 
 void TMessageBoxDialogs::error(const std::string& text) {
-    if (nobody_can_answer()) return to_standard_error("błąd", text);
+    if (nobody_can_answer())
+        return to_standard_error("błąd", text);
     QMessageBox::critical(nullptr, kBoxTitle, to_screen_text(text));
 }
 

@@ -13,7 +13,7 @@ using test::read_bytes;
 using test::write_bytes;
 
 class ControllerFactory : public ::testing::Test {
-protected:
+  protected:
     std::vector<std::string> servers_after_get_controller() {
         return create_controller(listener_)->get_config()->get_servers();
     }
@@ -63,7 +63,8 @@ TEST_F(ControllerFactory, RepositoryCopyReplacesTheLocalListByteForByte) {
 TEST_F(ControllerFactory, UnreachableRepositoryLeavesTheListUntouched) {
     // UTF-16 LE with a byte-order mark and LF line ends: "http://127.0.0.1:9/\n\nhttp://x/\n"
     std::string utf16 = "\xFF\xFE";
-    for (char c : dead_ + "\n\nhttp://x/\n") utf16 += std::string{c, '\0'};
+    for (char c : dead_ + "\n\nhttp://x/\n")
+        utf16 += std::string{c, '\0'};
     set_local_list(utf16);
 
     const auto servers = servers_after_get_controller();
@@ -95,8 +96,9 @@ TEST_F(ControllerFactory, EmptyRepositoryAnswerKeepsTheList) {
 
 TEST_F(ControllerFactory, ConfigurationIsFetchedFromTheRefreshedServers) {
     test::TTestHttpServer repository;
-    repository.serve("qiv_start_2.xml",
-                     "<qiv_start xmlns=\"http://www.qiv.pl/qiv_start_2\"><hash>ABC</hash></qiv_start>");
+    repository.serve(
+        "qiv_start_2.xml",
+        "<qiv_start xmlns=\"http://www.qiv.pl/qiv_start_2\"><hash>ABC</hash></qiv_start>");
     repository.serve("servers.cfg", repository.base_url() + "\r\n");
     server_.serve("servers.cfg", repository.base_url() + "\r\n");
     set_local_list(server_.base_url() + "\r\n");

@@ -17,21 +17,26 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string quoted(const fs::path& path) { return "'" + path.string() + "'"; }
+std::string quoted(const fs::path& path) {
+    return "'" + path.string() + "'";
+}
 
 // Runs a shell command and returns its standard output; fails the test on a non-zero exit.
 std::string output_of(const std::string& command) {
     std::string output;
     FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) throw std::runtime_error("cannot run " + command);
+    if (pipe == nullptr)
+        throw std::runtime_error("cannot run " + command);
     char buffer[4096];
-    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
-    if (::pclose(pipe) != 0) throw std::runtime_error("command failed: " + command);
+    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+        output.append(buffer, n);
+    if (::pclose(pipe) != 0)
+        throw std::runtime_error("command failed: " + command);
     return output;
 }
 
 class LauncherRun : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         fs::create_directories(repository_);
         fs::create_directories(work_ / "config");
@@ -53,10 +58,10 @@ protected:
 
     // The launcher's exit code; its output goes to launcher.out.
     int run_launcher(const std::string& arguments) {
-        const std::string command = "cd " + quoted(work_) + " && env XDG_CONFIG_HOME=" +
-                                    quoted(config_home_) + " QT_QPA_PLATFORM=offscreen " +
-                                    quoted(QIV_LAUNCHER) + " " + arguments + " >" +
-                                    quoted(dir_.path() / "launcher.out") + " 2>&1";
+        const std::string command =
+            "cd " + quoted(work_) + " && env XDG_CONFIG_HOME=" + quoted(config_home_) +
+            " QT_QPA_PLATFORM=offscreen " + quoted(QIV_LAUNCHER) + " " + arguments + " >" +
+            quoted(dir_.path() / "launcher.out") + " 2>&1";
         const int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
@@ -86,7 +91,8 @@ protected:
 
     static int count(const std::string& text, const std::string& what) {
         int n = 0;
-        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++n;
         return n;
     }
 
@@ -103,10 +109,12 @@ TEST_F(LauncherRun, FreshFolderGetsEveryFileAndStartsTheTerminalInItsDirectory) 
 
     const std::string record = started_record();
     EXPECT_NE(record.find("Dzień dobry! Terminal KASA działa."), std::string::npos) << record;
-    EXPECT_NE(record.find("katalog roboczy: " + fs::canonical(work_ / "terminale" / "kasa").string()),
-              std::string::npos)
+    EXPECT_NE(
+        record.find("katalog roboczy: " + fs::canonical(work_ / "terminale" / "kasa").string()),
+        std::string::npos)
         << record;
-    EXPECT_EQ(read_bytes(work_ / "wspolne" / "slownik.txt"), read_bytes(repository_ / "slownik.txt"));
+    EXPECT_EQ(read_bytes(work_ / "wspolne" / "slownik.txt"),
+              read_bytes(repository_ / "slownik.txt"));
     EXPECT_TRUE(fs::exists(work_ / "wspolne" / "biblioteki" / "raporty.lib"));
     EXPECT_TRUE(fs::exists(work_ / "terminale" / "kasa" / "dane" / "szablony" / "faktura.txt"));
     EXPECT_EQ(read_bytes(work_ / "qiv_start_2.xml"), read_bytes(repository_ / "qiv_start_2.xml"));

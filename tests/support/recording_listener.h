@@ -9,7 +9,7 @@
 namespace qiv_start::test {
 
 class TRecordingListener : public core::TCoreListener {
-public:
+  public:
     void notify(const core::TCoreMessage& messageContent) override {
         lines.push_back(messageContent.to_string());
     }

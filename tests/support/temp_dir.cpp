@@ -8,7 +8,8 @@ namespace qiv_start::test {
 
 TTempDir::TTempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "qiv_test_XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
 }
 
@@ -24,19 +25,24 @@ TCurrentDir::TCurrentDir(const std::filesystem::path& directory)
     std::filesystem::current_path(directory);
 }
 
-TCurrentDir::~TCurrentDir() { std::filesystem::current_path(previous_); }
+TCurrentDir::~TCurrentDir() {
+    std::filesystem::current_path(previous_);
+}
 
 std::string read_bytes(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + file.string());
+    if (!in)
+        throw std::runtime_error("cannot read " + file.string());
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 void write_bytes(const std::filesystem::path& file, const std::string& bytes) {
-    if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path());
+    if (file.has_parent_path())
+        std::filesystem::create_directories(file.parent_path());
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + file.string());
+    if (!out)
+        throw std::runtime_error("cannot write " + file.string());
 }
 
 }  // namespace qiv_start::test

@@ -7,7 +7,7 @@
 namespace qiv_start::test {
 
 class TTempDir {
-public:
+  public:
     TTempDir();
     ~TTempDir();
     TTempDir(const TTempDir&) = delete;
@@ -16,19 +16,19 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::string file(const std::string& name) const { return (path_ / name).string(); }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
 // Makes the directory the process's current directory for the object's lifetime.
 class TCurrentDir {
-public:
+  public:
     explicit TCurrentDir(const std::filesystem::path& directory);
     ~TCurrentDir();
     TCurrentDir(const TCurrentDir&) = delete;
     TCurrentDir& operator=(const TCurrentDir&) = delete;
 
-private:
+  private:
     std::filesystem::path previous_;
 };
 

@@ -12,11 +12,14 @@ namespace qiv_start::platform {
 std::string executable_path() {
     std::string path(4096, '\0');
     const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
-    if (length < 0) throw TIoError(std::string("Cannot find the running program: ") + std::strerror(errno));
+    if (length < 0)
+        throw TIoError(std::string("Cannot find the running program: ") + std::strerror(errno));
     path.resize(static_cast<std::size_t>(length));
     return path;
 }
 
-std::string executable_suffix() { return ""; }
+std::string executable_suffix() {
+    return "";
+}
 
 }  // namespace qiv_start::platform

@@ -14,7 +14,9 @@
 namespace qiv_start::platform {
 namespace {
 
-std::string reason(int error_number) { return std::strerror(error_number); }
+std::string reason(int error_number) {
+    return std::strerror(error_number);
+}
 
 [[noreturn]] void fail(const std::string& what, const std::string& path, int error_number) {
     throw TIoError(what + " \"" + path + "\": " + reason(error_number));
@@ -22,7 +24,8 @@ std::string reason(int error_number) { return std::strerror(error_number); }
 
 std::string directory_of(const std::string& path) {
     const auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
+    if (slash == std::string::npos)
+        return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
@@ -30,7 +33,8 @@ void write_all(int fd, const char* data, std::size_t size, const std::string& pa
     while (size > 0) {
         const ssize_t written = ::write(fd, data, size);
         if (written < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             fail("Cannot write file", path, errno);
         }
         data += written;
@@ -49,7 +53,9 @@ void sync_directory(const std::string& directory) {
 
 }  // namespace
 
-char path_separator() { return '/'; }
+char path_separator() {
+    return '/';
+}
 
 bool file_exists(const std::string& path) {
     struct stat info {};
@@ -62,7 +68,8 @@ bool directory_exists(const std::string& path) {
 }
 
 bool create_directories(const std::string& path) noexcept {
-    if (path.empty() || directory_exists(path)) return !path.empty();
+    if (path.empty() || directory_exists(path))
+        return !path.empty();
     std::string prefix;
     std::size_t start = 0;
     while (start <= path.size()) {
@@ -73,14 +80,16 @@ bool create_directories(const std::string& path) noexcept {
             errno != EEXIST) {
             return false;
         }
-        if (slash == std::string::npos) break;
+        if (slash == std::string::npos)
+            break;
         start = slash + 1;
     }
     return directory_exists(path);
 }
 
 std::string full_path(const std::string& path) {
-    if (!path.empty() && path.front() == '/') return path;
+    if (!path.empty() && path.front() == '/')
+        return path;
     std::string directory(256, '\0');
     while (::getcwd(directory.data(), directory.size()) == nullptr) {
         if (errno != ERANGE) {
@@ -89,25 +98,29 @@ std::string full_path(const std::string& path) {
         directory.resize(directory.size() * 2);
     }
     directory.resize(std::strlen(directory.c_str()));
-    if (directory.back() != '/') directory += '/';
+    if (directory.back() != '/')
+        directory += '/';
     return directory + path;
 }
 
 std::int64_t file_size(const std::string& path) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return -1;
+    if (::stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode))
+        return -1;
     return static_cast<std::int64_t>(info.st_size);
 }
 
 void delete_file(const std::string& path) {
-    if (::unlink(path.c_str()) != 0) fail("Cannot delete file", path, errno);
+    if (::unlink(path.c_str()) != 0)
+        fail("Cannot delete file", path, errno);
 }
 
 std::string read_file(const std::string& path) {
     TFileReader reader(path);
     std::string content;
     char buffer[65536];
-    while (const std::size_t n = reader.read(buffer, sizeof buffer)) content.append(buffer, n);
+    while (const std::size_t n = reader.read(buffer, sizeof buffer))
+        content.append(buffer, n);
     return content;
 }
 
@@ -125,7 +138,8 @@ struct TFileReader::Impl {
 TFileReader::TFileReader(const std::string& path) : impl_(std::make_unique<Impl>()) {
     impl_->path = path;
     impl_->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (impl_->fd < 0) fail("Cannot open file", path, errno);
+    if (impl_->fd < 0)
+        fail("Cannot open file", path, errno);
     struct stat info {};
     if (::fstat(impl_->fd, &info) == 0 && S_ISDIR(info.st_mode)) {
         ::close(impl_->fd);
@@ -134,13 +148,17 @@ TFileReader::TFileReader(const std::string& path) : impl_(std::make_unique<Impl>
     ::posix_fadvise(impl_->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
-TFileReader::~TFileReader() { ::close(impl_->fd); }
+TFileReader::~TFileReader() {
+    ::close(impl_->fd);
+}
 
 std::size_t TFileReader::read(char* buffer, std::size_t size) {
     for (;;) {
         const ssize_t n = ::read(impl_->fd, buffer, size);
-        if (n >= 0) return static_cast<std::size_t>(n);
-        if (errno != EINTR) fail("Cannot read file", impl_->path, errno);
+        if (n >= 0)
+            return static_cast<std::size_t>(n);
+        if (errno != EINTR)
+            fail("Cannot read file", impl_->path, errno);
     }
 }
 
@@ -162,7 +180,8 @@ TAtomicFileWriter::TAtomicFileWriter(const std::string& path)
     : path_(path), impl_(std::make_unique<Impl>()) {
     std::string pattern = path + ".partXXXXXX";
     impl_->fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (impl_->fd < 0) fail("Cannot create file", path, errno);
+    if (impl_->fd < 0)
+        fail("Cannot create file", path, errno);
     impl_->temporary = pattern;
     // mkostemp creates the file for its owner only; give it the usual mode of a new file.
     const mode_t mask = ::umask(0);
@@ -188,7 +207,8 @@ void TAtomicFileWriter::truncate() {
 }
 
 void TAtomicFileWriter::commit() {
-    if (::fsync(impl_->fd) != 0) fail("Cannot write file", path_, errno);
+    if (::fsync(impl_->fd) != 0)
+        fail("Cannot write file", path_, errno);
     if (::close(impl_->fd) != 0) {
         impl_->fd = -1;
         ::unlink(impl_->temporary.c_str());
@@ -211,10 +231,13 @@ struct TLogFile::Impl {
 TLogFile::TLogFile(const std::string& path) : impl_(std::make_unique<Impl>()) {
     impl_->path = path;
     impl_->fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (impl_->fd < 0) fail("Cannot create file", path, errno);
+    if (impl_->fd < 0)
+        fail("Cannot create file", path, errno);
 }
 
-TLogFile::~TLogFile() { ::close(impl_->fd); }
+TLogFile::~TLogFile() {
+    ::close(impl_->fd);
+}
 
 void TLogFile::write(const std::string& data) {
     write_all(impl_->fd, data.data(), data.size(), impl_->path);

@@ -21,11 +21,16 @@ const char* kReplacementUtf8 = "\xEF\xBF\xBD";
 
 std::string iconv_name(unsigned code_page) {
     switch (code_page) {
-        case kCodePageUtf8: return "UTF-8";
-        case kCodePageUtf16Le: return "UTF-16LE";
-        case kCodePageUtf16Be: return "UTF-16BE";
-        case 20127: return "ASCII";
-        case 20866: return "KOI8-R";
+        case kCodePageUtf8:
+            return "UTF-8";
+        case kCodePageUtf16Le:
+            return "UTF-16LE";
+        case kCodePageUtf16Be:
+            return "UTF-16BE";
+        case 20127:
+            return "ASCII";
+        case 20866:
+            return "KOI8-R";
     }
     if (code_page >= 28591 && code_page <= 28606) {
         return "ISO-8859-" + std::to_string(code_page - 28590);
@@ -35,7 +40,8 @@ std::string iconv_name(unsigned code_page) {
 
 // The number that follows prefix in codeset, or 0.
 unsigned number_after(const std::string& codeset, std::string_view prefix) {
-    if (codeset.rfind(prefix, 0) != 0) return 0;
+    if (codeset.rfind(prefix, 0) != 0)
+        return 0;
     unsigned number = 0;
     const char* end = codeset.data() + codeset.size();
     const auto [rest, error] = std::from_chars(codeset.data() + prefix.size(), end, number);
@@ -43,7 +49,8 @@ unsigned number_after(const std::string& codeset, std::string_view prefix) {
 }
 
 unsigned code_page_of(std::string codeset) {
-    for (auto& c : codeset) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (auto& c : codeset)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (codeset == "UTF-8" || codeset == "UTF8" || codeset == "ANSI_X3.4-1968" ||
         codeset == "ASCII" || codeset.empty()) {
         return kCodePageUtf8;
@@ -51,19 +58,22 @@ unsigned code_page_of(std::string codeset) {
     if (const unsigned part = number_after(codeset, "ISO-8859-"); part >= 1 && part <= 16) {
         return 28590 + part;
     }
-    if (const unsigned code_page = number_after(codeset, "CP"); code_page != 0) return code_page;
-    if (codeset == "KOI8-R") return 20866;
+    if (const unsigned code_page = number_after(codeset, "CP"); code_page != 0)
+        return code_page;
+    if (codeset == "KOI8-R")
+        return 20866;
     return kCodePageUtf8;
 }
 
 std::size_t utf8_sequence_length(const char* text, std::size_t size) {
     std::size_t length = 1;
-    while (length < size && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) ++length;
+    while (length < size && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
+        ++length;
     return length;
 }
 
 class TIconv {
-public:
+  public:
     TIconv(const std::string& to, const std::string& from)
         : handle_(::iconv_open(to.c_str(), from.c_str())) {
         if (handle_ == reinterpret_cast<iconv_t>(-1)) {
@@ -88,7 +98,8 @@ public:
             std::size_t out_left = sizeof buffer;
             const std::size_t result = ::iconv(handle_, &in, &in_left, &out, &out_left);
             output.append(buffer, static_cast<std::size_t>(out - buffer));
-            if (result != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
+            if (result != static_cast<std::size_t>(-1) || errno == E2BIG)
+                continue;
             // EILSEQ or EINVAL: skip one unit (or the incomplete tail) and mark it.
             const std::size_t skip =
                 std::min(unit_size != 0 ? unit_size : utf8_sequence_length(in, in_left), in_left);
@@ -100,7 +111,7 @@ public:
         return output;
     }
 
-private:
+  private:
     iconv_t handle_;
 };
 
@@ -111,7 +122,9 @@ bool is_utf16(unsigned code_page) {
 // Windows maps the bytes 0x80..0x9F that a single-byte code page leaves undefined (0x81 in
 // CP1250, say) to the characters U+0080..U+009F and back; glibc refuses them. Doing the same
 // here keeps text that went through such a code page intact, as it is on Windows.
-bool is_c1_byte(unsigned char byte) { return byte >= 0x80 && byte <= 0x9F; }
+bool is_c1_byte(unsigned char byte) {
+    return byte >= 0x80 && byte <= 0x9F;
+}
 
 }  // namespace
 
@@ -132,7 +145,8 @@ std::string decode_bytes(const std::string& bytes, unsigned code_page) {
     const bool single_byte = !is_utf16(code_page);
     return converter.convert(bytes, single_byte ? 1 : 2, [&](std::string_view unit) {
         const auto byte = static_cast<unsigned char>(unit[0]);
-        if (single_byte && is_c1_byte(byte)) return std::string{'\xC2', static_cast<char>(byte)};
+        if (single_byte && is_c1_byte(byte))
+            return std::string{'\xC2', static_cast<char>(byte)};
         return std::string(kReplacementUtf8);
     });
 }
