@@ -38,7 +38,11 @@ std::string read_file(const std::string& path);
 
 // Replaces the file atomically: the content is written to a temporary file beside it, flushed
 // to disk and renamed over the target, so readers see either the old or the new file.
-void write_file_atomic(const std::string& path, const std::string& content);
+// Who may read a file the launcher writes: everyone the system's defaults allow, or its owner.
+enum class TFileAccess { kDefault, kOwnerOnly };
+
+void write_file_atomic(const std::string& path, const std::string& content,
+                       TFileAccess access = TFileAccess::kDefault);
 
 // Sequential reader that keeps others from writing the file while it is open where the system
 // can (deny-write on Windows).
@@ -64,7 +68,8 @@ class TFileReader {
 // never left half-written.
 class TAtomicFileWriter {
   public:
-    explicit TAtomicFileWriter(const std::string& path);  // raises TIoError
+    explicit TAtomicFileWriter(const std::string& path,
+                               TFileAccess access = TFileAccess::kDefault);  // raises TIoError
     ~TAtomicFileWriter();
     TAtomicFileWriter(const TAtomicFileWriter&) = delete;
     TAtomicFileWriter& operator=(const TAtomicFileWriter&) = delete;

@@ -129,6 +129,17 @@ TEST(AtomicFileWriter, FailedCommitLeavesTargetAndNoTemporary) {
     EXPECT_THROW(TAtomicFileWriter(dir.file("no/such/dir/f")), TIoError);
 }
 
+TEST(AtomicFileWriter, NewFilesAreReadableAsTheSystemAllowsOrByTheOwnerOnly) {
+    TTempDir dir;
+    write_file_atomic(dir.file("public"), "a");
+    write_file_atomic(dir.file("private"), "b", TFileAccess::kOwnerOnly);
+    const auto permissions = [&](const char* name) {
+        return fs::status(dir.path() / name).permissions() & fs::perms::all;
+    };
+    EXPECT_NE(permissions("public") & fs::perms::owner_read, fs::perms::none);
+    EXPECT_EQ(permissions("private"), fs::perms::owner_read | fs::perms::owner_write);
+}
+
 TEST(LogFile, ReplacesAnOldFileAndWritesThrough) {
     TTempDir dir;
     write_bytes(dir.file("log"), "previous run");

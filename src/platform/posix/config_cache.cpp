@@ -2,7 +2,6 @@
 // by the user alone.
 #include "platform/config_cache.h"
 
-#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,67 +62,6 @@ void create_private_directories(const std::string& path) {
     }
 }
 
-void write_all(int fd, const std::string& text, const std::string& path) {
-    const char* data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            fail("Cannot write file", path, errno);
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
-}
-
-// A temporary file of mode 0600 beside the target; removed again unless committed.
-class TPrivateTemporaryFile {
-  public:
-    explicit TPrivateTemporaryFile(const std::string& target) : name_(target + ".partXXXXXX") {
-        fd_ = ::mkostemp(name_.data(), O_CLOEXEC);
-        if (fd_ < 0)
-            fail("Cannot create file", target, errno);
-    }
-    ~TPrivateTemporaryFile() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        if (!committed_)
-            ::unlink(name_.c_str());
-    }
-    TPrivateTemporaryFile(const TPrivateTemporaryFile&) = delete;
-    TPrivateTemporaryFile& operator=(const TPrivateTemporaryFile&) = delete;
-
-    void write(const std::string& text, const std::string& target) { write_all(fd_, text, target); }
-
-    // Flushes the content to disk and renames it over the target.
-    void commit(const std::string& target) {
-        if (::fchmod(fd_, 0600) != 0 || ::fsync(fd_) != 0)
-            fail("Cannot write file", target, errno);
-        const int closed = ::close(fd_);
-        fd_ = -1;
-        if (closed != 0)
-            fail("Cannot write file", target, errno);
-        if (::rename(name_.c_str(), target.c_str()) != 0)
-            fail("Cannot write file", target, errno);
-        committed_ = true;
-    }
-
-  private:
-    std::string name_;
-    int fd_ = -1;
-    bool committed_ = false;
-};
-
-void sync_directory(const std::string& directory) {
-    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 }  // namespace
 
 std::optional<std::string> read_version_file() {
@@ -141,10 +79,7 @@ void write_version_file(const std::string& text) {
     const std::string directory = cache_directory();
     const std::string path = cache_path();
     create_private_directories(directory);
-    TPrivateTemporaryFile file(path);
-    file.write(text, path);
-    file.commit(path);
-    sync_directory(directory);
+    write_file_atomic(path, text, TFileAccess::kOwnerOnly);
 }
 
 }  // namespace qiv_start::platform

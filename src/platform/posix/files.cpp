@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 
 #include "platform/error.h"
@@ -115,21 +116,6 @@ void delete_file(const std::string& path) {
         fail("Cannot delete file", path, errno);
 }
 
-std::string read_file(const std::string& path) {
-    TFileReader reader(path);
-    std::string content;
-    char buffer[65536];
-    while (const std::size_t n = reader.read(buffer, sizeof buffer))
-        content.append(buffer, n);
-    return content;
-}
-
-void write_file_atomic(const std::string& path, const std::string& content) {
-    TAtomicFileWriter writer(path);
-    writer.write(content.data(), content.size());
-    writer.commit();
-}
-
 struct TFileReader::Impl {
     int fd = -1;
     std::string path;
@@ -176,17 +162,17 @@ struct TAtomicFileWriter::Impl {
     std::string temporary;
 };
 
-TAtomicFileWriter::TAtomicFileWriter(const std::string& path)
+TAtomicFileWriter::TAtomicFileWriter(const std::string& path, TFileAccess access)
     : path_(path), impl_(std::make_unique<Impl>()) {
-    std::string pattern = path + ".partXXXXXX";
-    impl_->fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (impl_->fd < 0)
-        fail("Cannot create file", path, errno);
-    impl_->temporary = pattern;
-    // mkostemp creates the file for its owner only; give it the usual mode of a new file.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(impl_->fd, 0666 & ~mask);
+    // The system applies the process's file-creation mask to the mode, as for any new file.
+    const mode_t mode = access == TFileAccess::kOwnerOnly ? 0600 : 0666;
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    for (int attempt = 0; impl_->fd < 0; ++attempt) {
+        impl_->temporary = path + ".part" + std::to_string(random() % 1000000000);
+        impl_->fd = ::open(impl_->temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (impl_->fd < 0 && (errno != EEXIST || attempt == 100))
+            fail("Cannot create file", path, errno);
+    }
 }
 
 TAtomicFileWriter::~TAtomicFileWriter() {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/error.h"
+#include "platform/win32/wide.h"
 
 namespace qiv_start::platform {
 namespace {
@@ -17,27 +18,6 @@ const wchar_t* const kValue = L"version_file";
 [[noreturn]] void fail(const std::string& what, LSTATUS status) {
     throw TIoError(what + " HKEY_CURRENT_USER\\SOFTWARE\\QIV\\QIV_START\\version_file (error " +
                    std::to_string(status) + ")");
-}
-
-std::wstring to_wide(const std::string& text) {
-    if (text.empty())
-        return {};
-    const int size = static_cast<int>(text.size());
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
-    return wide;
-}
-
-std::string to_utf8(const std::wstring& wide) {
-    if (wide.empty())
-        return {};
-    const int size = static_cast<int>(wide.size());
-    const int length =
-        ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string text(static_cast<std::size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, text.data(), length, nullptr, nullptr);
-    return text;
 }
 
 class TRegistryKey {
@@ -78,7 +58,7 @@ std::optional<std::string> query_text(HKEY key) {
         buffer.resize(bytes / sizeof(wchar_t));
         while (!buffer.empty() && buffer.back() == L'\0')
             buffer.pop_back();
-        return to_utf8(buffer);
+        return win32::from_wide(buffer);
     }
 }
 
@@ -101,7 +81,7 @@ void write_version_file(const std::string& text) {
                                        KEY_SET_VALUE, nullptr, key.out(), nullptr);
     if (status != ERROR_SUCCESS)
         fail("Cannot create", status);
-    const std::wstring wide = to_wide(text);
+    const std::wstring wide = win32::to_wide(text);
     const auto bytes = static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t));
     status = ::RegSetValueExW(key.get(), kValue, 0, REG_SZ,
                               reinterpret_cast<const BYTE*>(wide.c_str()), bytes);

@@ -4,19 +4,10 @@
 
 #include <string>
 
+#include "platform/win32/wide.h"
+
 namespace qiv_start::platform {
 namespace {
-
-std::wstring to_wide(const std::string& text) {
-    if (text.empty())
-        return {};
-    const int length =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                        length);
-    return wide;
-}
 
 bool belongs_to_this_process(HWND window) {
     DWORD process = 0;
@@ -34,7 +25,7 @@ std::wstring window_title(HWND window) {
 }  // namespace
 
 void close_windows_titled(const std::string& title) {
-    const std::wstring wanted = to_wide(title);
+    const std::wstring wanted = win32::to_wide(title);
     const HWND top = GetTopWindow(nullptr);
     if (top == nullptr)
         return;

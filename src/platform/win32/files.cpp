@@ -113,21 +113,6 @@ void delete_file(const std::string& path) {
         fail("Cannot delete file", path, ::GetLastError());
 }
 
-std::string read_file(const std::string& path) {
-    TFileReader reader(path);
-    std::string content;
-    char buffer[65536];
-    while (const std::size_t n = reader.read(buffer, sizeof buffer))
-        content.append(buffer, n);
-    return content;
-}
-
-void write_file_atomic(const std::string& path, const std::string& content) {
-    TAtomicFileWriter writer(path);
-    writer.write(content.data(), content.size());
-    writer.commit();
-}
-
 struct TFileReader::Impl {
     HANDLE handle = INVALID_HANDLE_VALUE;
     std::string path;
@@ -170,7 +155,9 @@ struct TAtomicFileWriter::Impl {
     std::string temporary;
 };
 
-TAtomicFileWriter::TAtomicFileWriter(const std::string& path)
+// Files take their folder's permissions on Windows, so both kinds of access are created alike;
+// the per-user places the launcher writes to are private to the user already.
+TAtomicFileWriter::TAtomicFileWriter(const std::string& path, TFileAccess /*access*/)
     : path_(path), impl_(std::make_unique<Impl>()) {
     for (;;) {
         impl_->temporary = temporary_name(path);
