@@ -152,7 +152,8 @@ bool TControllerProd::download_file(const std::shared_ptr<TFileConfig>& file,
             send(error, format(kCannotSave, {name, kNothingDelivered}));
             return false;
         }
-        const std::string digest = stream.commit();
+        stream.commit();
+        const std::string digest = stream.finish_digest();
         if (!equal_ignoring_case(digest, file->get_hash())) {
             send(warning, format(kDigestMismatch, {name}));
         }

@@ -11,7 +11,13 @@ void TFileStream::write(const char* data, std::size_t size) {
     if (position_ != size_) {
         throw TError(format("File \"%0:s\" can only be written at its end", {path()}));
     }
-    writer_.write(data, size);
+    try {
+        writer_.write(data, size);
+    } catch (const TError& failure) {
+        if (!failure_)
+            failure_ = failure.what();
+        throw;
+    }
     size_ += static_cast<std::int64_t>(size);
     position_ = size_;
 }
@@ -26,9 +32,12 @@ void TFileStream::clear() {
     writer_.truncate();
     size_ = 0;
     position_ = 0;
+    failure_.reset();
 }
 
 void TFileStream::commit() {
+    if (failure_)
+        throw TIoError(*failure_);
     writer_.commit();
 }
 

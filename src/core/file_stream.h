@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/stream.h"
@@ -21,7 +22,8 @@ class TFileStream : public TStream {
     std::int64_t get_size() const override { return size_; }
     void clear() override;
 
-    // Puts the file in place of whatever was at the path. Raises TIoError.
+    // Puts the file in place of whatever was at the path. Raises TIoError, also for a write that
+    // failed during the download (a downloader may have swallowed that error).
     void commit();
     const std::string& path() const { return writer_.path(); }
 
@@ -29,6 +31,7 @@ class TFileStream : public TStream {
     platform::TAtomicFileWriter writer_;
     std::int64_t position_ = 0;
     std::int64_t size_ = 0;
+    std::optional<std::string> failure_;
 };
 
 }  // namespace qiv_start::core
