@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include <cstdio>
 
@@ -38,8 +39,12 @@ bool TMessageBoxDialogs::ask_yes_no(const std::string& text) {
         to_standard_error("uwaga", text);
         return false;
     }
-    return QMessageBox::warning(nullptr, kBoxTitle, to_screen_text(text),
-                                QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    QMessageBox box(QMessageBox::Warning, kBoxTitle, to_screen_text(text),
+                    QMessageBox::Yes | QMessageBox::No);
+    // The buttons speak the launcher's language whatever translations Qt has installed.
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("Tak"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("Nie"));
+    return box.exec() == QMessageBox::Yes;
 }
 
 void TMessageBoxDialogs::error(const std::string& text) {
