@@ -1,8 +1,8 @@
 #include "core/controller_prod.h"
 
 #include <algorithm>
-#include <cctype>
 
+#include "core/ascii.h"
 #include "core/error.h"
 #include "core/file_version.h"
 #include "core/format.h"
@@ -34,13 +34,6 @@ const char* const kCannotSave = "Błąd zapisywania pliku \"%0:s\": %1:s";
 const char* const kNothingDelivered = "Niemożliwe było sciągnięcie pliku";
 const char* const kDigestMismatch =
     "Suma kontrolna pobranego pliku \"%0:s\" nie zgadza się z ustawieniami.";
-
-bool equal_ignoring_case(const std::string& a, const std::string& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::toupper(static_cast<unsigned char>(x)) ==
-               std::toupper(static_cast<unsigned char>(y));
-    });
-}
 
 }  // namespace
 
@@ -154,7 +147,7 @@ bool TControllerProd::download_file(const std::shared_ptr<TFileConfig>& file,
         }
         stream.commit();
         const std::string digest = stream.finish_digest();
-        if (!equal_ignoring_case(digest, file->get_hash())) {
+        if (!equals_ignoring_ascii_case(digest, file->get_hash())) {
             send(warning, format(kDigestMismatch, {name}));
         }
         return true;

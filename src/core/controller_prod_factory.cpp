@@ -1,8 +1,6 @@
 #include "core/controller_prod_factory.h"
 
-#include <algorithm>
-#include <cctype>
-
+#include "core/ascii.h"
 #include "core/config_prod.h"
 #include "core/controller_prod.h"
 #include "core/downloader_prod.h"
@@ -23,14 +21,6 @@ const char* const kCannotDeleteServerList = "Nie można usunąć pliku z ustawie
 const char* const kInvalidServerList =
     "Pobrana lista serwerów jest nieprawidłowa; pozostaje dotychczasowa.";
 
-bool starts_with_ignoring_case(const std::string& text, std::string_view prefix) {
-    return text.size() >= prefix.size() &&
-           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-               return std::tolower(static_cast<unsigned char>(a)) ==
-                      std::tolower(static_cast<unsigned char>(b));
-           });
-}
-
 // A captive portal's page or an error document must not replace the list of servers: only a
 // list whose every non-empty line is an http(s) address is taken.
 bool is_valid_server_list(const std::string& bytes) {
@@ -38,8 +28,8 @@ bool is_valid_server_list(const std::string& bytes) {
     for (const auto& line : split_lines(decode_text(bytes))) {
         if (line.empty())
             continue;
-        if (!starts_with_ignoring_case(line, "http://") &&
-            !starts_with_ignoring_case(line, "https://")) {
+        if (!starts_with_ignoring_ascii_case(line, "http://") &&
+            !starts_with_ignoring_ascii_case(line, "https://")) {
             return false;
         }
         any = true;

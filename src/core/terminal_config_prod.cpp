@@ -3,15 +3,12 @@
 #include <optional>
 #include <vector>
 
+#include "core/ascii.h"
 #include "core/file_config_prod.h"
 #include "core/text_codec.h"
 
 namespace qiv_start::core {
 namespace {
-
-char ascii_lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 // The first dll entry whose name equals name exactly.
 std::optional<TXMLDllType> find_dll(const std::vector<TXMLDllType>& dlls, const std::string& name) {
@@ -43,10 +40,7 @@ std::string TTerminalConfigProd::get_id_code() {
 }
 
 bool TTerminalConfigProd::is_accessed_by_all() {
-    std::string mode = data_.get_access_mode().get_value();
-    for (char& c : mode)
-        c = ascii_lower(c);
-    return mode == "all";
+    return equals_ignoring_ascii_case(data_.get_access_mode().get_value(), "all");
 }
 
 std::shared_ptr<TFileConfig> TTerminalConfigProd::get_exe_file() {

@@ -7,6 +7,7 @@
 #include <climits>
 #include <vector>
 
+#include "core/ascii.h"
 #include "core/error.h"
 #include "core/format.h"
 
@@ -44,20 +45,6 @@ const xmlChar* xml(const std::string& text) {
 
 std::string text_of(const xmlChar* text) {
     return text ? std::string(reinterpret_cast<const char*>(text)) : std::string();
-}
-
-char ascii_upper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool equals_ignoring_ascii_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (ascii_upper(a[i]) != ascii_upper(b[i]))
-            return false;
-    }
-    return true;
 }
 
 bool in_target_namespace(const xmlNode* node) {

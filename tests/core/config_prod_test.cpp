@@ -1,4 +1,5 @@
 #include "core/config_prod.h"
+#include "core/config_values.h"
 
 #include <gtest/gtest.h>
 
