@@ -11,6 +11,7 @@
 
 #include "ui/borrowed_listener.h"
 #include "ui/colors.h"
+#include "ui/form_design.h"
 #include "ui/terminal_button.h"
 
 namespace qiv_start::ui {
@@ -83,13 +84,6 @@ QImage paint_terminal_button(const QSize& size, const TButtonLook& look, const Q
     return picture;
 }
 
-void set_background(QWidget* widget, const QColor& color) {
-    QPalette palette = widget->palette();
-    palette.setColor(widget->backgroundRole(), color);
-    widget->setPalette(palette);
-    widget->setAutoFillBackground(true);
-}
-
 }  // namespace
 
 TFormChooseTerminal::TFormChooseTerminal(TControllerCreator create_controller, TDialogs& dialogs,
@@ -102,13 +96,8 @@ TFormChooseTerminal::TFormChooseTerminal(TControllerCreator create_controller, T
       Label1(new QLabel(PanelConfiguring)),
       create_controller_(std::move(create_controller)),
       dialogs_(dialogs) {
-    setObjectName(QStringLiteral("FormChooseTerminal"));
-    setWindowTitle(QStringLiteral("Qiv-start"));
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPixelSize(11);
-    setFont(font);
-    set_background(this, palette().color(QPalette::Button));
-    resize(590, 241);
+    design_form(this, QStringLiteral("FormChooseTerminal"), QStringLiteral("Qiv-start"),
+                QSize(590, 241));
 
     PanelConfiguring->setObjectName(QStringLiteral("PanelConfiguring"));
     PanelConfiguring->setFrameShape(QFrame::NoFrame);

@@ -16,6 +16,7 @@
 #include "core/format.h"
 #include "ui/borrowed_listener.h"
 #include "ui/colors.h"
+#include "ui/form_design.h"
 #include "ui/message_items.h"
 #include "ui/screen_text.h"
 
@@ -63,12 +64,8 @@ TFormStartTerminal::TFormStartTerminal(TDialogs& dialogs, QWidget* parent)
       MemoEvents(new QPlainTextEdit(this)),
       Timer1(new QTimer(this)),
       dialogs_(dialogs) {
-    setObjectName(QStringLiteral("FormStartTerminal"));
-    setWindowTitle(QStringLiteral("Uruchamianie Terminala"));
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPixelSize(11);
-    setFont(font);
-    resize(431, 175);
+    design_form(this, QStringLiteral("FormStartTerminal"), QStringLiteral("Uruchamianie Terminala"),
+                QSize(431, 175));
 
     LabelFileCount->setObjectName(QStringLiteral("LabelFileCount"));
     LabelFileCount->setText(QStringLiteral("<->"));
