@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "core/downloader_prod.h"
-#include "core/file_stream.h"
+#include "core/download/downloader_prod.h"
+#include "core/download/file_stream.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "core/md5.h"
+#include "core/support/md5.h"
 
 namespace {
 

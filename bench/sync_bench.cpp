@@ -10,9 +10,9 @@
 #include <filesystem>
 #include <memory>
 
-#include "core/config_prod.h"
-#include "core/controller_prod.h"
-#include "core/downloader_prod.h"
+#include "core/config/config_prod.h"
+#include "core/download/downloader_prod.h"
+#include "core/terminal/controller_prod.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "core/config_prod.h"
-#include "core/error.h"
+#include "core/config/config_prod.h"
+#include "core/support/error.h"
 #include "platform/config_cache.h"
 #include "platform/text.h"
 

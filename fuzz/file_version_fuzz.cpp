@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "core/error.h"
-#include "core/file_version.h"
+#include "core/support/error.h"
+#include "core/terminal/file_version.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);

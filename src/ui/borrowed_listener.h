@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "core/messages.h"
+#include "core/support/messages.h"
 
 namespace qiv_start::ui {
 

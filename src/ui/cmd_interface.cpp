@@ -2,9 +2,9 @@
 
 #include <QDialog>
 
-#include "core/format.h"
-#include "core/listener_collection.h"
-#include "core/md5.h"
+#include "core/support/format.h"
+#include "core/support/listener_collection.h"
+#include "core/support/md5.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "ui/form_choose_terminal.h"

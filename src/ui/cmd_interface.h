@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/controller.h"
+#include "core/terminal/controller.h"
 #include "ui/dialogs.h"
 #include "ui/start_services.h"
 

@@ -4,7 +4,7 @@
 #include <QColor>
 #include <QPalette>
 
-#include "core/config.h"
+#include "core/config/config.h"
 
 namespace qiv_start::ui {
 

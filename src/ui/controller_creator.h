@@ -4,7 +4,7 @@
 #include <functional>
 #include <memory>
 
-#include "core/controller.h"
+#include "core/terminal/controller.h"
 
 namespace qiv_start::ui {
 

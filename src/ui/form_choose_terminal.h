@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "core/config.h"
-#include "core/controller.h"
+#include "core/config/config.h"
+#include "core/terminal/controller.h"
 #include "ui/controller_creator.h"
 #include "ui/dialogs.h"
 

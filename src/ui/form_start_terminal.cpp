@@ -12,8 +12,8 @@
 #include <charconv>
 #include <cstdint>
 
-#include "core/error.h"
-#include "core/format.h"
+#include "core/support/error.h"
+#include "core/support/format.h"
 #include "ui/borrowed_listener.h"
 #include "ui/colors.h"
 #include "ui/form_design.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/messages.h"
+#include "core/support/messages.h"
 #include "ui/dialogs.h"
 
 class QLabel;

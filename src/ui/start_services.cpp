@@ -5,8 +5,8 @@
 #include <QUrl>
 #include <cstdlib>
 
-#include "core/auto_file_listener.h"
-#include "core/controller_prod_factory.h"
+#include "core/support/auto_file_listener.h"
+#include "core/terminal/controller_prod_factory.h"
 #include "platform/desktop.h"
 #include "platform/process.h"
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "core/messages.h"
+#include "core/support/messages.h"
 #include "ui/controller_creator.h"
 
 namespace qiv_start::ui {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "core/messages.h"
+#include "core/support/messages.h"
 
 namespace qiv_start::test {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/config.h"
+#include "core/config/config.h"
 
 namespace qiv_start::test {
 

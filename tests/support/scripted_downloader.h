@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/downloader.h"
+#include "core/download/downloader.h"
 
 namespace qiv_start::test {
 

@@ -7,7 +7,7 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "core/md5.h"
+#include "core/support/md5.h"
 #include "platform/process.h"
 #include "qt_test_environment.h"
 #include "support/recording_listener.h"

@@ -9,8 +9,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "core/downloader_prod.h"
-#include "core/error.h"
+#include "core/download/downloader_prod.h"
+#include "core/support/error.h"
 #include "qt_test_environment.h"
 #include "support/test_http_server.h"
 #include "ui/borrowed_listener.h"

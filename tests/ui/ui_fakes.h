@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "core/controller.h"
-#include "core/error.h"
+#include "core/support/error.h"
+#include "core/terminal/controller.h"
 #include "ui/dialogs.h"
 
 namespace qiv_start::test {

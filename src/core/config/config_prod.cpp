@@ -1,0 +1,246 @@
+#include "core/config/config_prod.h"
+#include "core/config/config_values.h"
+
+#include <exception>
+
+#include "core/config/file_config_prod.h"
+#include "core/config/terminal_config_prod.h"
+#include "core/config/xml_binding.h"
+#include "core/support/error.h"
+#include "core/support/format.h"
+#include "core/support/stream.h"
+#include "core/support/text_codec.h"
+#include "platform/config_cache.h"
+#include "platform/files.h"
+#include "platform/text.h"
+
+namespace qiv_start::core {
+namespace {
+
+const char* const kDocumentName = "qiv_start_2.xml";
+const char* const kDownloadFailed = "Błąd pobierania ustawień z sieci.";
+const char* const kNoCachedConfig =
+    "Brak danych ustawień. Konieczne jest ręczne uruchomienie programów.";
+const char* const kNoConfig =
+    "Nie udało się pobrać ustawień. Proszę sprawdzić połączenie do sieci internet.";
+const char* const kDamagedConfig =
+    "Dane ustawień są uszkodzone. Proszę powiadomić administratora systemu.";
+
+}  // namespace
+
+struct TConfigProd::Impl {
+    bool is_data_loaded = false;
+    std::string config;
+    std::shared_ptr<TDownloader> downloader;
+    std::shared_ptr<TCoreListener> listener;
+    std::vector<std::string> servers;
+    std::optional<TXMLQiv_start> dane_xml;
+    std::optional<std::vector<TRestrictedNetwork>> restricted_networks;
+    unsigned code_page = 0;
+
+    // The document's root element, loaded first when needed.
+    const TXMLQiv_start& data() {
+        load_data();
+        return *dane_xml;
+    }
+    TColor color(TXMLGuiParamType (TXMLQiv_start::*element)() const);
+    std::int32_t size(TXMLGuiParamType (TXMLQiv_start::*element)() const,
+                      std::int32_t default_size);
+
+    void load_data();
+    void fetch_config();
+    std::string download_config();
+    std::string read_cached_config();
+    void parse_config();
+    void store_config();
+    void send(const TMessageType& type, const std::string& text) {
+        listener->notify(TCoreMessage(type, text));
+    }
+};
+
+namespace {
+
+// The value attribute of a look-and-feel element; an absent one has no value to read.
+std::string gui_value(const TXMLGuiParamType& element) {
+    if (auto value = element.get_attribute("value"))
+        return *value;
+    throw TError(format("Element \"%s\" has no attribute \"value\"", {element.local_name()}));
+}
+
+}  // namespace
+
+TColor TConfigProd::Impl::color(TXMLGuiParamType (TXMLQiv_start::*element)() const) {
+    return color_from_text(gui_value((data().*element)()));
+}
+
+std::int32_t TConfigProd::Impl::size(TXMLGuiParamType (TXMLQiv_start::*element)() const,
+                                     std::int32_t default_size) {
+    return integer_from_text(gui_value((data().*element)())).value_or(default_size);
+}
+
+// An error leaves the data not loaded, so the next getter starts again with a new download.
+void TConfigProd::Impl::load_data() {
+    if (is_data_loaded)
+        return;
+    fetch_config();
+    parse_config();
+    store_config();
+    is_data_loaded = true;
+}
+
+void TConfigProd::Impl::fetch_config() {
+    try {
+        config = download_config();
+        return;
+    } catch (const std::exception&) {
+        send(warning, kDownloadFailed);
+    }
+    try {
+        config = read_cached_config();
+        return;
+    } catch (const std::exception&) {
+        send(warning, kNoCachedConfig);
+    }
+    send(error, kNoConfig);
+    throw TError(kNoConfig);
+}
+
+// The local copy keeps the bytes as delivered; the text returned has every line ended by CR LF.
+std::string TConfigProd::Impl::download_config() {
+    TMemoryStream stream;
+    downloader->download_file_from_server(kDocumentName, stream);
+    if (stream.get_size() == 0)
+        throw TError("The configuration document was not delivered");
+    const std::vector<std::string> lines = split_lines(decode_text(stream.data(), code_page));
+    platform::write_file_atomic(kDocumentName, stream.data());
+    std::string text;
+    for (const auto& line : lines) {
+        text += line;
+        text += "\r\n";
+    }
+    return text;
+}
+
+std::string TConfigProd::Impl::read_cached_config() {
+    if (auto text = platform::read_version_file())
+        return *text;
+    throw TError("No configuration is cached");
+}
+
+void TConfigProd::Impl::parse_config() {
+    try {
+        dane_xml = get_qiv_start(parse_xml_document(config));
+    } catch (const std::exception&) {
+        send(error, kDamagedConfig);
+        throw TError(kDamagedConfig);
+    }
+}
+
+void TConfigProd::Impl::store_config() {
+    platform::write_version_file(config);
+}
+
+TConfigProd::TConfigProd(std::shared_ptr<TCoreListener> listener,
+                         std::shared_ptr<TDownloader> downloader, std::vector<std::string> servers)
+    : TConfigProd(std::move(listener), std::move(downloader), std::move(servers),
+                  platform::ansi_code_page()) {}
+
+TConfigProd::TConfigProd(std::shared_ptr<TCoreListener> listener,
+                         std::shared_ptr<TDownloader> downloader, std::vector<std::string> servers,
+                         unsigned code_page)
+    : impl_(std::make_unique<Impl>()) {
+    impl_->listener = std::move(listener);
+    impl_->downloader = std::move(downloader);
+    impl_->servers = std::move(servers);
+    impl_->code_page = code_page;
+}
+
+TConfigProd::~TConfigProd() = default;
+
+std::string TConfigProd::get_hash() {
+    return impl_->data().get_hash();
+}
+
+std::vector<std::string> TConfigProd::get_servers() {
+    return impl_->servers;
+}
+
+TTerminalConfigs TConfigProd::get_terminals() {
+    const TXMLQiv_start& root = impl_->data();
+    TTerminalConfigs result;
+    for (const TXMLTerminalType& terminal : root.get_terminal().items()) {
+        result.push_back(
+            std::make_shared<TTerminalConfigProd>(terminal, root.get_dll(), impl_->code_page));
+    }
+    return result;
+}
+
+TFileConfigs TConfigProd::get_default_files() {
+    TFileConfigs result;
+    for (const TXMLFileType& file : impl_->data().get_default_file().items()) {
+        result.push_back(std::make_shared<TFileConfigProd>(file));
+    }
+    return result;
+}
+
+// Loaded before the list is stored, so a failed load caches no empty list.
+std::vector<TRestrictedNetwork> TConfigProd::get_restricted_networks() {
+    if (!impl_->restricted_networks) {
+        std::vector<TRestrictedNetwork> list;
+        for (const TXMLNetworkType& network : impl_->data().get_network().items()) {
+            list.push_back({network.get_mask(), network.get_ip()});
+        }
+        impl_->restricted_networks = std::move(list);
+    }
+    return *impl_->restricted_networks;
+}
+
+std::string TConfigProd::get_admin_email() {
+    return impl_->data().get_admin_email();
+}
+std::string TConfigProd::get_page_url() {
+    return impl_->data().get_link();
+}
+
+TColor TConfigProd::get_color_form() {
+    return impl_->color(&TXMLQiv_start::get_clForm);
+}
+TColor TConfigProd::get_color_text() {
+    return impl_->color(&TXMLQiv_start::get_clText);
+}
+TColor TConfigProd::get_color_link() {
+    return impl_->color(&TXMLQiv_start::get_clLink);
+}
+TColor TConfigProd::get_color_btn_normal() {
+    return impl_->color(&TXMLQiv_start::get_clBtnNormal);
+}
+TColor TConfigProd::get_color_btn_highlight() {
+    return impl_->color(&TXMLQiv_start::get_clBtnHighlight);
+}
+TColor TConfigProd::get_color_btn_text() {
+    return impl_->color(&TXMLQiv_start::get_clBtnText);
+}
+TColor TConfigProd::get_color_btn_frame() {
+    return impl_->color(&TXMLQiv_start::get_clBtnFrame);
+}
+
+std::int32_t TConfigProd::get_text_size() {
+    return impl_->size(&TXMLQiv_start::get_textSize, 15);
+}
+std::int32_t TConfigProd::get_btn_text_size() {
+    return impl_->size(&TXMLQiv_start::get_btnTextSize, 15);
+}
+std::int32_t TConfigProd::get_margin() {
+    return impl_->size(&TXMLQiv_start::get_margin, 10);
+}
+std::int32_t TConfigProd::get_top_margin() {
+    return impl_->size(&TXMLQiv_start::get_topMargin, 10);
+}
+std::int32_t TConfigProd::get_btn_width() {
+    return impl_->size(&TXMLQiv_start::get_btnWidth, 1000);
+}
+std::int32_t TConfigProd::get_btn_height() {
+    return impl_->size(&TXMLQiv_start::get_btnHeight, 30);
+}
+
+}  // namespace qiv_start::core

@@ -1,0 +1,54 @@
+// The configuration read from the repository's document, with the per-user cache behind it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/config/config.h"
+#include "core/download/downloader.h"
+#include "core/support/messages.h"
+
+namespace qiv_start::core {
+
+class TConfigProd : public TConfig {
+  public:
+    // Touches neither the network nor the cache.
+    TConfigProd(std::shared_ptr<TCoreListener> listener, std::shared_ptr<TDownloader> downloader,
+                std::vector<std::string> servers);
+    // code_page: the 8-bit code page for a document without byte-order mark and for the
+    // re-decoding of terminal names; the workstation's ANSI code page by default.
+    TConfigProd(std::shared_ptr<TCoreListener> listener, std::shared_ptr<TDownloader> downloader,
+                std::vector<std::string> servers, unsigned code_page);
+    ~TConfigProd() override;
+
+    std::string get_hash() override;
+    std::vector<std::string> get_servers() override;
+    TTerminalConfigs get_terminals() override;
+    TFileConfigs get_default_files() override;
+    std::vector<TRestrictedNetwork> get_restricted_networks() override;
+    std::string get_admin_email() override;
+    std::string get_page_url() override;
+    TColor get_color_form() override;
+    TColor get_color_text() override;
+    TColor get_color_link() override;
+    TColor get_color_btn_normal() override;
+    TColor get_color_btn_highlight() override;
+    TColor get_color_btn_text() override;
+    TColor get_color_btn_frame() override;
+    std::int32_t get_text_size() override;
+    std::int32_t get_btn_text_size() override;
+    std::int32_t get_margin() override;
+    std::int32_t get_top_margin() override;
+    std::int32_t get_btn_width() override;
+    std::int32_t get_btn_height() override;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace qiv_start::core

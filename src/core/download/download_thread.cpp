@@ -1,0 +1,121 @@
+#include "core/download/download_thread.h"
+
+#include <cmath>
+#include <exception>
+
+#include "core/download/http_client.h"
+
+namespace qiv_start::core {
+namespace {
+
+const char* const kDownloadFailed = "Niemożliwe było sciągnięcie pliku";
+
+}  // namespace
+
+std::int8_t progress_percent(std::int64_t downloaded, std::int64_t file_size) {
+    if (file_size <= 0)
+        return 0;
+    // nearbyint rounds halves to even in the default rounding mode.
+    const double percent = static_cast<double>(downloaded * 100) / static_cast<double>(file_size);
+    return static_cast<std::int8_t>(static_cast<std::int64_t>(std::nearbyint(percent)));
+}
+
+TDownloadThread::TDownloadThread(TStream& stream, std::vector<std::string> servers,
+                                 std::string file_name, TTransportOptions options)
+    : file_name_(std::move(file_name)),
+      stream_(stream),
+      servers_(std::move(servers)),
+      options_(std::move(options)) {
+    prepare_http_clients();
+    thread_ = std::thread(&TDownloadThread::run, this);
+}
+
+TDownloadThread::~TDownloadThread() {
+    thread_.join();
+}
+
+std::int8_t TDownloadThread::get_progress_prc() const {
+    return progress_percent(get_downloaded_size(), get_file_size());
+}
+
+bool TDownloadThread::wait_for_metadata(std::chrono::milliseconds period) {
+    std::unique_lock lock(state_mutex_);
+    return state_changed_.wait_for(lock, period,
+                                   [this] { return is_metadata_ready() || is_finished(); });
+}
+
+bool TDownloadThread::wait_for_finish(std::chrono::milliseconds period) {
+    std::unique_lock lock(state_mutex_);
+    return state_changed_.wait_for(lock, period, [this] { return is_finished(); });
+}
+
+void TDownloadThread::run() noexcept {
+    try {
+        download_from_servers();
+        is_completed_.store(true, std::memory_order_release);
+    } catch (...) {
+        // An unexpected error ends the work like a failed download; the creator only waits.
+    }
+    announce(is_active_, false);
+}
+
+void TDownloadThread::download_from_servers() {
+    bool done = false;
+    {
+        THttpClient client(options_);
+        // A failing server is dropped for the rest of this download; duplicates are tried again.
+        for (const std::string& server : servers_) {
+            done = try_server(client, server + file_name_);
+            if (done)
+                break;
+        }
+    }
+    if (!done) {
+        error_message_ = kDownloadFailed;
+        return;
+    }
+    stream_.set_position(0);
+}
+
+bool TDownloadThread::try_server(THttpClient& client, const std::string& url) {
+    bool receiving = false;
+    try {
+        publish_file_size(client.head(url));
+        receiving = true;
+        restart_stream();
+        client.get(url, [this](const char* data, std::size_t size) { receive(data, size); });
+        return true;
+    } catch (const std::exception&) {
+        // A failed attempt leaves nothing behind, so the stream never mixes two servers' bodies.
+        if (receiving)
+            restart_stream();
+        return false;
+    }
+}
+
+void TDownloadThread::publish_file_size(std::int64_t size) {
+    file_size_.store(size, std::memory_order_release);
+    announce(is_metadata_completed_, true);
+}
+
+void TDownloadThread::restart_stream() {
+    stream_.clear();
+    downloaded_.store(0, std::memory_order_release);
+}
+
+void TDownloadThread::receive(const char* data, std::size_t size) {
+    stream_.write(data, size);
+    downloaded_.store(downloaded_.load(std::memory_order_relaxed) + static_cast<std::int64_t>(size),
+                      std::memory_order_release);
+}
+
+// The store happens under the mutex so that a waiter cannot test the flag and then miss the wake.
+void TDownloadThread::announce(std::atomic<bool>& flag, bool value) {
+    {
+        std::lock_guard lock(state_mutex_);
+        flag.store(value, std::memory_order_release);
+    }
+    state_changed_.notify_all();
+}
+
+}  // namespace qiv_start::core

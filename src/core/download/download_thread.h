@@ -1,0 +1,81 @@
+// The worker that fetches one file from the repository servers on a thread of its own.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/download/transport_options.h"
+#include "core/support/stream.h"
+
+namespace qiv_start::core {
+
+class THttpClient;
+
+// Tries the servers in their order until one delivers the file into the stream. Another thread
+// follows it through the read-only operations; the stream belongs to the worker until
+// is_finished() returns true.
+class TDownloadThread {
+  public:
+    // Starts the work at once.
+    TDownloadThread(TStream& stream, std::vector<std::string> servers, std::string file_name,
+                    TTransportOptions options = {});
+    // Waits for the work to end.
+    ~TDownloadThread();
+    TDownloadThread(const TDownloadThread&) = delete;
+    TDownloadThread& operator=(const TDownloadThread&) = delete;
+
+    bool is_finished() const { return !is_active_.load(std::memory_order_acquire); }
+    bool is_metadata_ready() const {
+        return is_metadata_completed_.load(std::memory_order_acquire);
+    }
+    // The announced size, -1 when the server announced none, 0 before any server answered.
+    std::int64_t get_file_size() const { return file_size_.load(std::memory_order_acquire); }
+    // Body bytes received by the current attempt.
+    std::int64_t get_downloaded_size() const { return downloaded_.load(std::memory_order_acquire); }
+    std::int8_t get_progress_prc() const;
+
+    // Wait up to period; return at once, with true, when the size is known or the work has ended
+    // (wait_for_metadata), or when the work has ended (wait_for_finish).
+    bool wait_for_metadata(std::chrono::milliseconds period);
+    bool wait_for_finish(std::chrono::milliseconds period);
+
+    // Valid once is_finished() returned true: whether the work ran to its end without an
+    // unexpected error, and the reason when no server delivered the file (empty otherwise).
+    bool is_completed() const { return is_completed_.load(std::memory_order_acquire); }
+    const std::string& get_error_message() const { return error_message_; }
+
+  private:
+    void run() noexcept;
+    void download_from_servers();
+    bool try_server(THttpClient& client, const std::string& url);
+    void publish_file_size(std::int64_t size);
+    void restart_stream();
+    void receive(const char* data, std::size_t size);
+    void announce(std::atomic<bool>& flag, bool value);
+
+    std::string file_name_;
+    std::atomic<std::int64_t> file_size_{0};
+    std::atomic<bool> is_active_{true};
+    std::atomic<bool> is_completed_{false};
+    std::atomic<bool> is_metadata_completed_{false};
+    std::string error_message_;
+    TStream& stream_;
+    std::vector<std::string> servers_;
+    TTransportOptions options_;
+    std::atomic<std::int64_t> downloaded_{0};
+    std::mutex state_mutex_;
+    std::condition_variable state_changed_;
+    std::thread thread_;
+};
+
+// Percentage of file_size that downloaded makes, rounded half to even, as its lowest byte
+// (not clamped); 0 when the size is not known.
+std::int8_t progress_percent(std::int64_t downloaded, std::int64_t file_size);
+
+}  // namespace qiv_start::core

@@ -1,0 +1,18 @@
+// Fetches one file from the repository.
+#pragma once
+
+#include <string>
+
+#include "core/support/stream.h"
+
+namespace qiv_start::core {
+
+class TDownloader {
+  public:
+    virtual ~TDownloader() = default;
+    // Writes the named file, from the first server that delivers it, into the (empty) stream and
+    // leaves it positioned at 0. A failed download raises nothing and leaves the stream empty.
+    virtual void download_file_from_server(const std::string& file_name, TStream& stream) = 0;
+};
+
+}  // namespace qiv_start::core

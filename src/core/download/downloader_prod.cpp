@@ -1,0 +1,44 @@
+#include "core/download/downloader_prod.h"
+
+#include <chrono>
+
+#include "core/download/download_thread.h"
+#include "core/support/format.h"
+
+namespace qiv_start::core {
+namespace {
+
+// Progress is sampled this often; the waits end early when the worker gets there first.
+constexpr std::chrono::milliseconds kPollPeriod{100};
+
+}  // namespace
+
+TDownloaderProd::TDownloaderProd(std::shared_ptr<TCoreListener> listener,
+                                 std::vector<std::string> servers, TTransportOptions options)
+    : listener_(std::move(listener)), servers_(std::move(servers)), options_(std::move(options)) {}
+
+void TDownloaderProd::download_file_from_server(const std::string& file_name, TStream& stream) {
+    TDownloadThread worker(stream, servers_, file_name, options_);
+    send(format("download_start|%0:s", {file_name}));
+
+    while (!worker.wait_for_metadata(kPollPeriod)) {
+    }
+    send(format("file_size|%0:d", {worker.get_file_size()}));
+
+    std::int8_t last = 0;
+    while (!worker.is_finished()) {
+        const std::int8_t percent = worker.get_progress_prc();
+        if (percent != last) {
+            last = percent;
+            send(format("downloaded_prc|%0:d", {static_cast<int>(last)}));
+        }
+        worker.wait_for_finish(kPollPeriod);
+    }
+    send(format("download_finished|%0:s", {file_name}));
+}
+
+void TDownloaderProd::send(const std::string& value) {
+    listener_->notify(TCoreMessage(info, value));
+}
+
+}  // namespace qiv_start::core

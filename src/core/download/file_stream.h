@@ -1,0 +1,37 @@
+// A download's destination on disk: written under a temporary name, put in place by commit().
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "core/support/stream.h"
+#include "platform/files.h"
+
+namespace qiv_start::core {
+
+// Sequential writes only: writing anywhere but at the end raises TError. A stream destroyed
+// without commit() leaves nothing behind.
+class TFileStream : public TStream {
+  public:
+    explicit TFileStream(const std::string& path);  // raises TIoError
+
+    void write(const char* data, std::size_t size) override;
+    std::int64_t get_position() const override { return position_; }
+    void set_position(std::int64_t position) override;
+    std::int64_t get_size() const override { return size_; }
+    void clear() override;
+
+    // Puts the file in place of whatever was at the path. Raises TIoError, also for a write that
+    // failed during the download (a downloader may have swallowed that error).
+    void commit();
+    const std::string& path() const { return writer_.path(); }
+
+  private:
+    platform::TAtomicFileWriter writer_;
+    std::int64_t position_ = 0;
+    std::int64_t size_ = 0;
+    std::optional<std::string> failure_;
+};
+
+}  // namespace qiv_start::core

@@ -1,0 +1,46 @@
+// HEAD and GET over HTTP/1.1 with TLS, one connection reused for a whole download.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/download/transport_options.h"
+
+namespace qiv_start::core {
+
+// Sets up the HTTP library for the whole process; call it before the first client is made on a
+// thread of its own. Raises TError.
+void prepare_http_clients();
+
+class THttpClient {
+  public:
+    // Receives each piece of a body as it arrives; may raise, which ends the transfer.
+    using TReceiver = std::function<void(const char* data, std::size_t size)>;
+
+    explicit THttpClient(const TTransportOptions& options);  // raises TError
+    ~THttpClient();
+    THttpClient(const THttpClient&) = delete;
+    THttpClient& operator=(const THttpClient&) = delete;
+
+    // The Content-Length that the answer announces, or -1 when it announces none.
+    // Raises TError unless the server answers with a 2xx status.
+    std::int64_t head(const std::string& url);
+    // Raises TError unless the server answers with a 2xx status and delivers the whole body; an
+    // error raised by receive is raised again.
+    void get(const std::string& url, const TReceiver& receive);
+
+  private:
+    struct TTransfer;
+    static std::size_t on_body(char* data, std::size_t size, std::size_t count, void* transfer);
+    void perform(const std::string& url, TTransfer& transfer);
+
+    struct TCurlDeleter {
+        void operator()(void* handle) const;
+    };
+    std::unique_ptr<void, TCurlDeleter> curl_;
+};
+
+}  // namespace qiv_start::core

@@ -1,0 +1,55 @@
+#include "core/support/auto_file_listener.h"
+
+#include "core/support/error.h"
+#include "core/support/format.h"
+#include "core/support/paths.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+
+namespace qiv_start::core {
+namespace {
+
+const char* const kLogFolder = "logs";
+
+std::string digits(int number, std::size_t width) {
+    std::string text = std::to_string(number);
+    if (text.size() < width)
+        text.insert(0, width - text.size(), '0');
+    return text;
+}
+
+// "yyyymmdd_hhnnsszzz"
+std::string time_stamp(const platform::TLocalTime& t) {
+    return digits(t.year, 4) + digits(t.month, 2) + digits(t.day, 2) + "_" + digits(t.hour, 2) +
+           digits(t.minute, 2) + digits(t.second, 2) + digits(t.millisecond, 3);
+}
+
+// A refusal to create the folder shows when the file cannot be created in it.
+void create_log_folder() {
+    std::string folder;
+    try {
+        folder = platform::full_path(native_path(kLogFolder));
+    } catch (const TError& e) {
+        throw TError(std::string("Błąd podczas zakładania folderu logów: ") + e.what());
+    }
+    platform::create_directories(folder);
+}
+
+}  // namespace
+
+TAutoFileListener::TAutoFileListener() : TAutoFileListener("qiv_start") {}
+
+TAutoFileListener::TAutoFileListener(const std::string& file_prefix) {
+    create_log_folder();
+    const std::string stamp = time_stamp(platform::local_time_now());
+    const std::string path = native_path(format("logs\\%0:s_%1:s.log", {file_prefix, stamp}));
+    writer_ = std::make_unique<platform::TLogFile>(path);
+}
+
+TAutoFileListener::~TAutoFileListener() = default;
+
+void TAutoFileListener::notify(const TCoreMessage& messageContent) {
+    writer_->write(messageContent.to_string() + "\r\n");
+}
+
+}  // namespace qiv_start::core

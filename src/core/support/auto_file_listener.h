@@ -1,0 +1,31 @@
+// The run log: every message of a run as one line of a new file under "logs".
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "core/support/messages.h"
+
+namespace qiv_start::platform {
+class TLogFile;
+}
+
+namespace qiv_start::core {
+
+class TAutoFileListener : public TCoreListener {
+  public:
+    // Creates "logs" with its parents when missing and a new file named after the prefix and
+    // the local time. Raises TError when the folder's path cannot be formed, and the TIoError of
+    // creating the file otherwise.
+    TAutoFileListener();
+    explicit TAutoFileListener(const std::string& file_prefix);
+    ~TAutoFileListener() override;
+
+    // Writes the message's to_string and CR LF; the line is in the file when this returns.
+    void notify(const TCoreMessage& messageContent) override;
+
+  private:
+    std::unique_ptr<platform::TLogFile> writer_;
+};
+
+}  // namespace qiv_start::core

@@ -1,0 +1,52 @@
+// The controller: accessible terminals, file synchronisation and the launch.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/download/downloader.h"
+#include "core/support/listener_collection.h"
+#include "core/terminal/controller.h"
+
+namespace qiv_start::core {
+
+// What the controller asks of the workstation; tests replace it.
+struct TWorkstation {
+    // The IPv4 addresses the host name resolves to; empty when unknown.
+    std::function<std::vector<std::string>()> local_addresses;
+    // Starts file (inside directory) with directory as its working directory, without waiting.
+    std::function<void(const std::string& directory, const std::string& file)> start_program;
+
+    static TWorkstation system();
+};
+
+class TControllerProd : public TController {
+  public:
+    TControllerProd(std::shared_ptr<TDownloader> downloader, std::shared_ptr<TConfig> config,
+                    TWorkstation workstation = TWorkstation::system());
+
+    void add_listener(const std::shared_ptr<TCoreListener>& listener) override;
+    std::shared_ptr<TConfig> get_config() override;
+    TTerminalConfigs get_accessible_terminals() override;
+    std::string get_version(const std::string& file_name) override;
+    void run_terminal(const std::string& terminal_code) override;
+
+  private:
+    bool is_in_restricted_network();
+    std::vector<std::string> get_local_ip_addresses();
+    void sync_terminal(const std::shared_ptr<TTerminalConfig>& terminal);
+    void update_file(const std::shared_ptr<TFileConfig>& file);
+    bool download_file(const std::shared_ptr<TFileConfig>& file, const std::string& local_path);
+    void extract_archive(const std::string& target_path, const std::string& name);
+    void start_terminal(const std::shared_ptr<TTerminalConfig>& terminal);
+    void send(const TMessageType& type, const std::string& text);
+
+    std::shared_ptr<TConfig> config_;
+    std::shared_ptr<TListenerCollection<TCoreMessage>> listeners_;
+    std::shared_ptr<TDownloader> downloader_;
+    TWorkstation workstation_;
+};
+
+}  // namespace qiv_start::core

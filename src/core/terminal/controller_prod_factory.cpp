@@ -1,0 +1,100 @@
+#include "core/terminal/controller_prod_factory.h"
+
+#include "core/config/config_prod.h"
+#include "core/download/downloader_prod.h"
+#include "core/support/ascii.h"
+#include "core/support/error.h"
+#include "core/support/paths.h"
+#include "core/support/text_codec.h"
+#include "core/terminal/controller_prod.h"
+#include "platform/files.h"
+
+namespace qiv_start::core {
+namespace {
+
+const char* const kConfigDirectory = "config";
+const char* const kServerListFile = "config\\servers.cfg";
+const char* const kRepositoryServerList = "servers.cfg";
+const char* const kDefaultServer = QIV_DEFAULT_SERVER;
+
+const char* const kCannotDeleteServerList = "Nie można usunąć pliku z ustawieniami: ";
+const char* const kInvalidServerList =
+    "Pobrana lista serwerów jest nieprawidłowa; pozostaje dotychczasowa.";
+
+// A captive portal's page or an error document must not replace the list of servers: only a
+// list whose every non-empty line is an http(s) address is taken.
+bool is_valid_server_list(const std::string& bytes) {
+    bool any = false;
+    for (const auto& line : split_lines(decode_text(bytes))) {
+        if (line.empty())
+            continue;
+        if (!starts_with_ignoring_ascii_case(line, "http://") &&
+            !starts_with_ignoring_ascii_case(line, "https://")) {
+            return false;
+        }
+        any = true;
+    }
+    return any;
+}
+
+void ensure_config_directory() {
+    platform::create_directories(native_path(kConfigDirectory));
+}
+
+void prepare_server_list_file() {
+    const std::string path = native_path(kServerListFile);
+    if (platform::file_exists(path) && platform::file_size(path) == 0) {
+        try {
+            platform::delete_file(path);
+        } catch (const TError&) {
+            throw TError(std::string(kCannotDeleteServerList) + kServerListFile);
+        }
+    }
+    if (!platform::file_exists(path)) {
+        platform::write_file_atomic(path, std::string(kDefaultServer) + "\r\n");
+    }
+}
+
+std::vector<std::string> read_server_list() {
+    return split_lines(decode_text(platform::read_file(native_path(kServerListFile))));
+}
+
+}  // namespace
+
+std::shared_ptr<TController> TControllerProdFactory::get_controller(
+    const std::shared_ptr<TCoreListener>& listener) {
+    listener_ = listener;
+    auto downloader = prepare_downloader();
+    auto config = std::make_shared<TConfigProd>(listener_, downloader, servers_);
+    auto controller = std::make_shared<TControllerProd>(downloader, config);
+    controller->add_listener(listener_);
+    return controller;
+}
+
+std::shared_ptr<TDownloader> TControllerProdFactory::prepare_downloader() {
+    ensure_config_directory();
+    prepare_server_list_file();
+    servers_ = read_server_list();
+    refresh_server_list();
+    servers_ = read_server_list();
+    return std::make_shared<TDownloaderProd>(listener_, servers_);
+}
+
+void TControllerProdFactory::refresh_server_list() {
+    TDownloaderProd downloader(listener_, servers_);
+    TMemoryStream stream;
+    downloader.download_file_from_server(kRepositoryServerList, stream);
+    if (stream.get_size() == 0)
+        return;
+    if (!is_valid_server_list(stream.data())) {
+        listener_->notify(TCoreMessage(warning, kInvalidServerList));
+        return;
+    }
+    platform::write_file_atomic(native_path(kServerListFile), stream.data());
+}
+
+std::shared_ptr<TController> create_controller(const std::shared_ptr<TCoreListener>& listener) {
+    return std::make_shared<TControllerProdFactory>()->get_controller(listener);
+}
+
+}  // namespace qiv_start::core

@@ -1,0 +1,30 @@
+// Builds a ready controller: refreshes the server list, then wires the downloader, the
+// configuration and the controller to one listener.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/download/downloader.h"
+#include "core/terminal/controller.h"
+
+namespace qiv_start::core {
+
+class TControllerProdFactory : public TControllerFactory {
+  public:
+    std::shared_ptr<TController> get_controller(
+        const std::shared_ptr<TCoreListener>& listener) override;
+
+  private:
+    std::shared_ptr<TDownloader> prepare_downloader();
+    void refresh_server_list();
+
+    std::shared_ptr<TCoreListener> listener_;
+    std::vector<std::string> servers_;
+};
+
+// A new factory's controller for the listener; nothing is shared between calls.
+std::shared_ptr<TController> create_controller(const std::shared_ptr<TCoreListener>& listener);
+
+}  // namespace qiv_start::core

@@ -1,0 +1,92 @@
+// Surroundings for the configuration tests: a scripted downloader, a private cache location and a
+// private current directory.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/config/config_prod.h"
+#include "core/download/downloader.h"
+#include "platform/text.h"
+#include "support/recording_listener.h"
+#include "support/temp_dir.h"
+
+namespace qiv_start::test {
+
+// Delivers the scripted bytes for every request, or nothing when there are none.
+class TScriptedDownloader : public core::TDownloader {
+  public:
+    explicit TScriptedDownloader(std::optional<std::string> bytes = std::nullopt)
+        : bytes(std::move(bytes)) {}
+
+    void download_file_from_server(const std::string& file_name, core::TStream& stream) override {
+        requests.push_back(file_name);
+        if (!bytes)
+            return;
+        stream.write(bytes->data(), bytes->size());
+        stream.set_position(0);
+    }
+
+    std::optional<std::string> bytes;
+    std::vector<std::string> requests;
+};
+
+// Points XDG_CONFIG_HOME at a temporary directory and makes another one the current directory for
+// the object's lifetime.
+class TConfigSandbox {
+  public:
+    TConfigSandbox() : current_(work_.path()) {
+        if (const char* previous = std::getenv("XDG_CONFIG_HOME"))
+            previous_ = previous;
+        ::setenv("XDG_CONFIG_HOME", home_.path().c_str(), 1);
+    }
+    ~TConfigSandbox() {
+        if (previous_) {
+            ::setenv("XDG_CONFIG_HOME", previous_->c_str(), 1);
+        } else {
+            ::unsetenv("XDG_CONFIG_HOME");
+        }
+    }
+    TConfigSandbox(const TConfigSandbox&) = delete;
+    TConfigSandbox& operator=(const TConfigSandbox&) = delete;
+
+    std::filesystem::path cache_file() const {
+        return home_.path() / "QIV" / "QIV_START" / "version_file";
+    }
+    std::filesystem::path local_copy() const { return work_.path() / "qiv_start_2.xml"; }
+    bool has_cache() const { return std::filesystem::exists(cache_file()); }
+    std::string cache() const { return read_bytes(cache_file()); }
+    void set_cache(const std::string& text) const { write_bytes(cache_file(), text); }
+
+  private:
+    TTempDir home_;
+    TTempDir work_;
+    TCurrentDir current_;
+    std::optional<std::string> previous_;
+};
+
+// The document element with the target namespace around body.
+inline std::string qiv_document(const std::string& body) {
+    return "<qiv_start xmlns=\"http://www.qiv.pl/qiv_start_2\">" + body + "</qiv_start>";
+}
+
+// A configuration over a scripted downloader, with the listener and downloader kept at hand.
+struct TConfigUnderTest {
+    explicit TConfigUnderTest(std::optional<std::string> bytes,
+                              unsigned code_page = platform::kCodePageUtf8)
+        : listener(std::make_shared<TRecordingListener>()),
+          downloader(std::make_shared<TScriptedDownloader>(std::move(bytes))),
+          config(std::make_shared<core::TConfigProd>(
+              listener, downloader, std::vector<std::string>{"http://a/", "http://b/"},
+              code_page)) {}
+
+    std::shared_ptr<TRecordingListener> listener;
+    std::shared_ptr<TScriptedDownloader> downloader;
+    std::shared_ptr<core::TConfigProd> config;
+};
+
+}  // namespace qiv_start::test

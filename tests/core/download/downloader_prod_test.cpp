@@ -1,0 +1,118 @@
+#include "core/download/downloader_prod.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/download/file_stream.h"
+#include "support/recording_listener.h"
+#include "support/temp_dir.h"
+#include "support/test_http_server.h"
+
+namespace qiv_start::core {
+namespace {
+
+using test::TRecordingListener;
+using test::TTestHttpServer;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+// Records every message and may react to one while the download runs.
+class TReactingListener : public TRecordingListener {
+  public:
+    void notify(const TCoreMessage& messageContent) override {
+        TRecordingListener::notify(messageContent);
+        if (react)
+            react(messageContent.get_value());
+    }
+    std::function<void(const std::string&)> react;
+};
+
+struct TDownloaderTest : ::testing::Test {
+    std::vector<std::string> download(const std::vector<std::string>& servers,
+                                      const std::string& name, TStream& stream) {
+        TDownloaderProd downloader(listener, servers);
+        downloader.download_file_from_server(name, stream);
+        return listener->lines;
+    }
+
+    std::shared_ptr<TReactingListener> listener = std::make_shared<TReactingListener>();
+};
+
+TEST_F(TDownloaderTest, EmptyServerListReportsSizeZeroAndDeliversNothing) {
+    TMemoryStream stream;
+    EXPECT_THAT(download({}, "a.txt", stream),
+                ElementsAre("informacja: download_start|a.txt", "informacja: file_size|0",
+                            "informacja: download_finished|a.txt"));
+    EXPECT_EQ(stream.get_size(), 0);
+}
+
+TEST_F(TDownloaderTest, UnknownSizeSendsNoPercentages) {
+    TTestHttpServer server;
+    server.serve_chunked("a.txt", std::string(100000, 'c'));
+    TMemoryStream stream;
+    EXPECT_THAT(download({server.base_url()}, "a.txt", stream),
+                ElementsAre("informacja: download_start|a.txt", "informacja: file_size|-1",
+                            "informacja: download_finished|a.txt"));
+    EXPECT_EQ(stream.get_size(), 100000);
+    EXPECT_EQ(stream.get_position(), 0);
+}
+
+TEST_F(TDownloaderTest, PercentagesStartAtTheFirstNonZeroValueAndOnlyChange) {
+    TTestHttpServer server;
+    server.stall_body("a.txt", std::string(1000, 'p'), 500);
+    // The server holds the second half back until the listener has seen the first.
+    listener->react = [&server](const std::string& value) {
+        if (value == "downloaded_prc|50")
+            server.release_stalls();
+    };
+    TMemoryStream stream;
+    std::vector<std::string> lines = download({server.base_url()}, "a.txt", stream);
+
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_THAT(std::vector(lines.begin(), lines.begin() + 3),
+                ElementsAre("informacja: download_start|a.txt", "informacja: file_size|1000",
+                            "informacja: downloaded_prc|50"));
+    EXPECT_EQ(lines.back(), "informacja: download_finished|a.txt");
+    // The transfer may end between two samples, so 100 % is not always reported.
+    lines.pop_back();
+    lines.erase(lines.begin(), lines.begin() + 3);
+    EXPECT_THAT(lines, ::testing::AnyOf(IsEmpty(), ElementsAre("informacja: downloaded_prc|100")));
+    EXPECT_EQ(stream.data(), std::string(1000, 'p'));
+}
+
+TEST_F(TDownloaderTest, FailedDownloadEndsNormallyAndLeavesNoFile) {
+    TTestHttpServer server;
+    server.fail("a.txt", 404);
+    test::TTempDir directory;
+    {
+        TFileStream stream(directory.file("a.txt"));
+        EXPECT_THAT(download({server.base_url()}, "a.txt", stream),
+                    ElementsAre("informacja: download_start|a.txt", "informacja: file_size|0",
+                                "informacja: download_finished|a.txt"));
+        EXPECT_EQ(stream.get_size(), 0);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(directory.path()));
+}
+
+TEST_F(TDownloaderTest, DeliveredFileIsCommittedIntoPlace) {
+    TTestHttpServer server;
+    const std::string body(200000, 'f');
+    server.serve("a.bin", body);
+    test::TTempDir directory;
+    TFileStream stream(directory.file("a.bin"));
+    const std::vector<std::string> lines = download({server.base_url()}, "a.bin", stream);
+    EXPECT_EQ(lines.at(1), "informacja: file_size|200000");
+    EXPECT_EQ(stream.get_position(), 0);
+    EXPECT_FALSE(std::filesystem::exists(directory.file("a.bin")));
+    stream.commit();
+    EXPECT_EQ(test::read_bytes(directory.file("a.bin")), body);
+}
+
+}  // namespace
+}  // namespace qiv_start::core

@@ -1,0 +1,115 @@
+#include "core/terminal/controller_prod_factory.h"
+
+#include <gtest/gtest.h>
+
+#include "support/recording_listener.h"
+#include "support/temp_dir.h"
+#include "support/test_http_server.h"
+
+namespace qiv_start::core {
+namespace {
+
+using test::read_bytes;
+using test::write_bytes;
+
+class ControllerFactory : public ::testing::Test {
+  protected:
+    std::vector<std::string> servers_after_get_controller() {
+        return create_controller(listener_)->get_config()->get_servers();
+    }
+
+    std::string local_list() const { return read_bytes(dir_.path() / "config" / "servers.cfg"); }
+    void set_local_list(const std::string& bytes) {
+        write_bytes(dir_.path() / "config" / "servers.cfg", bytes);
+    }
+
+    test::TTempDir dir_;
+    test::TCurrentDir cwd_{dir_.path()};
+    std::shared_ptr<test::TRecordingListener> listener_ =
+        std::make_shared<test::TRecordingListener>();
+    test::TTestHttpServer server_;
+    const std::string dead_ = "http://127.0.0.1:9/";
+};
+
+TEST_F(ControllerFactory, EmptyFolderGetsTheDefaultServerList) {
+    const auto servers = servers_after_get_controller();
+
+    const std::string list = local_list();
+    ASSERT_EQ(servers.size(), 1u);
+    EXPECT_EQ(list, servers[0] + "\r\n");
+    EXPECT_EQ(servers[0].rfind("https://", 0), 0u);
+    EXPECT_EQ(servers[0].substr(servers[0].size() - 15), "qiv-repository/");
+    EXPECT_EQ(listener_->lines.front(), "informacja: download_start|servers.cfg");
+}
+
+TEST_F(ControllerFactory, ZeroByteListIsWrittenAnewWithTheDefaultServer) {
+    set_local_list("");
+    const auto servers = servers_after_get_controller();
+    ASSERT_EQ(servers.size(), 1u);
+    EXPECT_EQ(local_list(), servers[0] + "\r\n");
+}
+
+TEST_F(ControllerFactory, RepositoryCopyReplacesTheLocalListByteForByte) {
+    const std::string repository_list = server_.base_url() + "\n" + dead_ + "\n";
+    server_.serve("servers.cfg", repository_list);
+    set_local_list(server_.base_url() + "\r\n");
+
+    const auto servers = servers_after_get_controller();
+
+    EXPECT_EQ(local_list(), repository_list);
+    EXPECT_EQ(servers, (std::vector<std::string>{server_.base_url(), dead_}));
+}
+
+TEST_F(ControllerFactory, UnreachableRepositoryLeavesTheListUntouched) {
+    // UTF-16 LE with a byte-order mark and LF line ends: "http://127.0.0.1:9/\n\nhttp://x/\n"
+    std::string utf16 = "\xFF\xFE";
+    for (char c : dead_ + "\n\nhttp://x/\n")
+        utf16 += std::string{c, '\0'};
+    set_local_list(utf16);
+
+    const auto servers = servers_after_get_controller();
+
+    EXPECT_EQ(local_list(), utf16);
+    EXPECT_EQ(servers, (std::vector<std::string>{dead_, "", "http://x/"}));
+}
+
+TEST_F(ControllerFactory, PortalPageDoesNotReplaceTheList) {
+    server_.serve("servers.cfg", "<html><body>Zaloguj się</body></html>\r\n");
+    const std::string local = server_.base_url() + "\r\n";
+    set_local_list(local);
+
+    servers_after_get_controller();
+
+    EXPECT_EQ(local_list(), local);
+    EXPECT_EQ(listener_->lines.back(),
+              "uwaga: Pobrana lista serwerów jest nieprawidłowa; pozostaje dotychczasowa.");
+}
+
+TEST_F(ControllerFactory, EmptyRepositoryAnswerKeepsTheList) {
+    server_.serve("servers.cfg", "");
+    const std::string local = server_.base_url() + "\r\n" + dead_ + "\r\n";
+    set_local_list(local);
+
+    EXPECT_EQ(servers_after_get_controller().size(), 2u);
+    EXPECT_EQ(local_list(), local);
+}
+
+TEST_F(ControllerFactory, ConfigurationIsFetchedFromTheRefreshedServers) {
+    test::TTestHttpServer repository;
+    repository.serve(
+        "qiv_start_2.xml",
+        "<qiv_start xmlns=\"http://www.qiv.pl/qiv_start_2\"><hash>ABC</hash></qiv_start>");
+    repository.serve("servers.cfg", repository.base_url() + "\r\n");
+    server_.serve("servers.cfg", repository.base_url() + "\r\n");
+    set_local_list(server_.base_url() + "\r\n");
+    ::setenv("XDG_CONFIG_HOME", dir_.file("config-home").c_str(), 1);
+
+    const auto controller = create_controller(listener_);
+
+    EXPECT_EQ(controller->get_config()->get_hash(), "ABC");
+    EXPECT_EQ(controller->get_config()->get_servers(),
+              std::vector<std::string>{repository.base_url()});
+}
+
+}  // namespace
+}  // namespace qiv_start::core

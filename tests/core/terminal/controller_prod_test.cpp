@@ -1,0 +1,288 @@
+#include "core/terminal/controller_prod.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "core/support/error.h"
+#include "core/support/md5.h"
+#include "support/recording_listener.h"
+#include "support/scripted_config.h"
+#include "support/scripted_downloader.h"
+#include "support/temp_dir.h"
+#include "support/zip_builder.h"
+
+namespace qiv_start::core {
+namespace {
+
+namespace fs = std::filesystem;
+using test::read_bytes;
+using test::write_bytes;
+
+std::string md5_of(const std::string& content) {
+    TMd5 digest;
+    digest.update(content.data(), content.size());
+    return digest.finish();
+}
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+std::vector<std::string> names_in(const fs::path& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(directory)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class ControllerSync : public ::testing::Test {
+  protected:
+    // Publishes content in the repository and returns its configuration entry.
+    std::shared_ptr<test::TScriptedFile> serve(const std::string& name, const std::string& target,
+                                               const std::string& content, bool archive = false) {
+        downloader_->files[name] = content;
+        return std::make_shared<test::TScriptedFile>(name, target, md5_of(content), archive);
+    }
+
+    // A terminal open to all, started by kasa.sh in terminale\kasa.
+    void add_terminal(const std::string& code, TFileConfigs own_files,
+                      const std::string& exe_dir = "terminale\\kasa") {
+        auto exe = serve("kasa.sh", exe_dir, "#!/bin/sh\nexit 0\n");
+        config_->terminals.push_back(
+            std::make_shared<test::TScriptedTerminal>(code, true, exe, std::move(own_files)));
+    }
+
+    std::shared_ptr<TControllerProd> controller() {
+        TWorkstation workstation{[] { return std::vector<std::string>{"10.1.2.3"}; },
+                                 [this](const std::string& directory, const std::string& file) {
+                                     started_.push_back(directory + "|" + file);
+                                 }};
+        auto made = std::make_shared<TControllerProd>(downloader_, config_, workstation);
+        made->add_listener(listener_);
+        return made;
+    }
+
+    std::vector<std::string> run(const std::string& code) {
+        listener_->lines.clear();
+        controller()->run_terminal(code);
+        return listener_->lines;
+    }
+
+    bool said(const std::string& line) const {
+        const auto& lines = listener_->lines;
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+
+    test::TTempDir dir_;
+    test::TCurrentDir current_{dir_.path()};
+    std::shared_ptr<test::TScriptedConfig> config_ = std::make_shared<test::TScriptedConfig>();
+    std::shared_ptr<test::TScriptedDownloader> downloader_ =
+        std::make_shared<test::TScriptedDownloader>();
+    std::shared_ptr<test::TRecordingListener> listener_ =
+        std::make_shared<test::TRecordingListener>();
+    std::vector<std::string> started_;
+};
+
+TEST_F(ControllerSync, DefaultFilesComeFirstThenTheTerminalsOwnAndTheTerminalStarts) {
+    config_->default_files = {serve("slownik.txt", "wspolne", "słownik"),
+                              serve("raporty.lib", "wspolne\\biblioteki", "raporty")};
+    add_terminal("KASA", {serve("cennik.txt", "terminale\\kasa", "cennik"),
+                          serve("logo.png", "terminale\\kasa\\grafika", "logo")});
+
+    EXPECT_EQ(run("KASA"), (std::vector<std::string>{
+                               "informacja: uruchamianie terminala \"KASA\"",
+                               "informacja: pobieranie plików terminala \"KASA\"",
+                               "informacja: file_count|5",
+                               "informacja: pobieranie plików wspólnych",
+                               "informacja: pobieranie plików szczególnych",
+                               "informacja: uruchomienie terminala \"KASA\"",
+                               "informacja: terminal \"KASA\" uruchomiono",
+                           }));
+    EXPECT_EQ(downloader_->requested,
+              (std::vector<std::string>{"slownik.txt", "raporty.lib", "cennik.txt", "logo.png",
+                                        "kasa.sh"}));
+    EXPECT_EQ(read_bytes("wspolne/biblioteki/raporty.lib"), "raporty");
+    EXPECT_EQ(read_bytes("terminale/kasa/grafika/logo.png"), "logo");
+    EXPECT_EQ(names_in("terminale/kasa"),
+              (std::vector<std::string>{"cennik.txt", "grafika", "kasa.sh"}));
+    EXPECT_EQ(started_, std::vector<std::string>{"terminale/kasa|kasa.sh"});
+}
+
+TEST_F(ControllerSync, CurrentFilesAreCheckedAndNotDownloadedAgain) {
+    add_terminal("KASA", {serve("cennik.txt", "terminale\\kasa", "cennik")});
+    run("KASA");
+    const auto second = run("KASA");
+
+    EXPECT_EQ(downloader_->count("cennik.txt"), 1u);
+    EXPECT_EQ(downloader_->count("kasa.sh"), 1u);
+    const auto checked =
+        std::find(second.begin(), second.end(), "informacja: Sprawdzanie wersji pliku|cennik.txt");
+    ASSERT_NE(checked, second.end());
+    EXPECT_EQ(*(checked + 1), "informacja: Wersji pliku jest poprawna|cennik.txt");
+    EXPECT_EQ(started_.size(), 2u);
+}
+
+TEST_F(ControllerSync, StaleFileIsReplacedWithoutLeftovers) {
+    add_terminal("KASA", {serve("cennik.txt", "terminale\\kasa", "nowy cennik")});
+    write_bytes("terminale/kasa/cennik.txt", "stary cennik");
+
+    run("KASA");
+
+    EXPECT_TRUE(said("informacja: Sprawdzanie wersji pliku|cennik.txt"));
+    EXPECT_FALSE(said("informacja: Wersji pliku jest poprawna|cennik.txt"));
+    EXPECT_EQ(read_bytes("terminale/kasa/cennik.txt"), "nowy cennik");
+    EXPECT_EQ(names_in("terminale/kasa"), (std::vector<std::string>{"cennik.txt", "kasa.sh"}));
+}
+
+TEST_F(ControllerSync, LowerCaseDigestIsDownloadedOnEveryRunWithoutAWarning) {
+    auto file = serve("cennik.txt", "terminale\\kasa", "cennik");
+    file->set_hash(lower(file->get_hash()));
+    add_terminal("KASA", {file});
+
+    run("KASA");
+    run("KASA");
+
+    EXPECT_EQ(downloader_->count("cennik.txt"), 2u);
+    EXPECT_EQ(read_bytes("terminale/kasa/cennik.txt"), "cennik");
+    for (const auto& line : listener_->lines)
+        EXPECT_EQ(line.find("uwaga"), std::string::npos) << line;
+}
+
+TEST_F(ControllerSync, NothingDeliveredLeavesNoFileIsReportedAndTheNextFileFollows) {
+    auto missing = serve("dane.zip", "terminale\\kasa", "zip");
+    downloader_->files.erase("dane.zip");
+    add_terminal("KASA", {missing, serve("cennik.txt", "terminale\\kasa", "cennik")});
+    write_bytes("terminale/kasa/dane.zip", "stara wersja");
+
+    run("KASA");
+
+    EXPECT_TRUE(
+        said("błąd: Błąd zapisywania pliku \"dane.zip\": Niemożliwe było sciągnięcie pliku"));
+    EXPECT_EQ(names_in("terminale/kasa"), (std::vector<std::string>{"cennik.txt", "kasa.sh"}));
+    EXPECT_EQ(started_.size(), 1u);
+}
+
+TEST_F(ControllerSync, DeliveredBytesThatDisagreeWithTheDigestAreKeptWithAWarning) {
+    auto file = serve("cennik.txt", "terminale\\kasa", "cennik z serwera");
+    file->set_hash(md5_of("cennik z ustawień"));
+    add_terminal("KASA", {file});
+
+    run("KASA");
+
+    EXPECT_TRUE(
+        said("uwaga: Suma kontrolna pobranego pliku \"cennik.txt\" nie zgadza się z "
+             "ustawieniami."));
+    EXPECT_EQ(read_bytes("terminale/kasa/cennik.txt"), "cennik z serwera");
+}
+
+TEST_F(ControllerSync, AnAttemptThatStartedOverKeepsOnlyTheBytesOfTheLastOne) {
+    downloader_->restart_each_download = true;
+    add_terminal("KASA", {serve("cennik.txt", "terminale\\kasa", "cennik")});
+
+    run("KASA");
+
+    EXPECT_EQ(read_bytes("terminale/kasa/cennik.txt"), "cennik");
+    for (const auto& line : listener_->lines)
+        EXPECT_EQ(line.find("uwaga"), std::string::npos) << line;
+}
+
+TEST_F(ControllerSync, DirectoryThatCannotBeCreatedIsReportedAndTheNextFileFollows) {
+    write_bytes("zablokowane", "a file where a directory should be");
+    add_terminal("KASA", {serve("cennik.txt", "zablokowane\\dane", "cennik"),
+                          serve("logo.png", "terminale\\kasa", "logo")});
+
+    run("KASA");
+
+    const auto& lines = listener_->lines;
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.starts_with("błąd: Błąd zapisywania pliku \"cennik.txt\": ");
+    }));
+    EXPECT_EQ(read_bytes("terminale/kasa/logo.png"), "logo");
+    EXPECT_EQ(started_.size(), 1u);
+}
+
+class ControllerArchives : public ControllerSync {
+  protected:
+    std::string zip_bytes(const std::vector<test::TZipMember>& members) {
+        const fs::path path = dir_.path() / "built.zip";
+        test::write_zip(path, members);
+        std::string bytes = read_bytes(path);
+        fs::remove(path);
+        return bytes;
+    }
+};
+
+TEST_F(ControllerArchives, CurrentArchiveRestoresADeletedMemberAndLeavesTheOthersAlone) {
+    add_terminal("KASA",
+                 {serve("dane.zip", "terminale\\kasa",
+                        zip_bytes({{"a.txt", "a"}, {"szablony\\faktura.txt", "faktura"}}), true)});
+    run("KASA");
+    ASSERT_EQ(read_bytes("terminale/kasa/szablony/faktura.txt"), "faktura");
+    write_bytes("terminale/kasa/a.txt", "zmienione na miejscu");
+    fs::remove("terminale/kasa/szablony/faktura.txt");
+
+    run("KASA");
+
+    EXPECT_EQ(downloader_->count("dane.zip"), 1u);
+    EXPECT_EQ(read_bytes("terminale/kasa/szablony/faktura.txt"), "faktura");
+    EXPECT_EQ(read_bytes("terminale/kasa/a.txt"), "zmienione na miejscu");
+}
+
+TEST_F(ControllerArchives, ReplacedArchiveAddsNewMembersButOverwritesNone) {
+    auto archive = serve("dane.zip", "terminale\\kasa", zip_bytes({{"a.txt", "wersja 1"}}), true);
+    add_terminal("KASA", {archive});
+    run("KASA");
+    const std::string second = zip_bytes({{"a.txt", "wersja 2"}, {"b.txt", "nowy"}});
+    downloader_->files["dane.zip"] = second;
+    archive->set_hash(md5_of(second));
+
+    run("KASA");
+
+    EXPECT_EQ(downloader_->count("dane.zip"), 2u);
+    EXPECT_EQ(read_bytes("terminale/kasa/a.txt"), "wersja 1");
+    EXPECT_EQ(read_bytes("terminale/kasa/b.txt"), "nowy");
+}
+
+TEST_F(ControllerArchives, ArchiveThatIsNoZipStopsTheSyncAndNothingStarts) {
+    add_terminal("KASA", {serve("dane.zip", "terminale\\kasa", "<html>portal</html>", true),
+                          serve("cennik.txt", "terminale\\kasa", "cennik")});
+
+    EXPECT_THROW(controller()->run_terminal("KASA"), TError);
+
+    EXPECT_EQ(downloader_->count("cennik.txt"), 0u);
+    EXPECT_TRUE(started_.empty());
+    EXPECT_FALSE(said("informacja: uruchomienie terminala \"KASA\""));
+}
+
+TEST_F(ControllerSync, CodeThatNoAccessibleTerminalCarriesIsReportedOnce) {
+    add_terminal("KASA", {});
+    auto made = controller();
+    made->add_listener(listener_);  // a second add of the same listener changes nothing
+
+    for (const std::string code : {"NIEMA", "kasa", ""}) {
+        listener_->lines.clear();
+        made->run_terminal(code);
+        EXPECT_EQ(listener_->lines, std::vector<std::string>{"błąd: Terminal z kodem \"" + code +
+                                                             "\" nie jest dostępny."});
+    }
+    EXPECT_TRUE(downloader_->requested.empty());
+    EXPECT_TRUE(started_.empty());
+}
+
+TEST_F(ControllerSync, FirstOfTwoTerminalsWithTheSameCodeIsTheOneStarted) {
+    add_terminal("KASA", {}, "pierwsza");
+    add_terminal("KASA", {}, "druga");
+
+    run("KASA");
+
+    EXPECT_EQ(started_, std::vector<std::string>{"pierwsza|kasa.sh"});
+    EXPECT_FALSE(fs::exists("druga"));
+}
+
+}  // namespace
+}  // namespace qiv_start::core

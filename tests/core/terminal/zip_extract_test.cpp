@@ -1,0 +1,116 @@
+#include "core/terminal/zip_extract.h"
+
+#include <gtest/gtest.h>
+
+#include "core/support/error.h"
+#include "support/temp_dir.h"
+#include "support/zip_builder.h"
+
+namespace qiv_start::core {
+namespace {
+
+namespace fs = std::filesystem;
+using test::read_bytes;
+using test::TZipMember;
+
+class ZipExtract : public ::testing::Test {
+  protected:
+    // Extracts an archive of these members into the directory "cel".
+    void extract(const std::vector<TZipMember>& members) {
+        test::write_zip(archive_, members);
+        extract_missing_members(archive_.string(), target_.string());
+    }
+
+    std::string failure_of(const std::vector<TZipMember>& members) {
+        try {
+            extract(members);
+        } catch (const TError& failure) {
+            return failure.what();
+        }
+        return "no error";
+    }
+
+    test::TTempDir dir_;
+    fs::path archive_ = dir_.path() / "archiwum.zip";
+    fs::path target_ = dir_.path() / "cel";
+};
+
+TEST_F(ZipExtract, NamesAreUtf8WhenFlaggedAndCodePage437Otherwise) {
+    extract({{"\xC5\xBC\xC3\xB3\xC5\x82w.txt", "utf", ZIP_FL_ENC_UTF_8},
+             {"\x81"
+              "ber.txt",
+              "cp437", ZIP_FL_ENC_CP437},
+             {"\xA2"
+              "wiczenie\\\x87"
+              "a.txt",
+              "cp437 in a directory", ZIP_FL_ENC_CP437}});
+
+    EXPECT_EQ(read_bytes(target_ / "żółw.txt"), "utf");
+    EXPECT_EQ(read_bytes(target_ / "über.txt"), "cp437");
+    EXPECT_EQ(read_bytes(target_ / "ówiczenie" / "ça.txt"), "cp437 in a directory");
+}
+
+TEST_F(ZipExtract, DirectoriesAreCreatedAndBothMethodsRead) {
+    const std::string large(300000, 'x');
+    extract({{"puste/", ""},
+             {"dane\\szablony\\faktura.txt", "faktura", ZIP_FL_ENC_GUESS, ZIP_CM_STORE},
+             {"dane/duzy.bin", large, ZIP_FL_ENC_GUESS, ZIP_CM_DEFLATE}});
+
+    EXPECT_TRUE(fs::is_directory(target_ / "puste"));
+    EXPECT_EQ(read_bytes(target_ / "dane" / "szablony" / "faktura.txt"), "faktura");
+    EXPECT_EQ(read_bytes(target_ / "dane" / "duzy.bin"), large);
+}
+
+TEST_F(ZipExtract, ExistingFilesAreNeverOverwritten) {
+    test::write_bytes(target_ / "a.txt", "lokalny");
+    extract({{"a.txt", "z archiwum"}, {"b.txt", "b"}});
+
+    EXPECT_EQ(read_bytes(target_ / "a.txt"), "lokalny");
+    EXPECT_EQ(read_bytes(target_ / "b.txt"), "b");
+}
+
+TEST_F(ZipExtract, MembersThatWouldLeaveTheTargetAreRefused) {
+    for (const std::string name : {"../poza.txt", "dane\\..\\..\\poza.txt", "/tmp/poza.txt",
+                                   "C:\\poza.txt", "..", "dane/../../poza.txt"}) {
+        fs::remove_all(target_);
+        EXPECT_EQ(failure_of({{"dobry.txt", "ok"}, {name, "zły"}}),
+                  "Archiwum \"" + archive_.string() + "\" zawiera plik \"" + name +
+                      "\" spoza katalogu docelowego.");
+        EXPECT_FALSE(fs::exists(dir_.path() / "poza.txt")) << name;
+        EXPECT_FALSE(fs::exists(target_ / "dobry.txt")) << name;
+    }
+}
+
+TEST_F(ZipExtract, SymbolicLinksAreRefusedAndNotCreated) {
+    const std::string failure = failure_of(
+        {{"dobry.txt", "ok"}, {"link", "/etc/passwd", ZIP_FL_ENC_GUESS, ZIP_CM_STORE, 0120777}});
+
+    EXPECT_NE(failure.find("dowiązanie symboliczne \"link\""), std::string::npos) << failure;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(target_ / "link")));
+    EXPECT_FALSE(fs::exists(target_ / "dobry.txt"));
+}
+
+TEST_F(ZipExtract, UnixPermissionsAreKeptWithoutSpecialBits) {
+    extract({{"program", "#!/bin/sh\n", ZIP_FL_ENC_GUESS, ZIP_CM_DEFLATE, 0104755},
+             {"tylko_do_odczytu.txt", "r", ZIP_FL_ENC_GUESS, ZIP_CM_DEFLATE, 0100444}});
+
+    const auto program = fs::status(target_ / "program").permissions();
+    EXPECT_NE(program & fs::perms::owner_exec, fs::perms::none);
+    EXPECT_EQ(program & fs::perms::set_uid, fs::perms::none);
+    EXPECT_EQ(fs::status(target_ / "tylko_do_odczytu.txt").permissions() & fs::perms::owner_write,
+              fs::perms::none);
+}
+
+TEST_F(ZipExtract, OtherCompressionMethodsAndNonArchivesFail) {
+    EXPECT_EQ(failure_of({{"a.bz2.txt", "bzip2", ZIP_FL_ENC_GUESS, ZIP_CM_BZIP2}}),
+              "Archiwum \"" + archive_.string() +
+                  "\": plik \"a.bz2.txt\" jest skompresowany nieobsługiwaną metodą 12.");
+
+    test::write_bytes(archive_, "<html>to nie jest archiwum</html>");
+    EXPECT_THROW(extract_missing_members(archive_.string(), target_.string()), TError);
+    fs::remove(archive_);
+    EXPECT_THROW(extract_missing_members(archive_.string(), target_.string()), TError);
+}
+
+}  // namespace
+}  // namespace qiv_start::core
