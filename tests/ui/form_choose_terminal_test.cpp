@@ -153,6 +153,26 @@ TEST_F(ChooseTerminalTest, PaintsFillFrameAndTextsAndFollowsThePointer) {
     EXPECT_EQ(b->grab().toImage(), normal);
 }
 
+// The version's 13 pixels are its font's cell, leading included: text reaching from an accent
+// down to a descender fills the cell at (340, 24) and stays inside it.
+TEST_F(ChooseTerminalTest, VersionTextFillsACellThirteenPixelsHigh) {
+    terminals = {std::make_shared<test::TFakeTerminal>("Terminal A", "Ąg|", "A")};
+    TFormChooseTerminal form(creator(), dialogs);
+    show_and_load(form);
+    const QImage picture = button(form, "t0")->grab().toImage();
+    QRect ink;
+    for (int y = 1; y < 39; ++y) {
+        for (int x = 340; x < 399; ++x) {
+            if (QColor(picture.pixel(x, y)) != kRed)
+                ink |= QRect(x, y, 1, 1);
+        }
+    }
+    ASSERT_FALSE(ink.isEmpty());
+    EXPECT_GE(ink.top(), 24);
+    EXPECT_LE(ink.bottom(), 24 + 12);
+    EXPECT_GE(ink.height(), 11);
+}
+
 TEST_F(ChooseTerminalTest, ClickChoosesTheTerminalAndEndsWithResultOne) {
     TFormChooseTerminal form(creator(), dialogs);
     show_and_load(form);
@@ -207,6 +227,19 @@ TEST_F(ChooseTerminalTest, ClosingWhileLoadingTakesEffectWhenTheLoadingEnds) {
     EXPECT_EQ(form.result(), QDialog::Rejected);
     EXPECT_EQ(form.get_chosen_terminal_code(), "");
     EXPECT_EQ(controllers_built, 1);
+}
+
+// Only the close box closes the window; Esc, while loading or after, does not.
+TEST_F(ChooseTerminalTest, EscDoesNotCloseTheWindow) {
+    TFormChooseTerminal* shown = nullptr;
+    on_load = [&] { QTest::keyClick(shown->findChild<QPlainTextEdit*>("Memo1"), Qt::Key_Escape); };
+    TFormChooseTerminal form(creator(), dialogs);
+    shown = &form;
+    show_and_load(form);
+    EXPECT_TRUE(form.isVisible());
+    QTest::keyClick(&form, Qt::Key_Escape);
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(form.result(), 0);
 }
 
 TEST(Colors, ConfigurationValuesBecomeQtColours) {
