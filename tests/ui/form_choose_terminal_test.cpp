@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTimer>
+#include <cstdlib>
 
 #include "qt_test_environment.h"
 #include "ui/colors.h"
@@ -21,25 +22,18 @@ const QColor kRed(255, 0, 0);
 const QColor kLime(0, 255, 0);
 const QColor kBlue(0, 0, 255);
 
-QFont arial(int pixels, bool bold, bool italic) {
-    QFont font(QStringLiteral("Arial"));
+// The ink of text drawn with its cell's top-left corner at `cell`, give or take the one pixel
+// that smoothing may add or take at an edge. A negative height is the character height, a
+// positive one the cell height, leading included (met by the largest whole pixel size).
+void expect_ink_near(const QRect& ink, const char* family, int height, bool bold, bool italic,
+                     const QString& text, const QPoint& cell) {
+    QFont font(QString::fromLatin1(family));
     font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(pixels);
+    font.setPixelSize(std::abs(height));
     font.setBold(bold);
     font.setItalic(italic);
-    return font;
-}
-
-// The largest whole pixel size whose cell, leading included, is at most `height` pixels high.
-QFont with_cell_height(QFont font, int height) {
-    while (font.pixelSize() > 1 && QFontMetrics(font).height() > height)
+    while (height > 0 && font.pixelSize() > 1 && QFontMetrics(font).height() > height)
         font.setPixelSize(font.pixelSize() - 1);
-    return font;
-}
-
-// The ink of text drawn with its cell's top-left corner at `cell`, give or take the one pixel
-// that smoothing may add or take at an edge.
-void expect_ink_near(const QRect& ink, const QFont& font, const QString& text, const QPoint& cell) {
     const QFontMetrics metrics(font);
     const QRect expected =
         metrics.tightBoundingRect(text).translated(cell.x(), cell.y() + metrics.ascent());
@@ -149,9 +143,8 @@ TEST_F(ChooseTerminalTest, PaintsFillFrameAndTextsAndFollowsThePointer) {
             (x < 340 ? name_ink : version_ink) |= QRect(x, y, 1, 1);
         }
     }
-    expect_ink_near(name_ink, arial(19, true, false), "Terminal B", QPoint(45, 8));
-    expect_ink_near(version_ink, with_cell_height(arial(13, false, true), 13), "2.0.0.2",
-                    QPoint(340, 24));
+    expect_ink_near(name_ink, "Arial", -19, true, false, "Terminal B", QPoint(45, 8));
+    expect_ink_near(version_ink, "Arial", 13, false, true, "2.0.0.2", QPoint(340, 24));
 
     QEnterEvent enter(QPointF(5, 5), QPointF(15, 67), QPointF(15, 67));
     QApplication::sendEvent(b, &enter);

@@ -187,11 +187,8 @@ TEST_F(StartTerminalTest, EscDoesNotCloseTheWindow) {
         throw core::TError("Brak dostępu do serwera");
     });
     show_and_run();
-    EXPECT_TRUE(form.isVisible());
     QTest::keyClick(memo, Qt::Key_Escape);
-    QTest::keyClick(&form, Qt::Key_Escape);
     EXPECT_TRUE(form.isVisible());
-    EXPECT_EQ(form.result(), 0);
 }
 
 }  // namespace

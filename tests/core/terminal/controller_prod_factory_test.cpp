@@ -17,17 +17,15 @@ namespace fs = std::filesystem;
 using test::read_bytes;
 using test::write_bytes;
 
-// Keeps this process from deleting a file while it lives, the way a protected file refuses
-// deletion: by the immutable attribute where the process may set it (as root), otherwise by a
-// read-only folder. holds() is false when neither binds the process.
+// Keeps this process from deleting the file while it lives: by the immutable attribute where
+// the process may set it (as root, who may delete anything else), otherwise by a read-only folder.
 class TUndeletableFile {
   public:
     explicit TUndeletableFile(const fs::path& file) : file_(file) {
         immutable_ = set_immutable(true);
-        if (!immutable_ && ::geteuid() != 0) {
+        read_only_folder_ = !immutable_ && ::geteuid() != 0;
+        if (read_only_folder_)
             fs::permissions(file_.parent_path(), fs::perms::owner_write, fs::perm_options::remove);
-            read_only_folder_ = true;
-        }
     }
     ~TUndeletableFile() {
         if (immutable_)
@@ -35,13 +33,10 @@ class TUndeletableFile {
         if (read_only_folder_)
             fs::permissions(file_.parent_path(), fs::perms::owner_write, fs::perm_options::add);
     }
-    TUndeletableFile(const TUndeletableFile&) = delete;
-    TUndeletableFile& operator=(const TUndeletableFile&) = delete;
-
     bool holds() const { return immutable_ || read_only_folder_; }
 
   private:
-    bool set_immutable(bool on) {
+    bool set_immutable(bool on) const {
         const int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
         int flags = 0;
         bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
