@@ -12,7 +12,7 @@ int main(int argc, char* argv[]) {
     // The toolkit sees only the program's name: it would take a terminal code such as -reverse or
     // -style for an option of its own and remove it.
     std::vector<std::string> arguments = qiv_start::platform::command_line_arguments(argc, argv);
-    int toolkit_argc = 1;
+    int toolkit_argc = argc > 0 ? 1 : 0;
     QApplication application(toolkit_argc, argv);
     qiv_start::ui::TMessageBoxDialogs dialogs;
     qiv_start::ui::TQivStartApplication launcher(std::move(arguments),
