@@ -18,4 +18,10 @@ class TIoError : public TError {
     explicit TIoError(const std::string& message) : TError(message) {}
 };
 
+// The system refused because another process has the file open.
+class TFileInUseError : public TIoError {
+  public:
+    explicit TFileInUseError(const std::string& message) : TIoError(message) {}
+};
+
 }  // namespace qiv_start::platform

@@ -65,6 +65,18 @@ TEST(Files, DeleteAndReadOfMissingFilesNameTheFile) {
     }
 }
 
+// Only a file that another holder keeps open counts as in use; POSIX removes open files.
+TEST(Files, DeletingAFileHeldOpen) {
+    TTempDir dir;
+    write_bytes(dir.file("open"), "x");
+    const TFileReader reader(dir.file("open"));
+#ifdef _WIN32
+    EXPECT_THROW(delete_file(dir.file("open")), TFileInUseError);
+#else
+    EXPECT_NO_THROW(delete_file(dir.file("open")));
+#endif
+}
+
 TEST(FileReader, ReadsSequentiallyAndSeeks) {
     TTempDir dir;
     write_bytes(dir.file("f"), "0123456789");

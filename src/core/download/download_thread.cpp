@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "core/download/http_client.h"
+#include "core/download/request_url.h"
 
 namespace qiv_start::core {
 namespace {
@@ -65,7 +66,7 @@ void TDownloadThread::download_from_servers() {
         THttpClient client(options_);
         // A failing server is dropped for the rest of this download; duplicates are tried again.
         for (const std::string& server : servers_) {
-            done = try_server(client, server + file_name_);
+            done = try_server(client, request_url(server, file_name_));
             if (done)
                 break;
         }

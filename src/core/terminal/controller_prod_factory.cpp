@@ -41,15 +41,21 @@ void ensure_config_directory() {
     platform::create_directories(native_path(kConfigDirectory));
 }
 
+// Only another process holding the empty list ends the run. Any other refusal leaves the file in
+// place: the run goes on with no servers and the cached configuration.
+void remove_empty_server_list(const std::string& path) {
+    try {
+        platform::delete_file(path);
+    } catch (const TFileInUseError&) {
+        throw TError(std::string(kCannotDeleteServerList) + kServerListFile);
+    } catch (const TIoError&) {
+    }
+}
+
 void prepare_server_list_file() {
     const std::string path = native_path(kServerListFile);
-    if (platform::file_exists(path) && platform::file_size(path) == 0) {
-        try {
-            platform::delete_file(path);
-        } catch (const TError&) {
-            throw TError(std::string(kCannotDeleteServerList) + kServerListFile);
-        }
-    }
+    if (platform::file_exists(path) && platform::file_size(path) == 0)
+        remove_empty_server_list(path);
     if (!platform::file_exists(path)) {
         platform::write_file_atomic(path, std::string(kDefaultServer) + "\r\n");
     }

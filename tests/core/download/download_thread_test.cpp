@@ -95,6 +95,17 @@ TEST(DownloadThread, RequestUrlIsTheBaseUrlFollowedVerbatimByTheName) {
     EXPECT_THAT(server.requests(), ElementsAre("HEAD /dirsub/a%20b.txt", "GET /dirsub/a%20b.txt"));
 }
 
+TEST(DownloadThread, NamesWithBlanksOrLettersBeyondAsciiAreRequestedEncoded) {
+    TTestHttpServer server;
+    server.serve("raport%20roczny.pdf", "pdf");
+    server.serve("%C5%BC%C3%B3%C5%82w.txt", "txt");
+    TMemoryStream pdf, txt;
+    download(pdf, {server.base_url()}, "raport roczny.pdf");
+    download(txt, {server.base_url()}, "żółw.txt");
+    EXPECT_EQ(pdf.data(), "pdf");
+    EXPECT_EQ(txt.data(), "txt");
+}
+
 TEST(DownloadThread, FailedHeadSendsNoGetAndTheNextServerIsTried) {
     TTestHttpServer missing, broken, good;
     missing.fail("a.txt", 404);
