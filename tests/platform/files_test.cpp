@@ -140,9 +140,11 @@ TEST(AtomicFileWriter, NewFilesAreReadableAsTheSystemAllowsOrByTheOwnerOnly) {
     EXPECT_EQ(permissions("private"), fs::perms::owner_read | fs::perms::owner_write);
 }
 
-TEST(LogFile, ReplacesAnOldFileAndWritesThrough) {
+TEST(LogFile, LeavesAnOldFileAloneAndWritesThrough) {
     TTempDir dir;
-    write_bytes(dir.file("log"), "previous run");
+    write_bytes(dir.file("old"), "previous run");
+    EXPECT_THROW(TLogFile{dir.file("old")}, TFileExistsError);
+    EXPECT_EQ(read_bytes(dir.file("old")), "previous run");
     TLogFile log(dir.file("log"));
     EXPECT_EQ(read_bytes(dir.file("log")), "");
     log.write("a\r\n");

@@ -117,8 +117,10 @@ class TScriptedDialogs : public ui::TDialogs {
         return answer;
     }
     void error(const std::string& text) override { errors.push_back(text); }
+    bool is_attended() const override { return attended; }
 
     bool answer = false;
+    bool attended = true;
     std::vector<std::string> warnings, questions, errors;
 };
 

@@ -153,7 +153,7 @@ TEST_F(ControllerSync, LowerCaseDigestIsDownloadedOnEveryRunWithoutAWarning) {
         EXPECT_EQ(line.find("uwaga"), std::string::npos) << line;
 }
 
-TEST_F(ControllerSync, NothingDeliveredLeavesNoFileIsReportedAndTheNextFileFollows) {
+TEST_F(ControllerSync, NothingDeliveredKeepsTheOldCopyIsReportedAndTheNextFileFollows) {
     auto missing = serve("dane.zip", "terminale\\kasa", "zip");
     downloader_->files.erase("dane.zip");
     add_terminal("KASA", {missing, serve("cennik.txt", "terminale\\kasa", "cennik")});
@@ -163,7 +163,9 @@ TEST_F(ControllerSync, NothingDeliveredLeavesNoFileIsReportedAndTheNextFileFollo
 
     EXPECT_TRUE(
         said("błąd: Błąd zapisywania pliku \"dane.zip\": Niemożliwe było sciągnięcie pliku"));
-    EXPECT_EQ(names_in("terminale/kasa"), (std::vector<std::string>{"cennik.txt", "kasa.sh"}));
+    EXPECT_EQ(names_in("terminale/kasa"),
+              (std::vector<std::string>{"cennik.txt", "dane.zip", "kasa.sh"}));
+    EXPECT_EQ(read_bytes("terminale/kasa/dane.zip"), "stara wersja");
     EXPECT_EQ(started_.size(), 1u);
 }
 
