@@ -3,6 +3,7 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -26,11 +27,6 @@ const char* const kTooManyMembers =
     "Archiwum \"%0:s\" zawiera zbyt wiele plików: %1:d (dopuszczalne %2:d).";
 const char* const kTooLarge =
     "Archiwum \"%0:s\" po rozpakowaniu zajęłoby %1:d bajtów (dopuszczalne %2:d).";
-
-// Ceilings that keep a hostile archive from filling the disk or the run: far above what a
-// terminal's archives hold.
-constexpr zip_uint64_t kMaxMembers = 200000;
-constexpr zip_uint64_t kMaxUncompressedSize = zip_uint64_t{512} * 1024 * 1024;
 
 // Unix file modes as zip archives record them in the high half of the external attributes.
 constexpr zip_uint32_t kTypeMask = 0170000;
@@ -144,12 +140,13 @@ void write_member(zip_t* archive, zip_uint64_t index, const TMember& member,
 
 // Every name and the sizes are checked before anything is written, so a refused archive changes
 // nothing.
-std::vector<TMember> read_members(zip_t* archive, const std::string& archive_path) {
+std::vector<TMember> read_members(zip_t* archive, const std::string& archive_path,
+                                  const TArchiveLimits& limits) {
     const auto count =
         static_cast<zip_uint64_t>(std::max<zip_int64_t>(0, ::zip_get_num_entries(archive, 0)));
-    if (count > kMaxMembers) {
+    if (count > limits.max_members) {
         throw TError(format(kTooManyMembers, {archive_path, static_cast<std::int64_t>(count),
-                                              static_cast<std::int64_t>(kMaxMembers)}));
+                                              static_cast<std::int64_t>(limits.max_members)}));
     }
     std::vector<TMember> members;
     zip_uint64_t total = 0;
@@ -157,11 +154,13 @@ std::vector<TMember> read_members(zip_t* archive, const std::string& archive_pat
         TMember member = read_member(archive, index, archive_path);
         const zip_stat_t stat = stat_member(archive, index, archive_path);
         member.size = (stat.valid & ZIP_STAT_SIZE) != 0 ? stat.size : 0;
-        total += std::min(member.size, kMaxUncompressedSize + 1);
-        if (total > kMaxUncompressedSize) {
-            throw TError(format(kTooLarge, {archive_path, static_cast<std::int64_t>(total),
-                                            static_cast<std::int64_t>(kMaxUncompressedSize)}));
+        if (member.size > limits.max_uncompressed_size - total) {
+            const zip_uint64_t claimed = std::min<zip_uint64_t>(
+                member.size, std::numeric_limits<std::int64_t>::max() - total);
+            throw TError(format(kTooLarge, {archive_path, static_cast<std::int64_t>(total + claimed),
+                                            static_cast<std::int64_t>(limits.max_uncompressed_size)}));
         }
+        total += member.size;
         members.push_back(std::move(member));
     }
     return members;
@@ -169,9 +168,10 @@ std::vector<TMember> read_members(zip_t* archive, const std::string& archive_pat
 
 }  // namespace
 
-void extract_missing_members(const std::string& archive_path, const std::string& target_path) {
+void extract_missing_members(const std::string& archive_path, const std::string& target_path,
+                             const TArchiveLimits& limits) {
     const TArchive archive = open_archive(archive_path);
-    const std::vector<TMember> members = read_members(archive.get(), archive_path);
+    const std::vector<TMember> members = read_members(archive.get(), archive_path, limits);
     std::vector<std::string> written;
     for (zip_uint64_t index = 0; index < members.size(); ++index) {
         const TMember& member = members[index];

@@ -1,6 +1,7 @@
 // Extraction of the members of a zip archive that are missing on disk.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace qiv_start::core {
@@ -13,6 +14,14 @@ namespace qiv_start::core {
 // bytes once unpacked (all before anything is written); or for another method. TIoError for a
 // file that cannot be written. The files written are flushed to disk together at the end. Paths
 // are in native form.
-void extract_missing_members(const std::string& archive_path, const std::string& target_path);
+// Ceilings that keep a hostile archive from filling the disk or the run: far above what a
+// terminal's archives hold.
+struct TArchiveLimits {
+    std::uint64_t max_members = 200000;
+    std::uint64_t max_uncompressed_size = std::uint64_t{512} * 1024 * 1024;
+};
+
+void extract_missing_members(const std::string& archive_path, const std::string& target_path,
+                             const TArchiveLimits& limits = {});
 
 }  // namespace qiv_start::core
