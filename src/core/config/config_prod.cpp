@@ -19,7 +19,7 @@ namespace {
 
 const char* const kDocumentName = "qiv_start_2.xml";
 // A document bigger than this is no configuration: the download is cut off there.
-constexpr std::size_t kMaxDocumentSize = std::size_t{32} * 1024 * 1024;
+constexpr std::size_t kMaxDocumentSize = std::size_t{16} * 1024 * 1024;
 const char* const kDownloadFailed = "Błąd pobierania ustawień z sieci.";
 const char* const kNoCachedConfig =
     "Brak danych ustawień. Konieczne jest ręczne uruchomienie programów.";
