@@ -83,8 +83,7 @@ void TControllerProd::run_terminal(const std::string& terminal_code) {
         if (terminal->get_id_code() != terminal_code)
             continue;
         send(info, format(kStartingTerminal, {terminal_code}));
-        platform::TFolderLock lock(kLockFile);
-        wait_for(lock);
+        const auto lock = lock_working_folder();
         sync_terminal(terminal);
         start_terminal(terminal);
         return;
@@ -92,11 +91,19 @@ void TControllerProd::run_terminal(const std::string& terminal_code) {
     send(error, format(kTerminalNotAvailable, {terminal_code}));
 }
 
-void TControllerProd::wait_for(platform::TFolderLock& lock) {
-    if (lock.try_lock())
-        return;
-    send(info, kWaitingForOtherLauncher);
-    lock.lock();
+// A folder where no lock file can be made is one where nobody else can write either: the run
+// goes on without the lock, as it always did there.
+std::unique_ptr<platform::TFolderLock> TControllerProd::lock_working_folder() {
+    try {
+        auto lock = std::make_unique<platform::TFolderLock>(kLockFile);
+        if (!lock->try_lock()) {
+            send(info, kWaitingForOtherLauncher);
+            lock->lock();
+        }
+        return lock;
+    } catch (const TIoError&) {
+        return nullptr;
+    }
 }
 
 bool TControllerProd::is_in_restricted_network() {

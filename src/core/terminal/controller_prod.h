@@ -47,7 +47,7 @@ class TControllerProd : public TController {
   private:
     bool is_in_restricted_network();
     std::vector<std::string> get_local_ip_addresses();
-    void wait_for(platform::TFolderLock& lock);
+    std::unique_ptr<platform::TFolderLock> lock_working_folder();
     void sync_terminal(const std::shared_ptr<TTerminalConfig>& terminal);
     static std::optional<TLocalFile> locate(TFileConfig& file);
     static void remove_leftovers(const TFileConfigs& files);
