@@ -11,6 +11,7 @@
 #include <fstream>
 #include <thread>
 
+#include "core/support/md5.h"
 #include "support/temp_dir.h"
 
 namespace qiv_start::test {
@@ -207,6 +208,19 @@ TEST_F(LauncherRun, UnreachableRepositoryFallsBackToTheCacheOrEndsWithExitCodeOn
 // Two launchers started together in one folder: one synchronises, the other waits for it and
 // finds the files current; each keeps its own logs and nothing lands outside the folder.
 TEST_F(LauncherRun, TwoLaunchersStartedTogetherTakeTurnsInTheFolder) {
+    // A big file keeps the first launcher at work long enough for the second to arrive.
+    const std::string big(96 * 1024 * 1024, 'b');
+    write_bytes(repository_ / "duzy.bin", big);
+    core::TMd5 digest;
+    digest.update(big.data(), big.size());
+    std::string document = read_bytes(repository_ / "qiv_start_2.xml");
+    const auto after = document.find("</file>", document.find("<name>cennik.txt</name>")) + 7;
+    document.insert(after,
+                    "<file><name>duzy.bin</name><target_path>terminale\\kasa</target_path>"
+                    "<unzip>FALSE</unzip><source_path>duzy.bin</source_path>"
+                    "<description>duzy.bin</description><hash>" +
+                        digest.finish() + "</hash></file>");
+    write_bytes(repository_ / "qiv_start_2.xml", document);
     std::string both;
     for (const std::string n : {"1", "2"}) {
         const fs::path out = dir_.path() / ("launcher" + n + ".out");
@@ -231,6 +245,7 @@ TEST_F(LauncherRun, TwoLaunchersStartedTogetherTakeTurnsInTheFolder) {
         }
     }
     EXPECT_EQ(logs, 2);
+    EXPECT_EQ(count(run_logs, "download_start|duzy.bin"), 1) << run_logs;
     EXPECT_EQ(count(run_logs, "download_start|cennik.txt"), 1) << run_logs;
     EXPECT_EQ(count(run_logs, "Wersji pliku jest poprawna|cennik.txt"), 1) << run_logs;
     EXPECT_EQ(count(run_logs, "terminal \"KASA\" uruchomiono"), 2) << run_logs;
