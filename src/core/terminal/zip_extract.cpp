@@ -157,8 +157,9 @@ std::vector<TMember> read_members(zip_t* archive, const std::string& archive_pat
         if (member.size > limits.max_uncompressed_size - total) {
             const zip_uint64_t claimed = std::min<zip_uint64_t>(
                 member.size, std::numeric_limits<std::int64_t>::max() - total);
-            throw TError(format(kTooLarge, {archive_path, static_cast<std::int64_t>(total + claimed),
-                                            static_cast<std::int64_t>(limits.max_uncompressed_size)}));
+            throw TError(
+                format(kTooLarge, {archive_path, static_cast<std::int64_t>(total + claimed),
+                                   static_cast<std::int64_t>(limits.max_uncompressed_size)}));
         }
         total += member.size;
         members.push_back(std::move(member));
