@@ -111,13 +111,8 @@ std::string TConfigProd::Impl::download_config() {
     downloader->download_file_from_server(kDocumentName, stream);
     if (stream.get_size() == 0)
         throw TError("The configuration document was not delivered");
-    const std::vector<std::string> lines = split_lines(decode_text(stream.data(), code_page));
+    std::string text = config_text_from_bytes(stream.data(), code_page);
     platform::write_file_atomic(kDocumentName, stream.data());
-    std::string text;
-    for (const auto& line : lines) {
-        text += line;
-        text += "\r\n";
-    }
     return text;
 }
 
@@ -156,6 +151,26 @@ TConfigProd::TConfigProd(std::shared_ptr<TCoreListener> listener,
 }
 
 TConfigProd::~TConfigProd() = default;
+
+std::shared_ptr<TConfigProd> TConfigProd::from_document(const std::string& bytes,
+                                                        unsigned code_page) {
+    auto config =
+        std::make_shared<TConfigProd>(nullptr, nullptr, std::vector<std::string>{}, code_page);
+    Impl& impl = *config->impl_;
+    impl.config = config_text_from_bytes(bytes, code_page);
+    impl.dane_xml = get_qiv_start(parse_xml_document(impl.config));
+    impl.is_data_loaded = true;
+    return config;
+}
+
+std::string config_text_from_bytes(const std::string& bytes, unsigned code_page) {
+    std::string text;
+    for (const auto& line : split_lines(decode_text(bytes, code_page))) {
+        text += line;
+        text += "\r\n";
+    }
+    return text;
+}
 
 std::string TConfigProd::get_hash() {
     return impl_->data().get_hash();
