@@ -177,6 +177,21 @@ TConfigProd::TConfigProd(std::shared_ptr<TCoreListener> listener,
 
 TConfigProd::~TConfigProd() = default;
 
+std::shared_ptr<TConfigProd> TConfigProd::from_document(const std::string& bytes,
+                                                        unsigned code_page) {
+    auto config =
+        std::make_shared<TConfigProd>(nullptr, nullptr, std::vector<std::string>{}, code_page);
+    Impl& impl = *config->impl_;
+    impl.config = config_text_from_bytes(bytes, code_page);
+    impl.dane_xml = get_qiv_start(parse_xml_document(impl.config));
+    impl.is_data_loaded = true;
+    return config;
+}
+
+std::string config_text_from_bytes(const std::string& bytes, unsigned code_page) {
+    return with_crlf_line_ends(decode_text(bytes, code_page));
+}
+
 std::string TConfigProd::get_hash() {
     return impl_->data().get_hash();
 }

@@ -169,6 +169,15 @@ std::vector<TMember> read_members(zip_t* archive, const std::string& archive_pat
 
 }  // namespace
 
+void check_archive(const std::string& archive_path) {
+    const TArchive archive = open_archive(archive_path);
+    const std::vector<TMember> members = read_members(archive.get(), archive_path, {});
+    for (zip_uint64_t index = 0; index < members.size(); ++index) {
+        if (members[index].name.back() != '/')
+            check_method(archive.get(), index, members[index], archive_path);
+    }
+}
+
 void extract_missing_members(const std::string& archive_path, const std::string& target_path,
                              const TArchiveLimits& limits) {
     const TArchive archive = open_archive(archive_path);
