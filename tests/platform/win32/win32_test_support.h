@@ -1,0 +1,65 @@
+// Helpers for the Win32 backend's own tests: processes of the test program, wine detection.
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "support/temp_dir.h"
+
+namespace qiv_start::test {
+
+// Wine answers some calls differently from Windows; the tests that meet such a call say so.
+inline bool running_under_wine() {
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// The program in test_program.cpp.
+inline std::filesystem::path test_program() {
+    return std::filesystem::path(QIV_TEST_PROGRAM);
+}
+
+// Waits a bounded while for a file that another process renames into place whole.
+inline std::string wait_for_file(const std::filesystem::path& file) {
+    for (int attempt = 0; attempt < 3000 && !std::filesystem::exists(file); ++attempt)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return std::filesystem::exists(file) ? read_bytes(file) : std::string("(never written)");
+}
+
+// A process of the test program; one still running at the end of the test is ended.
+class TChildProcess {
+  public:
+    explicit TChildProcess(const std::wstring& arguments) {
+        std::wstring command = L"\"" + test_program().wstring() + L"\" " + arguments;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                              &startup, &info_)) {
+            throw std::runtime_error("cannot start the test program");
+        }
+        ::CloseHandle(info_.hThread);
+    }
+    ~TChildProcess() {
+        if (!ended(0))
+            ::TerminateProcess(info_.hProcess, 1);
+        ::WaitForSingleObject(info_.hProcess, INFINITE);
+        ::CloseHandle(info_.hProcess);
+    }
+    TChildProcess(const TChildProcess&) = delete;
+    TChildProcess& operator=(const TChildProcess&) = delete;
+
+    DWORD id() const { return info_.dwProcessId; }
+    bool ended(DWORD wait_ms) const {
+        return ::WaitForSingleObject(info_.hProcess, wait_ms) == WAIT_OBJECT_0;
+    }
+
+  private:
+    PROCESS_INFORMATION info_{};
+};
+
+}  // namespace qiv_start::test
