@@ -9,6 +9,12 @@
 #include "ui/start_services.h"
 
 int main(int argc, char* argv[]) {
+#ifdef Q_OS_WIN
+    // The windows are laid out in pixels: the program declares no DPI awareness and the system
+    // scales it, unless a platform is chosen from outside.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "windows:dpiawareness=0");
+#endif
     QApplication application(argc, argv);
     std::vector<std::string> arguments;
     const QStringList command_line = QCoreApplication::arguments();

@@ -12,6 +12,7 @@
 #include "core/config/config_prod.h"
 #include "core/download/downloader.h"
 #include "platform/text.h"
+#include "support/environment.h"
 #include "support/recording_listener.h"
 #include "support/temp_dir.h"
 
@@ -39,20 +40,8 @@ class TScriptedDownloader : public core::TDownloader {
 // the object's lifetime.
 class TConfigSandbox {
   public:
-    TConfigSandbox() : current_(work_.path()) {
-        if (const char* previous = std::getenv("XDG_CONFIG_HOME"))
-            previous_ = previous;
-        ::setenv("XDG_CONFIG_HOME", home_.path().c_str(), 1);
-    }
-    ~TConfigSandbox() {
-        if (previous_) {
-            ::setenv("XDG_CONFIG_HOME", previous_->c_str(), 1);
-        } else {
-            ::unsetenv("XDG_CONFIG_HOME");
-        }
-    }
-    TConfigSandbox(const TConfigSandbox&) = delete;
-    TConfigSandbox& operator=(const TConfigSandbox&) = delete;
+    TConfigSandbox()
+        : config_home_("XDG_CONFIG_HOME", home_.path().string()), current_(work_.path()) {}
 
     std::filesystem::path cache_file() const {
         return home_.path() / "QIV" / "QIV_START" / "version_file";
@@ -65,8 +54,8 @@ class TConfigSandbox {
   private:
     TTempDir home_;
     TTempDir work_;
+    TScopedEnv config_home_;
     TCurrentDir current_;
-    std::optional<std::string> previous_;
 };
 
 // The document element with the target namespace around body.
