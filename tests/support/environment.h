@@ -20,6 +20,23 @@ class TScopedEnv {
     std::optional<std::string> previous_;
 };
 
+// True on Windows under wine, whose answers differ from Windows in a few places that the tests
+// name where they meet them.
+bool running_under_wine();
+
+// Gives the process a private, empty HKEY_CURRENT_USER for the object's lifetime on Windows, so
+// that tests neither see nor change the user's own settings; does nothing elsewhere.
+class TPrivateUserRegistry {
+  public:
+    TPrivateUserRegistry();
+    ~TPrivateUserRegistry();
+    TPrivateUserRegistry(const TPrivateUserRegistry&) = delete;
+    TPrivateUserRegistry& operator=(const TPrivateUserRegistry&) = delete;
+
+  private:
+    std::string key_;
+};
+
 // Sets or, given nothing, removes the variable.
 void set_env(const std::string& name, const std::optional<std::string>& value);
 

@@ -6,6 +6,7 @@
 
 #include "core/support/error.h"
 #include "core/support/md5.h"
+#include "platform/files.h"
 #include "support/recording_listener.h"
 #include "support/scripted_config.h"
 #include "support/scripted_downloader.h"
@@ -110,7 +111,8 @@ TEST_F(ControllerSync, DefaultFilesComeFirstThenTheTerminalsOwnAndTheTerminalSta
     EXPECT_EQ(read_bytes("terminale/kasa/grafika/logo.png"), "logo");
     EXPECT_EQ(names_in("terminale/kasa"),
               (std::vector<std::string>{"cennik.txt", "grafika", "kasa.sh"}));
-    EXPECT_EQ(started_, std::vector<std::string>{"terminale/kasa|kasa.sh"});
+    EXPECT_EQ(started_, std::vector<std::string>{std::string("terminale") +
+                                                 platform::path_separator() + "kasa|kasa.sh"});
 }
 
 TEST_F(ControllerSync, CurrentFilesAreCheckedAndNotDownloadedAgain) {

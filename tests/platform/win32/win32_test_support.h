@@ -9,15 +9,10 @@
 #include <string>
 #include <thread>
 
+#include "support/environment.h"
 #include "support/temp_dir.h"
 
 namespace qiv_start::test {
-
-// Wine answers some calls differently from Windows; the tests that meet such a call say so.
-inline bool running_under_wine() {
-    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
 
 // The program in test_program.cpp.
 inline std::filesystem::path test_program() {
