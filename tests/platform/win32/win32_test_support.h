@@ -19,11 +19,18 @@ inline std::filesystem::path test_program() {
     return std::filesystem::path(QIV_TEST_PROGRAM);
 }
 
-// Waits a bounded while for a file that another process renames into place whole.
+// Waits a bounded while for a file that another process renames into place whole; wine may
+// still refuse to open it for a moment after the rename.
 inline std::string wait_for_file(const std::filesystem::path& file) {
-    for (int attempt = 0; attempt < 3000 && !std::filesystem::exists(file); ++attempt)
+    for (int attempt = 0; attempt < 3000; ++attempt) {
+        try {
+            if (std::filesystem::exists(file))
+                return read_bytes(file);
+        } catch (const std::runtime_error&) {
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return std::filesystem::exists(file) ? read_bytes(file) : std::string("(never written)");
+    }
+    return "(never written)";
 }
 
 // A process of the test program; one still running at the end of the test is ended.
