@@ -14,11 +14,14 @@ if(CCACHE_PROGRAM)
 endif()
 
 # Adds one GoogleTest executable per test source found in DIR, linked to LIBS, with LABEL.
-# A source named *_slow_test.cpp also gets the label "slow", so `ctest -LE slow` leaves it out.
+# Tests named in QIV_SKIP_TESTS are left out. A source named *_slow_test.cpp also gets the label "slow", so `ctest -LE slow` leaves it out.
 function(qiv_add_test_dir dir label)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*_test.cpp)
   foreach(source IN LISTS sources)
     get_filename_component(name ${source} NAME_WE)
+    if(name IN_LIST QIV_SKIP_TESTS)
+      continue()
+    endif()
     add_executable(${name} ${source})
     target_link_libraries(${name} PRIVATE ${ARGN} qiv_test_support GTest::gtest GTest::gmock GTest::gtest_main)
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS ${label}

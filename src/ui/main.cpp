@@ -9,6 +9,12 @@
 #include "ui/start_services.h"
 
 int main(int argc, char* argv[]) {
+#ifdef Q_OS_WIN
+    // The windows are laid out in pixels: the program declares no DPI awareness and the system
+    // scales it, unless a platform is chosen from outside.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "windows:dpiawareness=0");
+#endif
     // The toolkit sees only the program's name: it would take a terminal code such as -reverse or
     // -style for an option of its own and remove it.
     std::vector<std::string> arguments = qiv_start::platform::command_line_arguments(argc, argv);

@@ -108,8 +108,10 @@ void create_directory(const std::string& path) {
         throw TIoError(format(kCannotCreateDirectory, {path}));
 }
 
+// Member names use '/', the target folder the platform's own separator.
 void parent_directories(const std::string& path) {
-    const auto separator = path.rfind(platform::path_separator());
+    const char separators[] = {'/', platform::path_separator(), '\0'};
+    const auto separator = path.find_last_of(separators);
     // A parent that cannot be created shows as the failure to create the file in it.
     if (separator != std::string::npos && separator > 0) {
         platform::create_directories(path.substr(0, separator));

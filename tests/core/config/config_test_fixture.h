@@ -11,7 +11,9 @@
 
 #include "core/config/config_prod.h"
 #include "core/download/downloader.h"
+#include "platform/config_cache.h"
 #include "platform/text.h"
+#include "support/environment.h"
 #include "support/recording_listener.h"
 #include "support/temp_dir.h"
 
@@ -39,34 +41,42 @@ class TScriptedDownloader : public core::TDownloader {
 // the object's lifetime.
 class TConfigSandbox {
   public:
-    TConfigSandbox() : current_(work_.path()) {
-        if (const char* previous = std::getenv("XDG_CONFIG_HOME"))
-            previous_ = previous;
-        ::setenv("XDG_CONFIG_HOME", home_.path().c_str(), 1);
-    }
-    ~TConfigSandbox() {
-        if (previous_) {
-            ::setenv("XDG_CONFIG_HOME", previous_->c_str(), 1);
-        } else {
-            ::unsetenv("XDG_CONFIG_HOME");
-        }
-    }
-    TConfigSandbox(const TConfigSandbox&) = delete;
-    TConfigSandbox& operator=(const TConfigSandbox&) = delete;
+    TConfigSandbox()
+        : config_home_("XDG_CONFIG_HOME", home_.path().string()), current_(work_.path()) {}
 
     std::filesystem::path cache_file() const {
         return home_.path() / "QIV" / "QIV_START" / "version_file";
     }
     std::filesystem::path local_copy() const { return work_.path() / "qiv_start_2.xml"; }
-    bool has_cache() const { return std::filesystem::exists(cache_file()); }
-    std::string cache() const { return read_bytes(cache_file()); }
-    void set_cache(const std::string& text) const { write_bytes(cache_file(), text); }
+#ifdef _WIN32
+    // The cache is a registry value there, in the private HKEY_CURRENT_USER.
+    bool has_cache() const {
+        return platform::read_version_file().has_value();
+    }
+    std::string cache() const {
+        return platform::read_version_file().value_or("");
+    }
+    void set_cache(const std::string& text) const {
+        platform::write_version_file(text);
+    }
+#else
+    bool has_cache() const {
+        return std::filesystem::exists(cache_file());
+    }
+    std::string cache() const {
+        return read_bytes(cache_file());
+    }
+    void set_cache(const std::string& text) const {
+        write_bytes(cache_file(), text);
+    }
+#endif
 
   private:
     TTempDir home_;
     TTempDir work_;
+    TScopedEnv config_home_;
+    TPrivateUserRegistry registry_;
     TCurrentDir current_;
-    std::optional<std::string> previous_;
 };
 
 // The document element with the target namespace around body.

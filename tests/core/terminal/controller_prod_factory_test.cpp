@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "support/environment.h"
 #include "support/recording_listener.h"
 #include "support/temp_dir.h"
 #include "support/test_http_server.h"
@@ -161,7 +162,7 @@ TEST_F(ControllerFactory, ConfigurationIsFetchedFromTheRefreshedServers) {
     repository.serve("servers.cfg", repository.base_url() + "\r\n");
     server_.serve("servers.cfg", repository.base_url() + "\r\n");
     set_local_list(server_.base_url() + "\r\n");
-    ::setenv("XDG_CONFIG_HOME", dir_.file("config-home").c_str(), 1);
+    test::set_env("XDG_CONFIG_HOME", dir_.file("config-home"));
 
     const auto controller = create_controller(listener_);
 

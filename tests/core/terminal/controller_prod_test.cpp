@@ -118,7 +118,8 @@ TEST_F(ControllerSync, DefaultFilesComeFirstThenTheTerminalsOwnAndTheTerminalSta
     EXPECT_EQ(read_bytes("terminale/kasa/grafika/logo.png"), "logo");
     EXPECT_EQ(names_in("terminale/kasa"),
               (std::vector<std::string>{"cennik.txt", "grafika", "kasa.sh"}));
-    EXPECT_EQ(started_, std::vector<std::string>{"terminale/kasa|kasa.sh"});
+    EXPECT_EQ(started_, std::vector<std::string>{std::string("terminale") +
+                                                 platform::path_separator() + "kasa|kasa.sh"});
 }
 
 TEST_F(ControllerSync, CurrentFilesAreCheckedAndNotDownloadedAgain) {

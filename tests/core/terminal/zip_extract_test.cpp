@@ -45,9 +45,9 @@ TEST_F(ZipExtract, NamesAreUtf8WhenFlaggedAndCodePage437Otherwise) {
               "a.txt",
               "cp437 in a directory", ZIP_FL_ENC_CP437}});
 
-    EXPECT_EQ(read_bytes(target_ / "żółw.txt"), "utf");
-    EXPECT_EQ(read_bytes(target_ / "über.txt"), "cp437");
-    EXPECT_EQ(read_bytes(target_ / "ówiczenie" / "ça.txt"), "cp437 in a directory");
+    EXPECT_EQ(read_bytes(target_ / u8"żółw.txt"), "utf");
+    EXPECT_EQ(read_bytes(target_ / u8"über.txt"), "cp437");
+    EXPECT_EQ(read_bytes(target_ / u8"ówiczenie" / u8"ça.txt"), "cp437 in a directory");
 }
 
 TEST_F(ZipExtract, DirectoriesAreCreatedAndBothMethodsRead) {
@@ -91,6 +91,9 @@ TEST_F(ZipExtract, SymbolicLinksAreRefusedAndNotCreated) {
 }
 
 TEST_F(ZipExtract, UnixPermissionsAreKeptWithoutSpecialBits) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows files carry no Unix permission bits";
+#endif
     extract({{"program", "#!/bin/sh\n", ZIP_FL_ENC_GUESS, ZIP_CM_DEFLATE, 0104755},
              {"tylko_do_odczytu.txt", "r", ZIP_FL_ENC_GUESS, ZIP_CM_DEFLATE, 0100444}});
 
@@ -102,6 +105,9 @@ TEST_F(ZipExtract, UnixPermissionsAreKeptWithoutSpecialBits) {
 }
 
 TEST_F(ZipExtract, OtherCompressionMethodsAndNonArchivesFail) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the Windows build's libzip cannot write the bzip2 member this test needs";
+#endif
     EXPECT_EQ(failure_of({{"a.bz2.txt", "bzip2", ZIP_FL_ENC_GUESS, ZIP_CM_BZIP2}}),
               "Archiwum \"" + archive_.string() +
                   "\": plik \"a.bz2.txt\" jest skompresowany nieobsługiwaną metodą 12.");
