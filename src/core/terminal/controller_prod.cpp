@@ -35,6 +35,12 @@ const char* const kNothingDelivered = "Niemożliwe było sciągnięcie pliku";
 const char* const kDigestMismatch =
     "Suma kontrolna pobranego pliku \"%0:s\" nie zgadza się z ustawieniami.";
 
+// A file entry's SHA-256 is optional; where present it must match as well as the MD5.
+bool sha256_matches(const TDigestPair& digests, TFileConfig& file) {
+    const std::string published = file.get_sha256();
+    return published.empty() || equals_ignoring_ascii_case(digests.sha256, published);
+}
+
 }  // namespace
 
 TWorkstation TWorkstation::system() {
@@ -113,7 +119,8 @@ void TControllerProd::update_file(const std::shared_ptr<TFileConfig>& file) {
     bool current = false;
     if (platform::file_exists(local_path)) {
         send(info, format(kCheckingVersion, {name}));
-        current = get_file_md5(local_path) == file->get_hash();
+        const TDigestPair digests = get_file_digests(local_path, !file->get_sha256().empty());
+        current = digests.md5 == file->get_hash() && sha256_matches(digests, *file);
         if (current) {
             send(info, format(kVersionCurrent, {name}));
         } else {
@@ -139,15 +146,16 @@ bool TControllerProd::download_file(const std::shared_ptr<TFileConfig>& file,
     try {
         // A directory that cannot be created shows as the failure to create the file in it.
         platform::create_directories(native_path(file->get_relative_target_path()));
-        THashingFileStream stream(local_path);
+        THashingFileStream stream(local_path, !file->get_sha256().empty());
         downloader_->download_file_from_server(name, stream);
         if (stream.get_size() == 0) {
             send(error, format(kCannotSave, {name, kNothingDelivered}));
             return false;
         }
         stream.commit();
-        const std::string digest = stream.finish_digest();
-        if (!equals_ignoring_ascii_case(digest, file->get_hash())) {
+        const TDigestPair digests = stream.finish_digests();
+        if (!equals_ignoring_ascii_case(digests.md5, file->get_hash()) ||
+            !sha256_matches(digests, *file)) {
             send(warning, format(kDigestMismatch, {name}));
         }
         return true;

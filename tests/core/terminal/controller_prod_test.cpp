@@ -25,6 +25,12 @@ std::string md5_of(const std::string& content) {
     return digest.finish();
 }
 
+std::string sha256_of(const std::string& content) {
+    TFileDigests digests(true);
+    digests.update(content.data(), content.size());
+    return digests.finish().sha256;
+}
+
 std::string lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -178,6 +184,25 @@ TEST_F(ControllerSync, DeliveredBytesThatDisagreeWithTheDigestAreKeptWithAWarnin
         said("uwaga: Suma kontrolna pobranego pliku \"cennik.txt\" nie zgadza się z "
              "ustawieniami."));
     EXPECT_EQ(read_bytes("terminale/kasa/cennik.txt"), "cennik z serwera");
+}
+
+TEST_F(ControllerSync, ASha256DigestMustMatchAsWellAsTheMd5InEitherLetterCase) {
+    auto file = serve("cennik.txt", "terminale\\kasa", "cennik");
+    file->set_sha256(lower(sha256_of("cennik")));
+    add_terminal("KASA", {file});
+    run("KASA");
+    run("KASA");
+    EXPECT_EQ(downloader_->count("cennik.txt"), 1u);
+    EXPECT_TRUE(said("informacja: Wersji pliku jest poprawna|cennik.txt"));
+
+    // The same MD5 with another SHA-256: the local copy is stale and the download disagrees.
+    file->set_sha256(sha256_of("cennik z ustawień"));
+    run("KASA");
+    EXPECT_EQ(downloader_->count("cennik.txt"), 2u);
+    EXPECT_FALSE(said("informacja: Wersji pliku jest poprawna|cennik.txt"));
+    EXPECT_TRUE(
+        said("uwaga: Suma kontrolna pobranego pliku \"cennik.txt\" nie zgadza się z "
+             "ustawieniami."));
 }
 
 TEST_F(ControllerSync, AnAttemptThatStartedOverKeepsOnlyTheBytesOfTheLastOne) {
