@@ -213,6 +213,33 @@ TEST_F(SignedRepository, ATamperedMirrorIsNeverUsedAndTheWorkstationGoesOnFromIt
     EXPECT_FALSE(logged("check_version", kDownloadFailed));
 }
 
+// As if a server held forgeries that keep the MD5 digests: the SHA-256 decides.
+TEST_F(SignedRepository, AFileWhoseSha256DiffersIsNeitherSavedNorStarted) {
+    std::string document = read_bytes(good_ / "qiv_start_2.xml");
+    for (const char* name : {"cennik.txt", "kasa.sh"}) {
+        const std::string sha256 = core::get_file_digests((good_ / name).string(), true).sha256;
+        replace_once(document, sha256, std::string(64, 'A'));
+    }
+    write_bytes(good_ / "qiv_start_2.xml", document);
+    sign(good_);
+
+    run_launcher("KASA");
+    const std::string run_log = log("qiv_start");
+    for (const char* name : {"cennik.txt", "kasa.sh"}) {
+        EXPECT_NE(run_log.find("błąd: Plik \"" + std::string(name) +
+                               "\" nie został zapisany: jego suma kontrolna nie zgadza się z "
+                               "ustawieniami.\r\n"),
+                  std::string::npos)
+            << run_log;
+        EXPECT_FALSE(fs::exists(work_ / "terminale" / "kasa" / name));
+    }
+    EXPECT_NE(run_log.find("błąd: Terminal \"KASA\" nie został uruchomiony: plik \"kasa.sh\" nie "
+                           "zgadza się z ustawieniami.\r\n"),
+              std::string::npos);
+    EXPECT_TRUE(fs::exists(work_ / "wspolne" / "slownik.txt"));
+    EXPECT_FALSE(fs::exists(work_ / "terminale" / "kasa" / "started.txt"));
+}
+
 TEST_F(SignedRepository, ADocumentPlantedInTheCacheIsRefused) {
     ASSERT_EQ(run_launcher("KASA"), 0);
     stop_repository();

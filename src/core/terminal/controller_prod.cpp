@@ -34,6 +34,10 @@ const char* const kCannotSave = "Błąd zapisywania pliku \"%0:s\": %1:s";
 const char* const kNothingDelivered = "Niemożliwe było sciągnięcie pliku";
 const char* const kDigestMismatch =
     "Suma kontrolna pobranego pliku \"%0:s\" nie zgadza się z ustawieniami.";
+const char* const kMismatchNotSaved =
+    "Plik \"%0:s\" nie został zapisany: jego suma kontrolna nie zgadza się z ustawieniami.";
+const char* const kExecutableNotVerified =
+    "Terminal \"%0:s\" nie został uruchomiony: plik \"%1:s\" nie zgadza się z ustawieniami.";
 
 // A file entry's SHA-256 is optional; where present it must match as well as the MD5.
 bool sha256_matches(const TDigestPair& digests, TFileConfig& file) {
@@ -48,11 +52,13 @@ TWorkstation TWorkstation::system() {
 }
 
 TControllerProd::TControllerProd(std::shared_ptr<TDownloader> downloader,
-                                 std::shared_ptr<TConfig> config, TWorkstation workstation)
+                                 std::shared_ptr<TConfig> config, TWorkstation workstation,
+                                 bool digests_bind)
     : config_(std::move(config)),
       listeners_(std::make_shared<TListenerCollection<TCoreMessage>>()),
       downloader_(std::move(downloader)),
-      workstation_(std::move(workstation)) {}
+      workstation_(std::move(workstation)),
+      digests_bind_(digests_bind) {}
 
 void TControllerProd::add_listener(const std::shared_ptr<TCoreListener>& listener) {
     listeners_->add(listener);
@@ -80,7 +86,8 @@ void TControllerProd::run_terminal(const std::string& terminal_code) {
             continue;
         send(info, format(kStartingTerminal, {terminal_code}));
         sync_terminal(terminal);
-        start_terminal(terminal);
+        if (may_start(terminal))
+            start_terminal(terminal);
         return;
     }
     send(error, format(kTerminalNotAvailable, {terminal_code}));
@@ -100,6 +107,7 @@ std::vector<std::string> TControllerProd::get_local_ip_addresses() {
 
 void TControllerProd::sync_terminal(const std::shared_ptr<TTerminalConfig>& terminal) {
     send(info, format(kSyncingTerminal, {terminal->get_id_code()}));
+    verified_.clear();
     const TFileConfigs default_files = config_->get_default_files();
     const TFileConfigs own_files = terminal->get_files();
     const auto count = static_cast<std::int64_t>(default_files.size() + own_files.size());
@@ -122,6 +130,7 @@ void TControllerProd::update_file(const std::shared_ptr<TFileConfig>& file) {
         const TDigestPair digests = get_file_digests(local_path, !file->get_sha256().empty());
         current = digests.md5 == file->get_hash() && sha256_matches(digests, *file);
         if (current) {
+            verified_.insert(local_path);
             send(info, format(kVersionCurrent, {name}));
         } else {
             try {
@@ -152,10 +161,18 @@ bool TControllerProd::download_file(const std::shared_ptr<TFileConfig>& file,
             send(error, format(kCannotSave, {name, kNothingDelivered}));
             return false;
         }
-        stream.commit();
         const TDigestPair digests = stream.finish_digests();
-        if (!equals_ignoring_ascii_case(digests.md5, file->get_hash()) ||
-            !sha256_matches(digests, *file)) {
+        const bool matches = equals_ignoring_ascii_case(digests.md5, file->get_hash()) &&
+                             sha256_matches(digests, *file);
+        // Under a signed configuration the digests are what the administrator vouches for.
+        if (!matches && digests_bind_) {
+            send(error, format(kMismatchNotSaved, {name}));
+            return false;
+        }
+        stream.commit();
+        if (matches) {
+            verified_.insert(local_path);
+        } else {
             send(warning, format(kDigestMismatch, {name}));
         }
         return true;
@@ -163,6 +180,16 @@ bool TControllerProd::download_file(const std::shared_ptr<TFileConfig>& file,
         send(error, format(kCannotSave, {name, failure.what()}));
         return false;
     }
+}
+
+// Under a signed configuration only an executable that matched its digests in this run starts.
+bool TControllerProd::may_start(const std::shared_ptr<TTerminalConfig>& terminal) {
+    const auto exe_file = terminal->get_exe_file();
+    const std::string name = exe_file->get_name();
+    if (!digests_bind_ || verified_.contains(join_path(exe_file->get_relative_target_path(), name)))
+        return true;
+    send(error, format(kExecutableNotVerified, {terminal->get_id_code(), name}));
+    return false;
 }
 
 void TControllerProd::extract_archive(const std::string& target_path, const std::string& name) {

@@ -3,11 +3,13 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "core/download/downloader.h"
 #include "core/support/listener_collection.h"
+#include "core/support/signature.h"
 #include "core/terminal/controller.h"
 
 namespace qiv_start::core {
@@ -24,8 +26,11 @@ struct TWorkstation {
 
 class TControllerProd : public TController {
   public:
+    // digests_bind: the configuration is signed, so a file is saved or started only when it
+    // matches its digests; by default, when the launcher was built with trusted keys.
     TControllerProd(std::shared_ptr<TDownloader> downloader, std::shared_ptr<TConfig> config,
-                    TWorkstation workstation = TWorkstation::system());
+                    TWorkstation workstation = TWorkstation::system(),
+                    bool digests_bind = !build_trusted_keys().empty());
 
     void add_listener(const std::shared_ptr<TCoreListener>& listener) override;
     std::shared_ptr<TConfig> get_config() override;
@@ -39,6 +44,7 @@ class TControllerProd : public TController {
     void sync_terminal(const std::shared_ptr<TTerminalConfig>& terminal);
     void update_file(const std::shared_ptr<TFileConfig>& file);
     bool download_file(const std::shared_ptr<TFileConfig>& file, const std::string& local_path);
+    bool may_start(const std::shared_ptr<TTerminalConfig>& terminal);
     void extract_archive(const std::string& target_path, const std::string& name);
     void start_terminal(const std::shared_ptr<TTerminalConfig>& terminal);
     void send(const TMessageType& type, const std::string& text);
@@ -47,6 +53,9 @@ class TControllerProd : public TController {
     std::shared_ptr<TListenerCollection<TCoreMessage>> listeners_;
     std::shared_ptr<TDownloader> downloader_;
     TWorkstation workstation_;
+    bool digests_bind_;
+    // The local paths whose files matched their digests in this run.
+    std::set<std::string> verified_;
 };
 
 }  // namespace qiv_start::core

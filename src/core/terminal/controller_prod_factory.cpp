@@ -72,7 +72,8 @@ std::shared_ptr<TController> TControllerProdFactory::get_controller(
     auto downloader = prepare_downloader();
     auto config = std::make_shared<TConfigProd>(listener_, downloader, servers_,
                                                 platform::ansi_code_page(), trusted_keys_);
-    auto controller = std::make_shared<TControllerProd>(downloader, config);
+    auto controller = std::make_shared<TControllerProd>(downloader, config, TWorkstation::system(),
+                                                        !trusted_keys_.empty());
     controller->add_listener(listener_);
     return controller;
 }

@@ -68,7 +68,8 @@ class ControllerSync : public ::testing::Test {
                                  [this](const std::string& directory, const std::string& file) {
                                      started_.push_back(directory + "|" + file);
                                  }};
-        auto made = std::make_shared<TControllerProd>(downloader_, config_, workstation);
+        auto made =
+            std::make_shared<TControllerProd>(downloader_, config_, workstation, digests_bind_);
         made->add_listener(listener_);
         return made;
     }
@@ -92,6 +93,7 @@ class ControllerSync : public ::testing::Test {
     std::shared_ptr<test::TRecordingListener> listener_ =
         std::make_shared<test::TRecordingListener>();
     std::vector<std::string> started_;
+    bool digests_bind_ = false;
 };
 
 TEST_F(ControllerSync, DefaultFilesComeFirstThenTheTerminalsOwnAndTheTerminalStarts) {
@@ -203,6 +205,36 @@ TEST_F(ControllerSync, ASha256DigestMustMatchAsWellAsTheMd5InEitherLetterCase) {
     EXPECT_TRUE(
         said("uwaga: Suma kontrolna pobranego pliku \"cennik.txt\" nie zgadza się z "
              "ustawieniami."));
+}
+
+// Under a signed configuration: the same MD5, another SHA-256, as a forged file would have.
+TEST_F(ControllerSync, UnderASignedConfigurationAMismatchingFileIsNeitherSavedNorStarted) {
+    digests_bind_ = true;
+    auto forged = serve("cennik.txt", "terminale\\kasa", "cennik");
+    forged->set_sha256(sha256_of("cennik z ustawień"));
+    auto good = serve("slownik.txt", "wspolne", "słownik");
+    good->set_sha256(sha256_of("słownik"));
+    add_terminal("KASA", {forged, good});
+    run("KASA");
+    EXPECT_TRUE(
+        said("błąd: Plik \"cennik.txt\" nie został zapisany: jego suma kontrolna nie "
+             "zgadza się z ustawieniami."));
+    EXPECT_FALSE(fs::exists("terminale/kasa/cennik.txt"));
+    EXPECT_EQ(read_bytes("wspolne/slownik.txt"), "słownik");
+    EXPECT_EQ(started_.size(), 1u);
+
+    // A changed executable is not saved, and the copy already on disk is not started either.
+    const auto exe = config_->terminals.back()->get_exe_file();
+    std::static_pointer_cast<test::TScriptedFile>(exe)->set_hash(md5_of("inny program"));
+    run("KASA");
+    EXPECT_TRUE(
+        said("błąd: Plik \"kasa.sh\" nie został zapisany: jego suma kontrolna nie "
+             "zgadza się z ustawieniami."));
+    EXPECT_TRUE(
+        said("błąd: Terminal \"KASA\" nie został uruchomiony: plik \"kasa.sh\" nie "
+             "zgadza się z ustawieniami."));
+    EXPECT_FALSE(said("informacja: terminal \"KASA\" uruchomiono"));
+    EXPECT_EQ(started_.size(), 1u);
 }
 
 TEST_F(ControllerSync, AnAttemptThatStartedOverKeepsOnlyTheBytesOfTheLastOne) {
