@@ -44,7 +44,7 @@ class LauncherRun : public ::testing::Test {
                                            quoted(repository_) + " " + quoted(nginx_));
         base_url_ = "http://127.0.0.1:" + port.substr(0, port.find('\n')) + "/";
         output_of(script("examples/make-repository") + " " + quoted(repository_) + " " + base_url_ +
-                  " " + quoted(QIV_LAUNCHER));
+                  " " + quoted(QIV_LAUNCHER) + " " + quoted(QIV_REPO));
         write_bytes(work_ / "config" / "servers.cfg", base_url_ + "\r\n");
     }
 

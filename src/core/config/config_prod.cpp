@@ -57,7 +57,6 @@ struct TConfigProd::Impl {
     std::string download_config();
     std::string download_signed_document();
     std::string read_cached_config();
-    std::string text_of(const std::string& bytes) const;
     void parse_config();
     void store_config();
     void send(const TMessageType& type, const std::string& text) {
@@ -124,7 +123,7 @@ std::string TConfigProd::Impl::download_config() {
     }
     if (bytes.empty())
         throw TError("The configuration document was not delivered");
-    std::string text = text_of(bytes);
+    std::string text = config_text_from_bytes(bytes, code_page);
     platform::write_file_atomic(kDocumentName, bytes);
     return text;
 }
@@ -160,17 +159,7 @@ std::string TConfigProd::Impl::read_cached_config() {
     if (!cached || !is_signed_by(cached->bytes, cached->signature, trusted_keys))
         throw TError("No signed configuration is cached");
     signed_document = std::move(*cached);
-    return text_of(signed_document->bytes);
-}
-
-// The document decoded by its byte-order mark or the code page, every line ended by CR LF.
-std::string TConfigProd::Impl::text_of(const std::string& bytes) const {
-    std::string text;
-    for (const auto& line : split_lines(decode_text(bytes, code_page))) {
-        text += line;
-        text += "\r\n";
-    }
-    return text;
+    return config_text_from_bytes(signed_document->bytes, code_page);
 }
 
 void TConfigProd::Impl::parse_config() {
@@ -213,6 +202,26 @@ TConfigProd::TConfigProd(std::shared_ptr<TCoreListener> listener,
 }
 
 TConfigProd::~TConfigProd() = default;
+
+std::shared_ptr<TConfigProd> TConfigProd::from_document(const std::string& bytes,
+                                                        unsigned code_page) {
+    auto config =
+        std::make_shared<TConfigProd>(nullptr, nullptr, std::vector<std::string>{}, code_page);
+    Impl& impl = *config->impl_;
+    impl.config = config_text_from_bytes(bytes, code_page);
+    impl.dane_xml = get_qiv_start(parse_xml_document(impl.config));
+    impl.is_data_loaded = true;
+    return config;
+}
+
+std::string config_text_from_bytes(const std::string& bytes, unsigned code_page) {
+    std::string text;
+    for (const auto& line : split_lines(decode_text(bytes, code_page))) {
+        text += line;
+        text += "\r\n";
+    }
+    return text;
+}
 
 std::string TConfigProd::get_hash() {
     return impl_->data().get_hash();

@@ -140,16 +140,30 @@ void write_member(zip_t* archive, zip_uint64_t index, const TMember& member,
         platform::set_permissions(path, permissions);
 }
 
+std::vector<TMember> read_members(zip_t* archive, const std::string& archive_path) {
+    const zip_int64_t count = ::zip_get_num_entries(archive, 0);
+    std::vector<TMember> members;
+    for (zip_uint64_t index = 0; index < static_cast<zip_uint64_t>(count); ++index) {
+        members.push_back(read_member(archive, index, archive_path));
+    }
+    return members;
+}
+
 }  // namespace
+
+void check_archive(const std::string& archive_path) {
+    const TArchive archive = open_archive(archive_path);
+    const std::vector<TMember> members = read_members(archive.get(), archive_path);
+    for (zip_uint64_t index = 0; index < members.size(); ++index) {
+        if (members[index].name.back() != '/')
+            check_method(archive.get(), index, members[index], archive_path);
+    }
+}
 
 void extract_missing_members(const std::string& archive_path, const std::string& target_path) {
     const TArchive archive = open_archive(archive_path);
-    const zip_int64_t count = ::zip_get_num_entries(archive.get(), 0);
     // Every name is checked before anything is written, so a refused archive changes nothing.
-    std::vector<TMember> members;
-    for (zip_uint64_t index = 0; index < static_cast<zip_uint64_t>(count); ++index) {
-        members.push_back(read_member(archive.get(), index, archive_path));
-    }
+    const std::vector<TMember> members = read_members(archive.get(), archive_path);
     for (zip_uint64_t index = 0; index < members.size(); ++index) {
         const TMember& member = members[index];
         const std::string path = join_path(target_path, member.name);

@@ -13,4 +13,9 @@ namespace qiv_start::core {
 // or another method; TIoError for a file that cannot be written. Paths are in native form.
 void extract_missing_members(const std::string& archive_path, const std::string& target_path);
 
+// Everything extract_missing_members checks before it writes, for every member, without writing:
+// the archive opens, every name stays inside the target, no member is a symbolic link and every
+// file member uses a supported method. Raises TError with the same texts.
+void check_archive(const std::string& archive_path);
+
 }  // namespace qiv_start::core

@@ -242,3 +242,33 @@ TEST_F(ConfigGetters, ResultsOutliveTheConfiguration) {
 
 }  // namespace
 }  // namespace qiv_start::core
+
+namespace qiv_start::core {
+namespace {
+
+TEST(ConfigFromDocument, ReadsADocumentAtHandWithoutFetchingOrCaching) {
+    TConfigSandbox sandbox;
+    // UTF-8 without byte-order mark, read in code page 1250 as a Polish workstation reads it.
+    const auto config = TConfigProd::from_document(
+        "<qiv_start xmlns=\"http://www.qiv.pl/qiv_start_2\"><hash>AB</hash>"
+        "<terminal><id>KASA</id><name>Kasa sprzeda\xC5\xBC\x79</name></terminal></qiv_start>",
+        1250);
+    EXPECT_EQ(config->get_hash(), "AB");
+    ASSERT_EQ(config->get_terminals().size(), 1u);
+    EXPECT_EQ(config->get_terminals()[0]->get_name(), "Kasa sprzedaży");
+    EXPECT_FALSE(std::filesystem::exists(sandbox.cache_file()));
+    EXPECT_FALSE(std::filesystem::exists(sandbox.local_copy()));
+
+    try {
+        TConfigProd::from_document("<qiv_start xmlns=\"http://www.qiv.pl/qiv_start_2\">\n<a>\n",
+                                   1250);
+        ADD_FAILURE() << "a broken document was read";
+    } catch (const TError& failure) {
+        EXPECT_NE(std::string(failure.what()).find("(line 3)"), std::string::npos)
+            << failure.what();
+    }
+    EXPECT_THROW(TConfigProd::from_document("<qiv_start/>", 1250), TError);
+}
+
+}  // namespace
+}  // namespace qiv_start::core

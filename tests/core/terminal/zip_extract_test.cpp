@@ -114,3 +114,32 @@ TEST_F(ZipExtract, OtherCompressionMethodsAndNonArchivesFail) {
 
 }  // namespace
 }  // namespace qiv_start::core
+
+namespace qiv_start::core {
+namespace {
+
+TEST_F(ZipExtract, CheckingAnArchiveRefusesWhatExtractionRefusesAndWritesNothing) {
+    const auto check = [&](const std::vector<TZipMember>& members) -> std::string {
+        test::write_zip(archive_, members);
+        try {
+            check_archive(archive_.string());
+        } catch (const TError& failure) {
+            return failure.what();
+        }
+        return "no error";
+    };
+    EXPECT_EQ(check({{"a/b.txt", "x"}, {"a/", ""}}), "no error");
+    EXPECT_NE(check({{"ok.txt", "x"}, {"C:\\poza.txt", "x"}}).find("spoza katalogu"),
+              std::string::npos);
+    EXPECT_NE(check({{"link", "/etc/passwd", ZIP_FL_ENC_GUESS, ZIP_CM_STORE, 0120777}})
+                  .find("dowiązanie symboliczne"),
+              std::string::npos);
+    EXPECT_NE(check({{"b.txt", "x", ZIP_FL_ENC_GUESS, ZIP_CM_BZIP2}}).find("metodą"),
+              std::string::npos);
+    test::write_bytes(archive_, "PK\x03\x04 obcięte");
+    EXPECT_THROW(check_archive(archive_.string()), TError);
+    EXPECT_FALSE(fs::exists(target_));
+}
+
+}  // namespace
+}  // namespace qiv_start::core
