@@ -52,20 +52,6 @@ void replace_once(std::string& text, const std::string& what, const std::string&
     text.replace(at, what.size(), with);
 }
 
-// Gives every file entry of the repository's document its SHA-256.
-void add_sha256(const fs::path& repository) {
-    std::string document = read_bytes(repository / "qiv_start_2.xml");
-    for (const auto& entry : fs::directory_iterator(repository)) {
-        const std::string name = entry.path().filename().string();
-        const std::string element = "<name>" + name + "</name>";
-        if (document.find(element) == std::string::npos)
-            continue;
-        const std::string sha256 = core::get_file_digests(entry.path().string(), true).sha256;
-        replace_once(document, element, element + "<sha256>" + sha256 + "</sha256>");
-    }
-    write_bytes(repository / "qiv_start_2.xml", document);
-}
-
 void sign(const fs::path& repository, const core::TSigningKey& key = test_key_a()) {
     for (const char* name : {"qiv_start_2.xml", "servers.cfg"}) {
         write_bytes(repository / (std::string(name) + ".sig"),
@@ -84,9 +70,12 @@ class SignedRepository : public ::testing::Test {
         good_url_ = base + "good/";
         mirror_url_ = base + "mirror/";
         output_of(script("examples/make-repository") + " " + quoted(good_) + " " + good_url_ + " " +
-                  quoted(QIV_LAUNCHER));
-        add_sha256(good_);
-        sign(good_);
+                  quoted(QIV_LAUNCHER) + " " + quoted(QIV_REPO));
+        // As the administrator publishes it: SHA-256 digests, then the signatures.
+        write_bytes(dir_.path() / "klucz.pem", test_key_a().to_pem());
+        output_of(quoted(QIV_REPO) + " hash " + quoted(good_) + " --sha256");
+        output_of(quoted(QIV_REPO) + " sign " + quoted(good_) + " --key " +
+                  quoted(dir_.path() / "klucz.pem"));
         fs::copy(good_, mirror_);
         write_bytes(work_ / "config" / "servers.cfg", good_url_ + "\r\n");
     }
