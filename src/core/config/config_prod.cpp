@@ -20,6 +20,10 @@ namespace {
 const char* const kDocumentName = "qiv_start_2.xml";
 const char* const kSignatureName = "qiv_start_2.xml.sig";
 const char* const kNotSigned = "Plik \"%0:s\" z serwera %1:s nie ma ważnego podpisu.";
+// A document bigger than this is no configuration: the download is cut off there.
+constexpr std::size_t kMaxDocumentSize = std::size_t{16} * 1024 * 1024;
+// A signature is 88 characters; anything much longer is none.
+constexpr std::size_t kMaxSignatureSize = 4096;
 const char* const kDownloadFailed = "Błąd pobierania ustawień z sieci.";
 const char* const kNoCachedConfig =
     "Brak danych ustawień. Konieczne jest ręczne uruchomienie programów.";
@@ -27,6 +31,26 @@ const char* const kNoConfig =
     "Nie udało się pobrać ustawień. Proszę sprawdzić połączenie do sieci internet.";
 const char* const kDamagedConfig =
     "Dane ustawień są uszkodzone. Proszę powiadomić administratora systemu.";
+
+// Every line, the last one too, ended by CR LF; CR, LF and CR LF all end a line. One pass, no
+// list of lines, so a big document is not held several times over.
+std::string with_crlf_line_ends(const std::string& text) {
+    std::string result;
+    result.reserve(text.size() + text.size() / 16 + 2);
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find_first_of("\r\n", start);
+        const bool last = end == std::string::npos;
+        if (last)
+            end = text.size();
+        result.append(text, start, end - start);
+        result += "\r\n";
+        if (last)
+            break;
+        start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
+    }
+    return result;
+}
 
 }  // namespace
 
@@ -115,7 +139,7 @@ void TConfigProd::Impl::fetch_config() {
 std::string TConfigProd::Impl::download_config() {
     std::string bytes;
     if (trusted_keys.empty()) {
-        TMemoryStream stream;
+        TMemoryStream stream(kMaxDocumentSize);
         downloader->download_file_from_server(kDocumentName, stream);
         bytes = stream.data();
     } else {
@@ -132,11 +156,11 @@ std::string TConfigProd::Impl::download_config() {
 // server, so someone on the path to one mirror can at most hold the workstation where it is.
 std::string TConfigProd::Impl::download_signed_document() {
     for (const std::string& server : servers) {
-        TMemoryStream document;
+        TMemoryStream document(kMaxDocumentSize);
         downloader->download_file_from(server, kDocumentName, document);
         if (document.get_size() == 0)
             continue;
-        TMemoryStream signature;
+        TMemoryStream signature(kMaxSignatureSize);
         downloader->download_file_from(server, kSignatureName, signature);
         if (is_signed_by(document.data(), signature.data(), trusted_keys)) {
             signed_document = platform::TSignedDocument{document.data(), signature.data()};
@@ -215,12 +239,7 @@ std::shared_ptr<TConfigProd> TConfigProd::from_document(const std::string& bytes
 }
 
 std::string config_text_from_bytes(const std::string& bytes, unsigned code_page) {
-    std::string text;
-    for (const auto& line : split_lines(decode_text(bytes, code_page))) {
-        text += line;
-        text += "\r\n";
-    }
-    return text;
+    return with_crlf_line_ends(decode_text(bytes, code_page));
 }
 
 std::string TConfigProd::get_hash() {

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "core/support/ascii.h"
 #include "core/support/error.h"
 #include "platform/files.h"
 
@@ -98,6 +99,12 @@ TDigestPair TFileDigests::finish() {
     if (sha256_)
         result.sha256 = sha256_->finish();
     return result;
+}
+
+bool digests_match(const TDigestPair& actual, const TDigestPair& published) {
+    return equals_ignoring_ascii_case(actual.md5, published.md5) &&
+           (published.sha256.empty() ||
+            equals_ignoring_ascii_case(actual.sha256, published.sha256));
 }
 
 TDigestPair get_file_digests(const std::string& file_name, bool with_sha256) {

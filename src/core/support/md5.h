@@ -51,6 +51,10 @@ class TFileDigests {
     std::unique_ptr<Sha256> sha256_;
 };
 
+// Whether the digests are the published ones: the MD5 ignoring letter case and, when one is
+// published, the SHA-256 ignoring letter case.
+bool digests_match(const TDigestPair& actual, const TDigestPair& published);
+
 // Both digests of the file in one read. Raises TIoError naming the file when it cannot be read.
 TDigestPair get_file_digests(const std::string& file_name, bool with_sha256);
 

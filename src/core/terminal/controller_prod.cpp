@@ -1,8 +1,10 @@
 #include "core/terminal/controller_prod.h"
 
 #include <algorithm>
+#include <map>
+#include <set>
 
-#include "core/download/hashing_file_stream.h"
+#include "core/download/verified_file_stream.h"
 #include "core/support/ascii.h"
 #include "core/support/error.h"
 #include "core/support/format.h"
@@ -38,12 +40,14 @@ const char* const kMismatchNotSaved =
     "Plik \"%0:s\" nie został zapisany: jego suma kontrolna nie zgadza się z ustawieniami.";
 const char* const kExecutableNotVerified =
     "Terminal \"%0:s\" nie został uruchomiony: plik \"%1:s\" nie zgadza się z ustawieniami.";
+const char* const kOutsideWorkingFolder = "Plik \"%0:s\" leży poza katalogiem roboczym.";
+const char* const kCannotStart = "Nie można uruchomić terminala \"%0:s\": %1:s";
+const char* const kWaitingForOtherLauncher =
+    "oczekiwanie na zakończenie pracy innej kopii programu w tym katalogu";
 
-// A file entry's SHA-256 is optional; where present it must match as well as the MD5.
-bool sha256_matches(const TDigestPair& digests, TFileConfig& file) {
-    const std::string published = file.get_sha256();
-    return published.empty() || equals_ignoring_ascii_case(digests.sha256, published);
-}
+// Held while files are synchronised and started, so that two launchers never work on one folder
+// at once.
+const char* const kLockFile = "qiv_start_2.lock";
 
 }  // namespace
 
@@ -85,12 +89,28 @@ void TControllerProd::run_terminal(const std::string& terminal_code) {
         if (terminal->get_id_code() != terminal_code)
             continue;
         send(info, format(kStartingTerminal, {terminal_code}));
+        const auto lock = lock_working_folder();
         sync_terminal(terminal);
         if (may_start(terminal))
             start_terminal(terminal);
         return;
     }
     send(error, format(kTerminalNotAvailable, {terminal_code}));
+}
+
+// A folder where no lock file can be made is one where nobody else can write either: the run
+// goes on without the lock, as it always did there.
+std::unique_ptr<platform::TFolderLock> TControllerProd::lock_working_folder() {
+    try {
+        auto lock = std::make_unique<platform::TFolderLock>(kLockFile);
+        if (!lock->try_lock()) {
+            send(info, kWaitingForOtherLauncher);
+            lock->lock();
+        }
+        return lock;
+    } catch (const TIoError&) {
+        return nullptr;
+    }
 }
 
 bool TControllerProd::is_in_restricted_network() {
@@ -112,6 +132,8 @@ void TControllerProd::sync_terminal(const std::shared_ptr<TTerminalConfig>& term
     const TFileConfigs own_files = terminal->get_files();
     const auto count = static_cast<std::int64_t>(default_files.size() + own_files.size());
     send(info, format(kFileCount, {count}));
+    remove_leftovers(default_files);
+    remove_leftovers(own_files);
     send(info, format(kSyncingDefaultFiles, {}));
     for (const auto& file : default_files)
         update_file(file);
@@ -120,88 +142,135 @@ void TControllerProd::sync_terminal(const std::shared_ptr<TTerminalConfig>& term
         update_file(file);
 }
 
-void TControllerProd::update_file(const std::shared_ptr<TFileConfig>& file) {
-    const std::string name = file->get_name();
-    const std::string target_path = file->get_relative_target_path();
-    const std::string local_path = join_path(target_path, name);
-    bool current = false;
-    if (platform::file_exists(local_path)) {
-        send(info, format(kCheckingVersion, {name}));
-        const TDigestPair digests = get_file_digests(local_path, !file->get_sha256().empty());
-        current = digests.md5 == file->get_hash() && sha256_matches(digests, *file);
-        if (current) {
-            verified_.insert(local_path);
-            send(info, format(kVersionCurrent, {name}));
-        } else {
+// A file's place: its folder resolved inside the working folder, and a plain name in it.
+std::optional<TLocalFile> TControllerProd::locate(TFileConfig& file) {
+    const std::string name = file.get_name();
+    std::optional<std::string> directory = resolve_inside(file.get_relative_target_path());
+    if (!directory || !is_plain_name(name))
+        return std::nullopt;
+    std::string path = directory->empty() ? name : *directory + platform::path_separator() + name;
+    return TLocalFile{std::move(*directory), std::move(path)};
+}
+
+// Temporary files that a killed run left beside the files: each folder is read once. Nobody else
+// writes there while the folder is locked; one that cannot be removed stays.
+void TControllerProd::remove_leftovers(const TFileConfigs& files) {
+    std::map<std::string, std::set<std::string>> names_by_folder;
+    for (const auto& file : files) {
+        if (const auto local = locate(*file))
+            names_by_folder[local->directory].insert(file->get_name());
+    }
+    for (const auto& [folder, names] : names_by_folder) {
+        const std::string listed = folder.empty() ? "." : folder;
+        for (const std::string& entry : platform::list_directory(listed)) {
+            const auto part = entry.rfind(".part");
+            if (part == std::string::npos || !names.contains(entry.substr(0, part)) ||
+                !platform::is_temporary_name_of(entry.substr(0, part), entry)) {
+                continue;
+            }
             try {
-                platform::delete_file(local_path);
-            } catch (const TError& failure) {
-                send(error, format(kCannotDelete, {name, failure.what()}));
-                return;
+                platform::delete_file(listed + platform::path_separator() + entry);
+            } catch (const TError&) {
             }
         }
     }
-    if (!current && !download_file(file, local_path))
-        return;
-    if (file->unzip())
-        extract_archive(target_path, name);
 }
 
-// The bytes go to a temporary file beside the target, hashed as they arrive, and replace the
-// target only when something arrived. False when the file could not be brought in.
-bool TControllerProd::download_file(const std::shared_ptr<TFileConfig>& file,
-                                    const std::string& local_path) {
-    const std::string name = file->get_name();
-    try {
-        // A directory that cannot be created shows as the failure to create the file in it.
-        platform::create_directories(native_path(file->get_relative_target_path()));
-        THashingFileStream stream(local_path, !file->get_sha256().empty());
-        downloader_->download_file_from_server(name, stream);
-        if (stream.get_size() == 0) {
-            send(error, format(kCannotSave, {name, kNothingDelivered}));
-            return false;
-        }
-        const TDigestPair digests = stream.finish_digests();
-        const bool matches = equals_ignoring_ascii_case(digests.md5, file->get_hash()) &&
-                             sha256_matches(digests, *file);
-        // Under a signed configuration the digests are what the administrator vouches for.
-        if (!matches && digests_bind_) {
-            send(error, format(kMismatchNotSaved, {name}));
-            return false;
-        }
-        stream.commit();
-        if (matches) {
-            verified_.insert(local_path);
-        } else {
-            send(warning, format(kDigestMismatch, {name}));
-        }
-        return true;
-    } catch (const TError& failure) {
-        send(error, format(kCannotSave, {name, failure.what()}));
+void TControllerProd::update_file(const std::shared_ptr<TFileConfig>& file) {
+    const std::optional<TLocalFile> local = locate(*file);
+    if (!local) {
+        send(error, format(kOutsideWorkingFolder, {file->get_name()}));
+        return;
+    }
+    if (!is_current(*file, *local) && !download_file(*file, *local))
+        return;
+    if (file->unzip())
+        extract_archive(local->directory, file->get_name());
+}
+
+bool TControllerProd::is_current(TFileConfig& file, const TLocalFile& local) {
+    if (!platform::file_exists(local.path))
+        return false;
+    const std::string name = file.get_name();
+    send(info, format(kCheckingVersion, {name}));
+    const std::string sha256 = file.get_sha256();
+    const TDigestPair digests = get_file_digests(local.path, !sha256.empty());
+    if (digests.md5 != file.get_hash() || !digests_match(digests, {digests.md5, sha256}))
+        return false;
+    verified_.insert(local.path);
+    send(info, format(kVersionCurrent, {name}));
+    return true;
+}
+
+// The new copy arrives in a temporary file beside the old one, which stays until that copy is
+// complete and then goes in one rename. False when the file could not be brought in.
+bool TControllerProd::download_file(TFileConfig& file, const TLocalFile& local) {
+    const std::string name = file.get_name();
+    // Under a signed configuration the digests are what the administrator vouches for: a copy
+    // that differs from them never stands in for the file.
+    TVerifiedFileStream stream(local.directory, local.path, {file.get_hash(), file.get_sha256()},
+                               !digests_bind_);
+    downloader_->download_file_from_server(name, stream);
+    if (const auto& failure = stream.write_failure()) {
+        send(error, format(kCannotSave, {name, *failure}));
         return false;
     }
+    if (!stream.has_copy()) {
+        send(error, stream.had_mismatch() ? format(kMismatchNotSaved, {name})
+                                          : format(kCannotSave, {name, kNothingDelivered}));
+        return false;
+    }
+    if (!replace_old_copy(stream, name))
+        return false;
+    if (stream.is_verified()) {
+        verified_.insert(local.path);
+    } else {
+        send(warning, format(kDigestMismatch, {name}));
+    }
+    return true;
 }
 
 // Under a signed configuration only an executable that matched its digests in this run starts.
 bool TControllerProd::may_start(const std::shared_ptr<TTerminalConfig>& terminal) {
     const auto exe_file = terminal->get_exe_file();
-    const std::string name = exe_file->get_name();
-    if (!digests_bind_ || verified_.contains(join_path(exe_file->get_relative_target_path(), name)))
+    const std::optional<TLocalFile> local = locate(*exe_file);
+    if (!digests_bind_ || (local && verified_.contains(local->path)))
         return true;
-    send(error, format(kExecutableNotVerified, {terminal->get_id_code(), name}));
+    send(error, format(kExecutableNotVerified, {terminal->get_id_code(), exe_file->get_name()}));
     return false;
 }
 
-void TControllerProd::extract_archive(const std::string& target_path, const std::string& name) {
-    extract_missing_members(join_path(target_path, name), native_path(target_path));
+bool TControllerProd::replace_old_copy(TVerifiedFileStream& stream, const std::string& name) {
+    try {
+        stream.commit();
+        return true;
+    } catch (const platform::TFileInUseError& failure) {
+        send(error, format(kCannotDelete, {name, failure.what()}));
+    } catch (const TError& failure) {
+        send(error, format(kCannotSave, {name, failure.what()}));
+    }
+    return false;
 }
 
+void TControllerProd::extract_archive(const std::string& directory, const std::string& name) {
+    const std::string archive =
+        directory.empty() ? name : directory + platform::path_separator() + name;
+    extract_missing_members(archive, directory.empty() ? "." : directory);
+}
+
+// A program that cannot be started ends the run with the system's reason.
 void TControllerProd::start_terminal(const std::shared_ptr<TTerminalConfig>& terminal) {
     const std::string code = terminal->get_id_code();
     send(info, format(kLaunchingTerminal, {code}));
     const auto exe_file = terminal->get_exe_file();
-    workstation_.start_program(native_path(exe_file->get_relative_target_path()),
-                               native_path(exe_file->get_name()));
+    const std::optional<TLocalFile> local = locate(*exe_file);
+    if (!local)
+        throw TError(format(kOutsideWorkingFolder, {exe_file->get_name()}));
+    try {
+        workstation_.start_program(local->directory, exe_file->get_name());
+    } catch (const TError& failure) {
+        throw TError(format(kCannotStart, {code, failure.what()}));
+    }
     send(info, format(kTerminalLaunched, {code}));
 }
 

@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "core/support/listener_collection.h"
 #include "core/support/signature.h"
 #include "core/terminal/controller.h"
+#include "platform/files.h"
 
 namespace qiv_start::core {
 
@@ -18,11 +20,20 @@ namespace qiv_start::core {
 struct TWorkstation {
     // The IPv4 addresses the host name resolves to; empty when unknown.
     std::function<std::vector<std::string>()> local_addresses;
-    // Starts file (inside directory) with directory as its working directory, without waiting.
+    // Starts file (inside directory) with directory as its working directory, without waiting;
+    // raises TError with the reason when it cannot be started.
     std::function<void(const std::string& directory, const std::string& file)> start_program;
 
     static TWorkstation system();
 };
+
+// Where a configured file lives: its folder and its path, native and inside the working folder.
+struct TLocalFile {
+    std::string directory;  // empty for the working folder itself
+    std::string path;
+};
+
+class TVerifiedFileStream;
 
 class TControllerProd : public TController {
   public:
@@ -41,11 +52,16 @@ class TControllerProd : public TController {
   private:
     bool is_in_restricted_network();
     std::vector<std::string> get_local_ip_addresses();
+    std::unique_ptr<platform::TFolderLock> lock_working_folder();
     void sync_terminal(const std::shared_ptr<TTerminalConfig>& terminal);
+    static std::optional<TLocalFile> locate(TFileConfig& file);
+    static void remove_leftovers(const TFileConfigs& files);
     void update_file(const std::shared_ptr<TFileConfig>& file);
-    bool download_file(const std::shared_ptr<TFileConfig>& file, const std::string& local_path);
+    bool is_current(TFileConfig& file, const TLocalFile& local);
+    bool download_file(TFileConfig& file, const TLocalFile& local);
     bool may_start(const std::shared_ptr<TTerminalConfig>& terminal);
-    void extract_archive(const std::string& target_path, const std::string& name);
+    bool replace_old_copy(TVerifiedFileStream& stream, const std::string& name);
+    static void extract_archive(const std::string& directory, const std::string& name);
     void start_terminal(const std::shared_ptr<TTerminalConfig>& terminal);
     void send(const TMessageType& type, const std::string& text);
 

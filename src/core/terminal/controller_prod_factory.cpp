@@ -17,7 +17,11 @@ const char* const kConfigDirectory = "config";
 const char* const kServerListFile = "config\\servers.cfg";
 const char* const kRepositoryServerList = "servers.cfg";
 const char* const kServerListSignature = "servers.cfg.sig";
+// A signature is 88 characters; anything much longer is none.
+constexpr std::size_t kMaxSignatureSize = 4096;
 const char* const kDefaultServer = QIV_DEFAULT_SERVER;
+// A list of servers longer than this is no list: the download is cut off there.
+constexpr std::size_t kMaxServerListSize = std::size_t{4} * 1024 * 1024;
 
 const char* const kCannotDeleteServerList = "Nie można usunąć pliku z ustawieniami: ";
 const char* const kInvalidServerList =
@@ -93,7 +97,7 @@ void TControllerProdFactory::refresh_server_list() {
         refresh_from_signed_list(downloader);
         return;
     }
-    TMemoryStream stream;
+    TMemoryStream stream(kMaxServerListSize);
     downloader.download_file_from_server(kRepositoryServerList, stream);
     if (stream.get_size() != 0)
         take_server_list(stream.data());
@@ -105,11 +109,11 @@ void TControllerProdFactory::refresh_server_list() {
 void TControllerProdFactory::refresh_from_signed_list(TDownloader& downloader) {
     bool refused = false;
     for (const std::string& server : servers_) {
-        TMemoryStream list;
+        TMemoryStream list(kMaxServerListSize);
         downloader.download_file_from(server, kRepositoryServerList, list);
         if (list.get_size() == 0)
             continue;
-        TMemoryStream signature;
+        TMemoryStream signature(kMaxSignatureSize);
         downloader.download_file_from(server, kServerListSignature, signature);
         if (is_signed_by(list.data(), signature.data(), trusted_keys_) &&
             is_valid_server_list(list.data())) {
