@@ -387,8 +387,10 @@ void TChecker::check_unzip(const TXMLNode& file, const std::string& path) {
 
 void TChecker::check_unreferenced() {
     namespace fs = std::filesystem;
-    const std::set<std::string> own = {kDocumentName, kServerListName, kDownloadPageName,
-                                       "qiv_start_2.exe"};
+    std::set<std::string> own = {kDocumentName, kServerListName, kDownloadPageName,
+                                 "qiv_start_2.exe"};
+    for (const char* name : kSignedNames)
+        own.insert(std::string(name) + kSignatureSuffix);
     std::error_code failure;
     const fs::path directory(std::u8string(directory_.begin(), directory_.end()));
     for (const auto& item : fs::directory_iterator(directory, failure)) {

@@ -7,7 +7,7 @@ namespace {
 
 const char* const kDescription =
     "qiv_repo: narzędzie administratora repozytorium programu qiv_start_2. Tworzy "
-    "repozytorium, wpisuje sumy kontrolne plików, sprawdza je i porównuje serwery.";
+    "repozytorium, wpisuje sumy kontrolne plików, sprawdza je, podpisuje i porównuje serwery.";
 const char* const kFooter =
     "Kody wyjścia: 0 wszystko w porządku, 1 znaleziono problemy, 2 błędne wywołanie.\n"
     "Pomoc do polecenia: qiv_repo POLECENIE --help";
@@ -41,7 +41,7 @@ std::string polish_message(const CLI::ParseError& failure) {
     const std::string message = failure.what();
     if (dynamic_cast<const CLI::RequiredError*>(&failure)) {
         if (message.find("subcommand") != std::string::npos)
-            return "podaj polecenie: new, hash, check, verify albo access";
+            return "podaj polecenie: new, hash, check, verify, access, keygen albo sign";
         return "brak wymaganego argumentu " + named_part(message, "", " is required");
     }
     if (dynamic_cast<const CLI::ExtrasError*>(&failure))
@@ -61,9 +61,9 @@ CLI::App* add_command(CLI::App& app, const std::string& name, const std::string&
 }
 
 const std::vector<TCommandAdder>& command_adders() {
-    static const std::vector<TCommandAdder> adders = {add_new_command, add_hash_command,
-                                                      add_check_command, add_verify_command,
-                                                      add_access_command};
+    static const std::vector<TCommandAdder> adders = {
+        add_new_command,    add_hash_command,   add_check_command, add_verify_command,
+        add_access_command, add_keygen_command, add_sign_command};
     return adders;
 }
 

@@ -32,6 +32,8 @@ void add_hash_command(TCommandContext& context);
 void add_check_command(TCommandContext& context);
 void add_verify_command(TCommandContext& context);
 void add_access_command(TCommandContext& context);
+void add_keygen_command(TCommandContext& context);
+void add_sign_command(TCommandContext& context);
 
 // A subcommand with the tool's conventions: grouped under the commands, help flag in Polish.
 CLI::App* add_command(CLI::App& app, const std::string& name, const std::string& description);

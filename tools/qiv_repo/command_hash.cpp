@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <map>
 
+#include "core/support/ascii.h"
 #include "core/support/error.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -23,6 +24,7 @@ struct TTarget {
     std::string label;  // what the messages call it
     std::string path;   // the file whose digest it gets
     TDocumentEditor::TPlace place;
+    bool file_entry = true;  // false for the launcher's own digest, which has no SHA-256
 };
 
 struct TPlan {
@@ -57,7 +59,7 @@ TPlan plan_targets(const TDocument& document, const THashOptions& options) {
     TPlan plan;
     if (!options.launcher.empty()) {
         plan.targets.push_back({*document.root, "qiv_start_2 (" + options.launcher + ")",
-                                options.launcher, TDocumentEditor::TPlace::kFirst});
+                                options.launcher, TDocumentEditor::TPlace::kFirst, false});
     }
     for (const TFileEntry& entry : file_entries(*document.root))
         plan_entry(entry, options.directory, plan);
@@ -65,34 +67,42 @@ TPlan plan_targets(const TDocument& document, const THashOptions& options) {
 }
 
 // Digests of the targets' files, each file read once.
-std::map<std::string, TFileDigest> digests_of(const std::vector<TTarget>& targets,
-                                              unsigned threads) {
+std::map<std::string, TFileDigest> digests_of(const std::vector<TTarget>& targets, unsigned threads,
+                                              bool with_sha256) {
     std::vector<std::string> paths;
     for (const TTarget& target : targets) {
         if (std::find(paths.begin(), paths.end(), target.path) == paths.end())
             paths.push_back(target.path);
     }
-    const std::vector<TFileDigest> digests = digest_files(paths, threads);
+    const std::vector<TFileDigest> digests = digest_files(paths, threads, with_sha256);
     std::map<std::string, TFileDigest> result;
     for (std::size_t i = 0; i < paths.size(); ++i)
         result[paths[i]] = digests[i];
     return result;
 }
 
-// Records the change of one target's <hash>; returns the message for it, or "" when current.
-std::string change_target(const TTarget& target, const std::string& digest,
-                          TDocumentEditor& editor) {
-    const auto hash = find_child(target.element, "hash");
-    const std::string old_digest = hash ? hash->get_text() : std::string();
-    if (old_digest == digest)
+// Records the change of one target's <hash> or <sha256>; returns the message for it, or "" when
+// current. A SHA-256 may be written in either letter case.
+std::string change_target(const TTarget& target, const std::string& element,
+                          const std::string& digest, TDocumentEditor& editor) {
+    const auto child = find_child(target.element, element);
+    const std::string old_digest = child ? child->get_text() : std::string();
+    if (old_digest == digest ||
+        (element == "sha256" && core::equals_ignoring_ascii_case(old_digest, digest)))
         return {};
-    if (hash) {
-        editor.set_text(*hash, digest);
+    if (child) {
+        editor.set_text(*child, digest);
     } else {
-        editor.add_child(target.element, "hash", digest, target.place);
+        editor.add_child(target.element, element, digest, target.place);
     }
-    return line_label(line_of(target.element, "hash")) + ": " + target.label + ": " +
+    return line_label(line_of(target.element, element)) + ": " + target.label +
+           (element == "sha256" ? " (SHA-256)" : "") + ": " +
            (old_digest.empty() ? "(brak)" : old_digest) + " -> " + digest;
+}
+
+// Whether the target gets a SHA-256: asked for, or already carrying one that must stay right.
+bool wants_sha256(const TTarget& target, const THashOptions& options) {
+    return target.file_entry && (options.sha256 || find_child(target.element, "sha256"));
 }
 
 void report(std::ostream& stream, const std::string& heading,
@@ -149,7 +159,10 @@ int run_hash(const THashOptions& options, TConsole& console) {
         return kExitProblems;
     }
     TPlan plan = plan_targets(document, options);
-    const auto digests = digests_of(plan.targets, options.threads);
+    const bool any_sha256 =
+        std::any_of(plan.targets.begin(), plan.targets.end(),
+                    [&](const TTarget& target) { return wants_sha256(target, options); });
+    const auto digests = digests_of(plan.targets, options.threads, any_sha256);
     TDocumentEditor editor(document.text);
     std::vector<std::string> changes;
     for (const TTarget& target : plan.targets) {
@@ -159,7 +172,13 @@ int run_hash(const THashOptions& options, TConsole& console) {
                 throw core::TError("brak pliku " + target.path);
             if (digest.digest.empty())
                 throw core::TError(digest.error);
-            if (std::string change = change_target(target, digest.digest, editor); !change.empty())
+            if (std::string change = change_target(target, "hash", digest.digest, editor);
+                !change.empty())
+                changes.push_back(std::move(change));
+            if (!wants_sha256(target, options))
+                continue;
+            if (std::string change = change_target(target, "sha256", digest.sha256, editor);
+                !change.empty())
                 changes.push_back(std::move(change));
         } catch (const core::TError& failure) {
             plan.problems.push_back(line_label(target.element.line()) + ": " + target.label + ": " +
@@ -196,6 +215,8 @@ void add_hash_command(TCommandContext& context) {
                      "Plik programu qiv_start_2.exe, którego suma trafia do <hash> dokumentu")
         ->type_name("PLIK");
     command->add_flag("--dry-run", options->dry_run, "Tylko pokazuje zmiany, niczego nie zapisuje");
+    command->add_flag("--sha256", options->sha256,
+                      "Dopisuje też <sha256> do każdego pliku (istniejące odświeża zawsze)");
     command->callback([options, &context] {
         context.action = [options, &console = context.console] {
             return run_hash(*options, console);

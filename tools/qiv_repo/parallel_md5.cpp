@@ -12,17 +12,19 @@
 namespace qiv_start::repo {
 namespace {
 
-TFileDigest digest_of(const std::string& path) {
+TFileDigest digest_of(const std::string& path, bool with_sha256) {
     try {
-        return {core::get_file_md5(path), {}};
+        core::TDigestPair digests = core::get_file_digests(path, with_sha256);
+        return {std::move(digests.md5), {}, std::move(digests.sha256)};
     } catch (const core::TError& failure) {
-        return {{}, failure.what()};
+        return {{}, failure.what(), {}};
     }
 }
 
 }  // namespace
 
-std::vector<TFileDigest> digest_files(const std::vector<std::string>& paths, unsigned threads) {
+std::vector<TFileDigest> digest_files(const std::vector<std::string>& paths, unsigned threads,
+                                      bool with_sha256) {
     std::vector<TFileDigest> results(paths.size());
     // Largest first, so that no core is left with one big file at the end.
     std::vector<std::size_t> order(paths.size());
@@ -35,7 +37,7 @@ std::vector<TFileDigest> digest_files(const std::vector<std::string>& paths, uns
     std::atomic<std::size_t> next{0};
     const auto work = [&] {
         for (std::size_t i = next++; i < order.size(); i = next++)
-            results[order[i]] = digest_of(paths[order[i]]);
+            results[order[i]] = digest_of(paths[order[i]], with_sha256);
     };
     if (threads == 0)
         threads = std::max(1u, std::thread::hardware_concurrency());

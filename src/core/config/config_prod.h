@@ -11,6 +11,7 @@
 #include "core/config/config.h"
 #include "core/download/downloader.h"
 #include "core/support/messages.h"
+#include "core/support/signature.h"
 
 namespace qiv_start::core {
 
@@ -23,6 +24,10 @@ class TConfigProd : public TConfig {
     // re-decoding of terminal names; the workstation's ANSI code page by default.
     TConfigProd(std::shared_ptr<TCoreListener> listener, std::shared_ptr<TDownloader> downloader,
                 std::vector<std::string> servers, unsigned code_page);
+    // trusted_keys: with any, a document is taken only with a signature by one of them, from the
+    // server that delivered it, and the cache only with its signature; the build's by default.
+    TConfigProd(std::shared_ptr<TCoreListener> listener, std::shared_ptr<TDownloader> downloader,
+                std::vector<std::string> servers, unsigned code_page, TTrustedKeys trusted_keys);
     ~TConfigProd() override;
 
     // The configuration of a document at hand, read as the launcher reads a downloaded one:

@@ -178,6 +178,8 @@ class TXMLFileType : public TXMLNode {
     // True exactly when an unzip child exists whose text in ASCII upper case is "TRUE".
     bool get_unzip() const;
     std::string get_hash() const { return child_text("hash"); }
+    // Empty when the entry carries no SHA-256 digest.
+    std::string get_sha256() const { return has_child("sha256") ? child_text("sha256") : ""; }
     void set_name(const std::string& value) { set_child_text("name", value); }
     void set_target_path(const std::string& value) { set_child_text("target_path", value); }
     void set_source_path(const std::string& value) { set_child_text("source_path", value); }

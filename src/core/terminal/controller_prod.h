@@ -4,11 +4,13 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "core/download/downloader.h"
 #include "core/support/listener_collection.h"
+#include "core/support/signature.h"
 #include "core/terminal/controller.h"
 #include "platform/files.h"
 
@@ -35,8 +37,11 @@ class TVerifiedFileStream;
 
 class TControllerProd : public TController {
   public:
+    // digests_bind: the configuration is signed, so a file is saved or started only when it
+    // matches its digests; by default, when the launcher was built with trusted keys.
     TControllerProd(std::shared_ptr<TDownloader> downloader, std::shared_ptr<TConfig> config,
-                    TWorkstation workstation = TWorkstation::system());
+                    TWorkstation workstation = TWorkstation::system(),
+                    bool digests_bind = !build_trusted_keys().empty());
 
     void add_listener(const std::shared_ptr<TCoreListener>& listener) override;
     std::shared_ptr<TConfig> get_config() override;
@@ -54,6 +59,7 @@ class TControllerProd : public TController {
     void update_file(const std::shared_ptr<TFileConfig>& file);
     bool is_current(TFileConfig& file, const TLocalFile& local);
     bool download_file(TFileConfig& file, const TLocalFile& local);
+    bool may_start(const std::shared_ptr<TTerminalConfig>& terminal);
     bool replace_old_copy(TVerifiedFileStream& stream, const std::string& name);
     static void extract_archive(const std::string& directory, const std::string& name);
     void start_terminal(const std::shared_ptr<TTerminalConfig>& terminal);
@@ -63,6 +69,9 @@ class TControllerProd : public TController {
     std::shared_ptr<TListenerCollection<TCoreMessage>> listeners_;
     std::shared_ptr<TDownloader> downloader_;
     TWorkstation workstation_;
+    bool digests_bind_;
+    // The local paths whose files matched their digests in this run.
+    std::set<std::string> verified_;
 };
 
 }  // namespace qiv_start::core

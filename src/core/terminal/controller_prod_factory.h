@@ -7,19 +7,27 @@
 #include <vector>
 
 #include "core/download/downloader.h"
+#include "core/support/signature.h"
 #include "core/terminal/controller.h"
 
 namespace qiv_start::core {
 
 class TControllerProdFactory : public TControllerFactory {
   public:
+    // trusted_keys: with any, the server list and the configuration are taken only with a
+    // signature by one of them.
+    explicit TControllerProdFactory(TTrustedKeys trusted_keys = build_trusted_keys());
+
     std::shared_ptr<TController> get_controller(
         const std::shared_ptr<TCoreListener>& listener) override;
 
   private:
     std::shared_ptr<TDownloader> prepare_downloader();
     void refresh_server_list();
+    void refresh_from_signed_list(TDownloader& downloader);
+    void take_server_list(const std::string& bytes);
 
+    TTrustedKeys trusted_keys_;
     std::shared_ptr<TCoreListener> listener_;
     std::vector<std::string> servers_;
 };

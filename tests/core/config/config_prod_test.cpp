@@ -156,7 +156,8 @@ TEST_F(ConfigGetters, FileConfigurationsReadTheirDescription) {
     auto config = TConfigUnderTest(
                       qiv_document("<default_file><name>a.zip</name><hash>H</hash>"
                                    "<target_path>lib\\x</target_path><source_path>s</source_path>"
-                                   "<unzip>TRUE</unzip></default_file><default_file/>"))
+                                   "<unzip>TRUE</unzip><sha256>AB12</sha256></default_file>"
+                                   "<default_file/>"))
                       .config;
     const auto files = config->get_default_files();
     ASSERT_EQ(files.size(), 2u);
@@ -165,7 +166,9 @@ TEST_F(ConfigGetters, FileConfigurationsReadTheirDescription) {
     EXPECT_EQ(files[0]->get_relative_target_path(), "lib\\x");
     EXPECT_EQ(files[0]->get_relative_source_path(), "s");
     EXPECT_TRUE(files[0]->unzip());
+    EXPECT_EQ(files[0]->get_sha256(), "AB12");
     EXPECT_FALSE(files[1]->unzip());
+    EXPECT_EQ(files[1]->get_sha256(), "");
     EXPECT_NE(config->get_default_files()[0], files[0]);
 }
 

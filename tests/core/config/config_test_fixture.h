@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,7 +20,8 @@
 
 namespace qiv_start::test {
 
-// Delivers the scripted bytes for every request, or nothing when there are none.
+// Delivers the scripted bytes for every request, or nothing when there are none; a download from
+// one server delivers what that server's mirror holds under the name.
 class TScriptedDownloader : public core::TDownloader {
   public:
     explicit TScriptedDownloader(std::optional<std::string> bytes = std::nullopt)
@@ -27,14 +29,28 @@ class TScriptedDownloader : public core::TDownloader {
 
     void download_file_from_server(const std::string& file_name, core::TStream& stream) override {
         requests.push_back(file_name);
-        if (!bytes)
-            return;
-        stream.write(bytes->data(), bytes->size());
-        stream.set_position(0);
+        deliver(bytes, stream);
+    }
+
+    void download_file_from(const std::string& server, const std::string& file_name,
+                            core::TStream& stream) override {
+        requests.push_back(server + file_name);
+        const auto files = mirrors.find(server);
+        if (files != mirrors.end() && files->second.contains(file_name))
+            deliver(files->second.at(file_name), stream);
     }
 
     std::optional<std::string> bytes;
+    std::map<std::string, std::map<std::string, std::string>> mirrors;  // server -> name -> bytes
     std::vector<std::string> requests;
+
+  private:
+    static void deliver(const std::optional<std::string>& content, core::TStream& stream) {
+        if (!content)
+            return;
+        stream.write(content->data(), content->size());
+        stream.set_position(0);
+    }
 };
 
 // Points XDG_CONFIG_HOME at a temporary directory and makes another one the current directory for

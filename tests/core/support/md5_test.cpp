@@ -65,5 +65,32 @@ TEST(Md5, PiecewiseFeedEqualsTheWholeFile) {
     EXPECT_EQ(digest.finish(), get_file_md5(dir.file("f")));
 }
 
+TEST(FileDigests, OneReadGivesBothDigestsAsTheToolsDo) {
+    TTempDir dir;
+    std::string bytes;
+    for (std::size_t i = 0; i < 2 * 256 * 1024 + 13; ++i)
+        bytes += static_cast<char>(i * 7 % 253);
+    write_bytes(dir.file("f"), bytes);
+    const TDigestPair both = get_file_digests(dir.file("f"), true);
+    EXPECT_EQ(both.md5, md5sum_of(dir.file("f")));
+    EXPECT_EQ(both.sha256, test::sha256sum_of(dir.file("f")));
+    const TDigestPair md5_only = get_file_digests(dir.file("f"), false);
+    EXPECT_EQ(md5_only.md5, both.md5);
+    EXPECT_EQ(md5_only.sha256, "");
+
+    TFileDigests piecewise(true);
+    for (std::size_t i = 0; i < bytes.size(); i += 4099)
+        piecewise.update(bytes.data() + i, std::min<std::size_t>(4099, bytes.size() - i));
+    const TDigestPair fed = piecewise.finish();
+    EXPECT_EQ(fed.md5, both.md5);
+    EXPECT_EQ(fed.sha256, both.sha256);
+
+    TFileDigests abc(true);
+    abc.update("abc", 3);
+    EXPECT_EQ(abc.finish().sha256,
+              "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD");
+    EXPECT_THROW(get_file_digests(dir.file("missing"), true), TIoError);
+}
+
 }  // namespace
 }  // namespace qiv_start::core
