@@ -39,6 +39,21 @@ TEST(DocumentEditor, AddsChildrenIndentedLikeTheirSiblingsAndEscapesText) {
               "</q:qiv_start>");
 }
 
+// The last child on a line ends right before its parent's end tag, which must not be taken for
+// its own.
+TEST(DocumentEditor, ChangesElementsThatShareOneLine) {
+    const std::string text =
+        "<qiv_start xmlns=\"http://www.qiv.pl/qiv_start_2\"><hash>0</hash>"
+        "<default_file><name>a</name><hash>0</hash></default_file></qiv_start>";
+    const auto root = core::get_qiv_start(core::parse_xml_document_with_ranges(text));
+    TDocumentEditor editor(text);
+    editor.set_text(*repo::find_child(root, "hash"), "AB");
+    editor.set_text(*repo::find_child(*repo::find_child(root, "default_file"), "hash"), "CD");
+    EXPECT_EQ(editor.apply(),
+              "<qiv_start xmlns=\"http://www.qiv.pl/qiv_start_2\"><hash>AB</hash>"
+              "<default_file><name>a</name><hash>CD</hash></default_file></qiv_start>");
+}
+
 TEST(DocumentEditor, RefusesWhatItCannotChangeExactly) {
     const std::string text =
         "<qiv_start xmlns=\"http://www.qiv.pl/qiv_start_2\"><hash>A<!-- B --></hash>"

@@ -136,7 +136,8 @@ void end_element(void* context, const xmlChar* name, const xmlChar* prefix, cons
         TXMLSourceRange& range = found->second;
         range.end = offset_of(context);
         if (!range.empty_tag) {
-            const auto close = state.text->rfind("</", range.end);
+            // The end tag lies before range.end; a "</" at range.end is the parent's end tag.
+            const auto close = state.text->rfind("</", range.end - 1);
             range.content_end = close == std::string::npos ? range.end : close;
         }
     }
