@@ -66,6 +66,9 @@ TEST(Md5, PiecewiseFeedEqualsTheWholeFile) {
 }
 
 TEST(FileDigests, OneReadGivesBothDigestsAsTheToolsDo) {
+#ifdef _WIN32
+    GTEST_SKIP() << "compares with the md5sum and sha256sum tools, which Windows lacks";
+#endif
     TTempDir dir;
     std::string bytes;
     for (std::size_t i = 0; i < 2 * 256 * 1024 + 13; ++i)

@@ -174,8 +174,10 @@ TEST_F(ZipExtract, CheckingAnArchiveRefusesWhatExtractionRefusesAndWritesNothing
     EXPECT_NE(check({{"link", "/etc/passwd", ZIP_FL_ENC_GUESS, ZIP_CM_STORE, 0120777}})
                   .find("dowiązanie symboliczne"),
               std::string::npos);
+#ifndef _WIN32  // the Windows build's libzip cannot write a bzip2 member
     EXPECT_NE(check({{"b.txt", "x", ZIP_FL_ENC_GUESS, ZIP_CM_BZIP2}}).find("metodą"),
               std::string::npos);
+#endif
     test::write_bytes(archive_, "PK\x03\x04 obcięte");
     EXPECT_THROW(check_archive(archive_.string()), TError);
     EXPECT_FALSE(fs::exists(target_));

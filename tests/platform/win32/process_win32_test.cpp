@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/error.h"
 #include "platform/process.h"
 #include "support/temp_dir.h"
 #include "win32_test_support.h"
@@ -98,8 +99,9 @@ TEST_F(StartProgramWin32, DocumentOpensWithItsRegisteredProgramInTheFolder) {
         << document;
 }
 
-TEST_F(StartProgramWin32, AMissingProgramIsNotReported) {
-    EXPECT_NO_THROW(start_program(terminal_.string(), "brak.exe"));
+// ShellExecuteW's refusal reaches the caller, so a failed start is never reported as a success.
+TEST_F(StartProgramWin32, AMissingProgramIsReported) {
+    EXPECT_THROW(start_program(terminal_.string(), "brak.exe"), TError);
 }
 
 }  // namespace
