@@ -3,6 +3,7 @@
 #include <QDesktopServices>
 #include <QString>
 #include <QUrl>
+#include <QtGlobal>
 #include <cstdlib>
 
 #include "core/support/auto_file_listener.h"
@@ -18,12 +19,30 @@ void open_in_browser(const std::string& url) {
         platform::open_url(url);
 }
 
+#ifdef QIV_BENCH_CA_VARIABLE
+// Benchmark builds only: the repository's test authority is trusted instead of the system's store,
+// so that HTTPS can be timed against a local server. Release builds have no such door.
+core::TTransportOptions bench_transport() {
+    core::TTransportOptions options;
+    options.ca_file = qEnvironmentVariable("QIV_BENCH_CA_FILE").toStdString();
+    return options;
+}
+#endif
+
 }  // namespace
 
 TStartServices production_services() {
     TStartServices services;
     services.executable_path = platform::executable_path;
-    services.create_controller = core::create_controller;
+#ifdef QIV_BENCH_CA_VARIABLE
+    services.create_controller = [](const std::shared_ptr<core::TCoreListener>& listener) {
+        return core::create_controller(listener, bench_transport());
+    };
+#else
+    services.create_controller = [](const std::shared_ptr<core::TCoreListener>& listener) {
+        return core::create_controller(listener);
+    };
+#endif
     services.create_version_check_log = [] {
         return std::make_shared<core::TAutoFileListener>("check_version");
     };

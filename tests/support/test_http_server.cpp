@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -48,6 +49,7 @@ struct TTestHttpServer::Impl {
     bool stopping = false;
     std::map<std::string, TScript> scripts;
     std::vector<std::string> requests;
+    std::set<int> client_ports;
 
     explicit Impl(TScheme s);
     ~Impl();
@@ -70,6 +72,8 @@ TTestHttpServer::Impl::Impl(TScheme s) : scheme(s) {
         throw std::runtime_error("test server cannot be set up");
     // Idle connections must not hold up stopping.
     server->set_keep_alive_timeout(1);
+    // A client may go on over one connection for as long as it likes, as nginx lets it.
+    server->set_keep_alive_max_count(1000);
     server->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
         handle(request, response);
     });
@@ -98,6 +102,7 @@ void TTestHttpServer::Impl::handle(const httplib::Request& request, httplib::Res
     {
         std::lock_guard lock(mutex);
         requests.push_back(request.method + " " + request.target);
+        client_ports.insert(request.remote_port);
         const auto found = scripts.find(request.target);
         if (found != scripts.end())
             script = found->second;
@@ -214,6 +219,11 @@ void TTestHttpServer::release_stalls() {
 std::vector<std::string> TTestHttpServer::requests() const {
     std::lock_guard lock(impl_->mutex);
     return impl_->requests;
+}
+
+std::size_t TTestHttpServer::connections() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->client_ports.size();
 }
 
 }  // namespace qiv_start::test

@@ -45,6 +45,8 @@ class TTestHttpServer {
 
     // Requests received so far, in order, as method, blank and request target: "HEAD /a.txt".
     std::vector<std::string> requests() const;
+    // Client connections that have sent a request so far.
+    std::size_t connections() const;
 
   private:
     struct Impl;

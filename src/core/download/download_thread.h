@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -16,15 +17,19 @@
 namespace qiv_start::core {
 
 class THttpClient;
+class TConnectionPool;
 
 // Tries the servers in their order until one delivers the file into the stream. Another thread
 // follows it through the read-only operations; the stream belongs to the worker until
 // is_finished() returns true.
 class TDownloadThread {
   public:
-    // Starts the work at once.
+    // Starts the work at once, over a connection of the pool.
     TDownloadThread(TStream& stream, std::vector<std::string> servers, std::string file_name,
-                    TTransportOptions options = {});
+                    std::shared_ptr<TConnectionPool> pool);
+    // As above, over a pool of its own.
+    TDownloadThread(TStream& stream, std::vector<std::string> servers, std::string file_name,
+                    const TTransportOptions& options = {});
     // Waits for the work to end.
     ~TDownloadThread();
     TDownloadThread(const TDownloadThread&) = delete;
@@ -67,7 +72,7 @@ class TDownloadThread {
     std::string error_message_;
     TStream& stream_;
     std::vector<std::string> servers_;
-    TTransportOptions options_;
+    std::shared_ptr<TConnectionPool> pool_;
     std::atomic<std::int64_t> downloaded_{0};
     std::mutex state_mutex_;
     std::condition_variable state_changed_;

@@ -14,11 +14,17 @@ constexpr std::chrono::milliseconds kPollPeriod{100};
 }  // namespace
 
 TDownloaderProd::TDownloaderProd(std::shared_ptr<TCoreListener> listener,
-                                 std::vector<std::string> servers, TTransportOptions options)
-    : listener_(std::move(listener)), servers_(std::move(servers)), options_(std::move(options)) {}
+                                 std::vector<std::string> servers,
+                                 std::shared_ptr<TConnectionPool> pool)
+    : listener_(std::move(listener)), servers_(std::move(servers)), pool_(std::move(pool)) {}
+
+TDownloaderProd::TDownloaderProd(std::shared_ptr<TCoreListener> listener,
+                                 std::vector<std::string> servers, const TTransportOptions& options)
+    : TDownloaderProd(std::move(listener), std::move(servers),
+                      std::make_shared<TConnectionPool>(options)) {}
 
 void TDownloaderProd::download_file_from_server(const std::string& file_name, TStream& stream) {
-    TDownloadThread worker(stream, servers_, file_name, options_);
+    TDownloadThread worker(stream, servers_, file_name, pool_);
     send(format("download_start|%0:s", {file_name}));
 
     while (!worker.wait_for_metadata(kPollPeriod)) {

@@ -1,10 +1,12 @@
-// The downloader: one worker thread per file, progress reported to a listener.
+// The downloader: one worker thread per file, over the connections of one pool, progress
+// reported to a listener.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "core/download/connection_pool.h"
 #include "core/download/downloader.h"
 #include "core/download/transport_options.h"
 #include "core/support/messages.h"
@@ -14,7 +16,10 @@ namespace qiv_start::core {
 class TDownloaderProd : public TDownloader {
   public:
     TDownloaderProd(std::shared_ptr<TCoreListener> listener, std::vector<std::string> servers,
-                    TTransportOptions options = {});
+                    std::shared_ptr<TConnectionPool> pool);
+    // As above, over a pool of its own.
+    TDownloaderProd(std::shared_ptr<TCoreListener> listener, std::vector<std::string> servers,
+                    const TTransportOptions& options = {});
 
     void download_file_from_server(const std::string& file_name, TStream& stream) override;
 
@@ -23,7 +28,7 @@ class TDownloaderProd : public TDownloader {
 
     std::shared_ptr<TCoreListener> listener_;
     std::vector<std::string> servers_;
-    TTransportOptions options_;
+    std::shared_ptr<TConnectionPool> pool_;
 };
 
 }  // namespace qiv_start::core

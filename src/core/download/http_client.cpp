@@ -66,6 +66,34 @@ void prepare_http_clients() {
     static_cast<void>(prepared);
 }
 
+THttpShare::THttpShare() {
+    prepare_http_clients();
+    share_ = curl_share_init();
+    if (share_ == nullptr)
+        throw TError("The HTTP share cannot be created");
+    static_assert(CURL_LOCK_DATA_LAST <= std::tuple_size_v<decltype(locks_)>);
+    const auto lock_function = +[](CURL*, curl_lock_data data, curl_lock_access, void* self) {
+        static_cast<THttpShare*>(self)->locks_.at(data).lock();
+    };
+    const auto unlock_function = +[](CURL*, curl_lock_data data, void* self) {
+        static_cast<THttpShare*>(self)->locks_.at(data).unlock();
+    };
+    const bool set =
+        curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, lock_function) == CURLSHE_OK &&
+        curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, unlock_function) == CURLSHE_OK &&
+        curl_share_setopt(share_, CURLSHOPT_USERDATA, this) == CURLSHE_OK &&
+        curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) == CURLSHE_OK &&
+        curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS) == CURLSHE_OK;
+    if (!set) {
+        curl_share_cleanup(share_);
+        throw TError("The HTTP share cannot be set up");
+    }
+}
+
+THttpShare::~THttpShare() {
+    curl_share_cleanup(share_);
+}
+
 struct THttpClient::TTransfer {
     TTransfer(CURL* handle, const TReceiver* receiver) : curl(handle), receive(receiver) {}
 
@@ -79,12 +107,14 @@ void THttpClient::TCurlDeleter::operator()(void* handle) const {
     curl_easy_cleanup(handle);
 }
 
-THttpClient::THttpClient(const TTransportOptions& options) {
+THttpClient::THttpClient(const TTransportOptions& options, THttpShare* share) {
     prepare_http_clients();
     curl_.reset(curl_easy_init());
     if (!curl_)
         throw TError("The HTTP client cannot be created");
     configure(curl_.get(), options);
+    if (share != nullptr)
+        set_option(curl_.get(), CURLOPT_SHARE, share->handle());
     set_option(curl_.get(), CURLOPT_WRITEFUNCTION, &THttpClient::on_body);
 }
 

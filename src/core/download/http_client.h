@@ -1,10 +1,12 @@
 // HEAD and GET over HTTP/1.1 with TLS, one connection reused for a whole download.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "core/download/transport_options.h"
@@ -15,12 +17,31 @@ namespace qiv_start::core {
 // thread of its own. Raises TError.
 void prepare_http_clients();
 
+// What clients on several threads may share: TLS sessions, so a new connection to a server
+// resumes the session of an earlier one, and DNS answers. Outlives the clients that use it.
+class THttpShare {
+  public:
+    THttpShare();  // raises TError
+    ~THttpShare();
+    THttpShare(const THttpShare&) = delete;
+    THttpShare& operator=(const THttpShare&) = delete;
+
+    void* handle() const { return share_; }
+
+  private:
+    void* share_ = nullptr;
+    // One lock per kind of shared data, as the HTTP library requires.
+    std::array<std::mutex, 16> locks_;
+};
+
 class THttpClient {
   public:
     // Receives each piece of a body as it arrives; may raise, which ends the transfer.
     using TReceiver = std::function<void(const char* data, std::size_t size)>;
 
-    explicit THttpClient(const TTransportOptions& options);  // raises TError
+    // With a share, the client takes part in it; the share must outlive the client.
+    explicit THttpClient(const TTransportOptions& options,
+                         THttpShare* share = nullptr);  // raises TError
     ~THttpClient();
     THttpClient(const THttpClient&) = delete;
     THttpClient& operator=(const THttpClient&) = delete;

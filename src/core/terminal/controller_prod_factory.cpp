@@ -64,6 +64,7 @@ std::vector<std::string> read_server_list() {
 std::shared_ptr<TController> TControllerProdFactory::get_controller(
     const std::shared_ptr<TCoreListener>& listener) {
     listener_ = listener;
+    pool_ = std::make_shared<TConnectionPool>(options_);
     auto downloader = prepare_downloader();
     auto config = std::make_shared<TConfigProd>(listener_, downloader, servers_);
     auto controller = std::make_shared<TControllerProd>(downloader, config);
@@ -77,11 +78,11 @@ std::shared_ptr<TDownloader> TControllerProdFactory::prepare_downloader() {
     servers_ = read_server_list();
     refresh_server_list();
     servers_ = read_server_list();
-    return std::make_shared<TDownloaderProd>(listener_, servers_);
+    return std::make_shared<TDownloaderProd>(listener_, servers_, pool_);
 }
 
 void TControllerProdFactory::refresh_server_list() {
-    TDownloaderProd downloader(listener_, servers_);
+    TDownloaderProd downloader(listener_, servers_, pool_);
     TMemoryStream stream;
     downloader.download_file_from_server(kRepositoryServerList, stream);
     if (stream.get_size() == 0)
@@ -93,8 +94,9 @@ void TControllerProdFactory::refresh_server_list() {
     platform::write_file_atomic(native_path(kServerListFile), stream.data());
 }
 
-std::shared_ptr<TController> create_controller(const std::shared_ptr<TCoreListener>& listener) {
-    return std::make_shared<TControllerProdFactory>()->get_controller(listener);
+std::shared_ptr<TController> create_controller(const std::shared_ptr<TCoreListener>& listener,
+                                               const TTransportOptions& options) {
+    return std::make_shared<TControllerProdFactory>(options)->get_controller(listener);
 }
 
 }  // namespace qiv_start::core
