@@ -77,7 +77,9 @@ class TAtomicFileWriter {
     void write(const char* data, std::size_t size);  // raises TIoError
     // Drops everything written so far.
     void truncate();  // raises TIoError
-    void commit();    // raises TIoError
+    // Puts what was written so far on the disk, so that a later commit() has little left to do.
+    void flush();   // raises TIoError
+    void commit();  // raises TIoError
     const std::string& path() const { return path_; }
 
   private:

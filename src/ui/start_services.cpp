@@ -19,30 +19,29 @@ void open_in_browser(const std::string& url) {
         platform::open_url(url);
 }
 
-#ifdef QIV_BENCH_CA_VARIABLE
-// Benchmark builds only: the repository's test authority is trusted instead of the system's store,
-// so that HTTPS can be timed against a local server. Release builds have no such door.
-core::TTransportOptions bench_transport() {
+core::TTransportOptions transport() {
     core::TTransportOptions options;
+#ifdef QIV_BENCH_CA_VARIABLE
+    // Benchmark builds only: a test authority is trusted instead of the system's store, so that
+    // HTTPS can be timed against a local server. Other builds have no such door.
     options.ca_file = qEnvironmentVariable("QIV_BENCH_CA_FILE").toStdString();
+#endif
     return options;
 }
-#endif
 
 }  // namespace
 
 TStartServices production_services() {
     TStartServices services;
     services.executable_path = platform::executable_path;
-#ifdef QIV_BENCH_CA_VARIABLE
-    services.create_controller = [](const std::shared_ptr<core::TCoreListener>& listener) {
-        return core::create_controller(listener, bench_transport());
+    // One pool for the run: the version check, the chooser and the start reuse one another's
+    // connections. Made with the first controller, so that a failure shows where it always did.
+    auto pool = std::make_shared<std::shared_ptr<core::TConnectionPool>>();
+    services.create_controller = [pool](const std::shared_ptr<core::TCoreListener>& listener) {
+        if (!*pool)
+            *pool = std::make_shared<core::TConnectionPool>(transport());
+        return core::create_controller(listener, *pool);
     };
-#else
-    services.create_controller = [](const std::shared_ptr<core::TCoreListener>& listener) {
-        return core::create_controller(listener);
-    };
-#endif
     services.create_version_check_log = [] {
         return std::make_shared<core::TAutoFileListener>("check_version");
     };

@@ -72,8 +72,10 @@ TTestHttpServer::Impl::Impl(TScheme s) : scheme(s) {
         throw std::runtime_error("test server cannot be set up");
     // Idle connections must not hold up stopping.
     server->set_keep_alive_timeout(1);
-    // A client may go on over one connection for as long as it likes, as nginx lets it.
+    // A client may go on over one connection for as long as it likes, as nginx lets it, and
+    // stalled answers and idle connections must not keep others waiting for a thread.
     server->set_keep_alive_max_count(1000);
+    server->new_task_queue = [] { return new httplib::ThreadPool(32); };
     server->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
         handle(request, response);
     });

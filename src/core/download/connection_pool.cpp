@@ -24,6 +24,7 @@ TConnectionPool::TLoan TConnectionPool::borrow() {
 
 void TConnectionPool::give_back(THttpClient* client) {
     std::unique_ptr<THttpClient> owned(client);
+    owned->set_stop({});
     try {
         std::lock_guard lock(idle_mutex_);
         idle_.push_back(std::move(owned));

@@ -22,11 +22,13 @@ std::int8_t progress_percent(std::int64_t downloaded, std::int64_t file_size) {
 }
 
 TDownloadThread::TDownloadThread(TStream& stream, std::vector<std::string> servers,
-                                 std::string file_name, std::shared_ptr<TConnectionPool> pool)
+                                 std::string file_name, std::shared_ptr<TConnectionPool> pool,
+                                 std::stop_token stop)
     : file_name_(std::move(file_name)),
       stream_(stream),
       servers_(std::move(servers)),
-      pool_(std::move(pool)) {
+      pool_(std::move(pool)),
+      stop_(std::move(stop)) {
     prepare_http_clients();
     thread_ = std::thread(&TDownloadThread::run, this);
 }
@@ -69,8 +71,11 @@ void TDownloadThread::download_from_servers() {
     bool done = false;
     {
         const TConnectionPool::TLoan client = pool_->borrow();
+        client->set_stop(stop_);
         // A failing server is dropped for the rest of this download; duplicates are tried again.
         for (const std::string& server : servers_) {
+            if (stop_.stop_requested())
+                break;
             done = try_server(*client, server + file_name_);
             if (done)
                 break;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,9 +25,10 @@ class TConnectionPool;
 // is_finished() returns true.
 class TDownloadThread {
   public:
-    // Starts the work at once, over a connection of the pool.
+    // Starts the work at once, over a connection of the pool. A stop requested through the token
+    // ends the work soon, as if no server had delivered the file.
     TDownloadThread(TStream& stream, std::vector<std::string> servers, std::string file_name,
-                    std::shared_ptr<TConnectionPool> pool);
+                    std::shared_ptr<TConnectionPool> pool, std::stop_token stop = {});
     // As above, over a pool of its own.
     TDownloadThread(TStream& stream, std::vector<std::string> servers, std::string file_name,
                     const TTransportOptions& options = {});
@@ -73,6 +75,7 @@ class TDownloadThread {
     TStream& stream_;
     std::vector<std::string> servers_;
     std::shared_ptr<TConnectionPool> pool_;
+    std::stop_token stop_;
     std::atomic<std::int64_t> downloaded_{0};
     std::mutex state_mutex_;
     std::condition_variable state_changed_;

@@ -15,8 +15,11 @@ constexpr std::chrono::milliseconds kPollPeriod{100};
 
 TDownloaderProd::TDownloaderProd(std::shared_ptr<TCoreListener> listener,
                                  std::vector<std::string> servers,
-                                 std::shared_ptr<TConnectionPool> pool)
-    : listener_(std::move(listener)), servers_(std::move(servers)), pool_(std::move(pool)) {}
+                                 std::shared_ptr<TConnectionPool> pool, std::stop_token stop)
+    : listener_(std::move(listener)),
+      servers_(std::move(servers)),
+      pool_(std::move(pool)),
+      stop_(std::move(stop)) {}
 
 TDownloaderProd::TDownloaderProd(std::shared_ptr<TCoreListener> listener,
                                  std::vector<std::string> servers, const TTransportOptions& options)
@@ -24,7 +27,7 @@ TDownloaderProd::TDownloaderProd(std::shared_ptr<TCoreListener> listener,
                       std::make_shared<TConnectionPool>(options)) {}
 
 void TDownloaderProd::download_file_from_server(const std::string& file_name, TStream& stream) {
-    TDownloadThread worker(stream, servers_, file_name, pool_);
+    TDownloadThread worker(stream, servers_, file_name, pool_, stop_);
     send(format("download_start|%0:s", {file_name}));
 
     while (!worker.wait_for_metadata(kPollPeriod)) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,9 @@ namespace qiv_start::core {
 
 class TDownloaderProd : public TDownloader {
   public:
+    // A stop requested through the token ends a download under way soon, as a failed one.
     TDownloaderProd(std::shared_ptr<TCoreListener> listener, std::vector<std::string> servers,
-                    std::shared_ptr<TConnectionPool> pool);
+                    std::shared_ptr<TConnectionPool> pool, std::stop_token stop = {});
     // As above, over a pool of its own.
     TDownloaderProd(std::shared_ptr<TCoreListener> listener, std::vector<std::string> servers,
                     const TTransportOptions& options = {});
@@ -29,6 +31,7 @@ class TDownloaderProd : public TDownloader {
     std::shared_ptr<TCoreListener> listener_;
     std::vector<std::string> servers_;
     std::shared_ptr<TConnectionPool> pool_;
+    std::stop_token stop_;
 };
 
 }  // namespace qiv_start::core

@@ -116,6 +116,9 @@ THttpClient::THttpClient(const TTransportOptions& options, THttpShare* share) {
     if (share != nullptr)
         set_option(curl_.get(), CURLOPT_SHARE, share->handle());
     set_option(curl_.get(), CURLOPT_WRITEFUNCTION, &THttpClient::on_body);
+    set_option(curl_.get(), CURLOPT_XFERINFOFUNCTION, &THttpClient::on_progress);
+    set_option(curl_.get(), CURLOPT_XFERINFODATA, this);
+    set_option(curl_.get(), CURLOPT_NOPROGRESS, 0L);
 }
 
 THttpClient::~THttpClient() = default;
@@ -151,6 +154,10 @@ std::size_t THttpClient::on_body(char* data, std::size_t size, std::size_t count
         return CURL_WRITEFUNC_ERROR;
     }
     return size * count;
+}
+
+int THttpClient::on_progress(void* client, std::int64_t, std::int64_t, std::int64_t, std::int64_t) {
+    return static_cast<THttpClient*>(client)->stop_.stop_requested() ? 1 : 0;
 }
 
 void THttpClient::perform(const std::string& url, TTransfer& transfer) {

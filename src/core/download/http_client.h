@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <string>
 
 #include "core/download/transport_options.h"
@@ -53,15 +54,21 @@ class THttpClient {
     // error raised by receive is raised again.
     void get(const std::string& url, const TReceiver& receive);
 
+    // Once a stop is requested through the token, a transfer under way ends soon with an error.
+    // A default token never stops.
+    void set_stop(std::stop_token stop) { stop_ = std::move(stop); }
+
   private:
     struct TTransfer;
     static std::size_t on_body(char* data, std::size_t size, std::size_t count, void* transfer);
+    static int on_progress(void* client, std::int64_t, std::int64_t, std::int64_t, std::int64_t);
     void perform(const std::string& url, TTransfer& transfer);
 
     struct TCurlDeleter {
         void operator()(void* handle) const;
     };
     std::unique_ptr<void, TCurlDeleter> curl_;
+    std::stop_token stop_;
 };
 
 }  // namespace qiv_start::core

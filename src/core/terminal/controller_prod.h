@@ -1,8 +1,12 @@
 // The controller: accessible terminals, file synchronisation and the launch.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <semaphore>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -22,10 +26,30 @@ struct TWorkstation {
     static TWorkstation system();
 };
 
+// A downloader for a file fetched ahead: it reports to the listener given, and a download under
+// way ends soon once a stop is requested through the token.
+using TDownloaderMaker = std::function<std::unique_ptr<TDownloader>(
+    std::shared_ptr<TCoreListener> listener, std::stop_token stop)>;
+
+// Downloads under way at the same time during a synchronisation, at most.
+inline constexpr std::size_t kMaxTransfers = 8;
+// Files worked on ahead at the same time (digest checks, downloads, flushes to disk), and how far
+// ahead of the file being dealt with they may be: fetched files wait in their temporary files,
+// so that one slow file holds up the others less.
+inline constexpr std::size_t kLookAheadThreads = 2 * kMaxTransfers;
+inline constexpr std::size_t kLookAheadWindow = 4 * kMaxTransfers;
+
+class TLookAhead;
+struct TPlannedFile;
+
 class TControllerProd : public TController {
   public:
+    // With a downloader maker and more than one transfer, the files after the one being dealt
+    // with are checked and fetched ahead; what a user, a listener or the run log sees stays the
+    // same. With one transfer, files are taken one by one.
     TControllerProd(std::shared_ptr<TDownloader> downloader, std::shared_ptr<TConfig> config,
-                    TWorkstation workstation = TWorkstation::system());
+                    TWorkstation workstation = TWorkstation::system(),
+                    TDownloaderMaker make_downloader = {}, std::size_t transfers = kMaxTransfers);
 
     void add_listener(const std::shared_ptr<TCoreListener>& listener) override;
     std::shared_ptr<TConfig> get_config() override;
@@ -38,6 +62,14 @@ class TControllerProd : public TController {
     std::vector<std::string> get_local_ip_addresses();
     void sync_terminal(const std::shared_ptr<TTerminalConfig>& terminal);
     void update_file(const std::shared_ptr<TFileConfig>& file);
+    // What a file's turn takes over from the work done ahead.
+    struct TFetched;
+    void sync_ahead(const TFileConfigs& default_files, const TFileConfigs& own_files);
+    TFetched fetch(const TPlannedFile& file, TCoreListener& record, std::stop_token stop,
+                   std::counting_semaphore<>& transfers);
+    void take_turn(TLookAhead& ahead, std::size_t index, const TPlannedFile& file,
+                   TFetched& fetched);
+    bool complete_download(const TPlannedFile& file, TFetched& fetched);
     bool download_file(const std::shared_ptr<TFileConfig>& file, const std::string& local_path);
     void extract_archive(const std::string& target_path, const std::string& name);
     void start_terminal(const std::shared_ptr<TTerminalConfig>& terminal);
@@ -47,6 +79,8 @@ class TControllerProd : public TController {
     std::shared_ptr<TListenerCollection<TCoreMessage>> listeners_;
     std::shared_ptr<TDownloader> downloader_;
     TWorkstation workstation_;
+    TDownloaderMaker make_downloader_;
+    std::size_t transfers_;
 };
 
 }  // namespace qiv_start::core

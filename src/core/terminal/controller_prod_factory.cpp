@@ -64,10 +64,18 @@ std::vector<std::string> read_server_list() {
 std::shared_ptr<TController> TControllerProdFactory::get_controller(
     const std::shared_ptr<TCoreListener>& listener) {
     listener_ = listener;
-    pool_ = std::make_shared<TConnectionPool>(options_);
+    if (!pool_)
+        pool_ = std::make_shared<TConnectionPool>();
     auto downloader = prepare_downloader();
     auto config = std::make_shared<TConfigProd>(listener_, downloader, servers_);
-    auto controller = std::make_shared<TControllerProd>(downloader, config);
+    TDownloaderMaker make_downloader = [servers = servers_, pool = pool_](
+                                           std::shared_ptr<TCoreListener> listener,
+                                           std::stop_token stop) -> std::unique_ptr<TDownloader> {
+        return std::make_unique<TDownloaderProd>(std::move(listener), servers, pool,
+                                                 std::move(stop));
+    };
+    auto controller = std::make_shared<TControllerProd>(downloader, config, TWorkstation::system(),
+                                                        std::move(make_downloader));
     controller->add_listener(listener_);
     return controller;
 }
@@ -95,8 +103,8 @@ void TControllerProdFactory::refresh_server_list() {
 }
 
 std::shared_ptr<TController> create_controller(const std::shared_ptr<TCoreListener>& listener,
-                                               const TTransportOptions& options) {
-    return std::make_shared<TControllerProdFactory>(options)->get_controller(listener);
+                                               std::shared_ptr<TConnectionPool> pool) {
+    return std::make_shared<TControllerProdFactory>(std::move(pool))->get_controller(listener);
 }
 
 }  // namespace qiv_start::core

@@ -9,18 +9,17 @@
 
 #include "core/download/connection_pool.h"
 #include "core/download/downloader.h"
-#include "core/download/transport_options.h"
 #include "core/terminal/controller.h"
 
 namespace qiv_start::core {
 
 class TControllerProdFactory : public TControllerFactory {
   public:
-    explicit TControllerProdFactory(TTransportOptions options = {})
-        : options_(std::move(options)) {}
+    // Every download of the controller built here, the server list's included, goes over the
+    // pool; without one, over a pool of its own that trusts the system's authorities.
+    explicit TControllerProdFactory(std::shared_ptr<TConnectionPool> pool = nullptr)
+        : pool_(std::move(pool)) {}
 
-    // Every download of the controller built here, the server list's included, goes over one
-    // pool of connections.
     std::shared_ptr<TController> get_controller(
         const std::shared_ptr<TCoreListener>& listener) override;
 
@@ -28,14 +27,14 @@ class TControllerProdFactory : public TControllerFactory {
     std::shared_ptr<TDownloader> prepare_downloader();
     void refresh_server_list();
 
-    TTransportOptions options_;
     std::shared_ptr<TConnectionPool> pool_;
     std::shared_ptr<TCoreListener> listener_;
     std::vector<std::string> servers_;
 };
 
-// A new factory's controller for the listener; nothing is shared between calls.
+// A new factory's controller for the listener. Nothing is shared between calls but the pool, when
+// one is given: the controllers of one run then reuse each other's connections.
 std::shared_ptr<TController> create_controller(const std::shared_ptr<TCoreListener>& listener,
-                                               const TTransportOptions& options = {});
+                                               std::shared_ptr<TConnectionPool> pool = nullptr);
 
 }  // namespace qiv_start::core

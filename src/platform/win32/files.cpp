@@ -153,6 +153,7 @@ void TFileReader::seek(std::uint64_t offset) {
 struct TAtomicFileWriter::Impl {
     HANDLE handle = INVALID_HANDLE_VALUE;
     std::string temporary;
+    bool flushed = false;  // nothing written since the last flush
 };
 
 // Files take their folder's permissions on Windows, so both kinds of access are created alike;
@@ -179,10 +180,12 @@ TAtomicFileWriter::~TAtomicFileWriter() {
 }
 
 void TAtomicFileWriter::write(const char* data, std::size_t size) {
+    impl_->flushed = false;
     write_all(impl_->handle, data, size, path_);
 }
 
 void TAtomicFileWriter::truncate() {
+    impl_->flushed = false;
     LARGE_INTEGER start{};
     if (!::SetFilePointerEx(impl_->handle, start, nullptr, FILE_BEGIN) ||
         !::SetEndOfFile(impl_->handle)) {
@@ -190,9 +193,16 @@ void TAtomicFileWriter::truncate() {
     }
 }
 
-void TAtomicFileWriter::commit() {
+void TAtomicFileWriter::flush() {
     if (!::FlushFileBuffers(impl_->handle))
         fail("Cannot write file", path_, ::GetLastError());
+    impl_->flushed = true;
+}
+
+// A flush with nothing written since spares the second one.
+void TAtomicFileWriter::commit() {
+    if (!impl_->flushed)
+        flush();
     ::CloseHandle(impl_->handle);
     impl_->handle = INVALID_HANDLE_VALUE;
     const std::wstring temporary = wide(impl_->temporary);

@@ -1,0 +1,183 @@
+// The synchronisation with files fetched ahead, against real servers that misbehave: what the
+// listeners see, and what is left on disk, must not depend on the look-ahead.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/download/downloader_prod.h"
+#include "core/support/error.h"
+#include "core/support/md5.h"
+#include "core/terminal/controller_prod.h"
+#include "support/recording_listener.h"
+#include "support/scripted_config.h"
+#include "support/temp_dir.h"
+#include "support/test_http_server.h"
+#include "support/zip_builder.h"
+
+namespace qiv_start::core {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TTestHttpServer;
+
+std::string md5_of(const std::string& content) {
+    TMd5 digest;
+    digest.update(content.data(), content.size());
+    return digest.finish();
+}
+
+std::string zip_bytes(const fs::path& scratch, const std::vector<test::TZipMember>& members) {
+    test::write_zip(scratch, members);
+    std::string bytes = test::read_bytes(scratch);
+    fs::remove(scratch);
+    return bytes;
+}
+
+// Every regular file under the folder, with its content.
+std::map<std::string, std::string> files_under(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file())
+            files[fs::relative(entry.path(), folder).string()] = test::read_bytes(entry.path());
+    }
+    return files;
+}
+
+class LookAheadSync : public ::testing::Test {
+  protected:
+    // A file that the first server or the second delivers as the test sets up.
+    std::shared_ptr<test::TScriptedFile> file(const std::string& name, const std::string& target,
+                                              const std::string& content, bool archive = false) {
+        return std::make_shared<test::TScriptedFile>(name, target, md5_of(content), archive);
+    }
+
+    // Runs the terminal in a working folder of its own; returns what the listeners heard,
+    // without the progress samples, which depend on timing even between two serial runs.
+    std::vector<std::string> run(const fs::path& work, std::size_t look_ahead) {
+        fs::create_directories(work);
+        test::TCurrentDir current(work);
+        auto listener = std::make_shared<test::TRecordingListener>();
+        auto pool = std::make_shared<TConnectionPool>(options);
+        auto downloader = std::make_shared<TDownloaderProd>(listener, servers, pool);
+        TDownloaderMaker make = [&](std::shared_ptr<TCoreListener> record,
+                                    std::stop_token stop) -> std::unique_ptr<TDownloader> {
+            return std::make_unique<TDownloaderProd>(std::move(record), servers, pool,
+                                                     std::move(stop));
+        };
+        TWorkstation workstation{[] { return std::vector<std::string>{}; },
+                                 [](const std::string&, const std::string&) {}};
+        TControllerProd controller(downloader, config, workstation, make, look_ahead);
+        controller.add_listener(listener);
+        try {
+            controller.run_terminal("KASA");
+        } catch (const TError& failure) {
+            listener->lines.push_back(std::string("koniec: ") + failure.what());
+        }
+        std::erase_if(listener->lines, [](const std::string& line) {
+            return line.find("downloaded_prc") != std::string::npos;
+        });
+        return listener->lines;
+    }
+
+    void add_terminal(TFileConfigs own_files) {
+        const std::string exe = "#!/bin/sh\n";
+        first.serve("kasa.sh", exe);
+        config->terminals.push_back(std::make_shared<test::TScriptedTerminal>(
+            "KASA", true, file("kasa.sh", "terminale\\kasa", exe), std::move(own_files)));
+    }
+
+    test::TTempDir dir;
+    TTestHttpServer first;
+    TTestHttpServer second;
+    std::vector<std::string> servers{first.base_url(), second.base_url()};
+    TTransportOptions options = [] {
+        TTransportOptions stalls_end_soon;
+        stalls_end_soon.low_speed_time = std::chrono::seconds(1);
+        return stalls_end_soon;
+    }();
+    std::shared_ptr<test::TScriptedConfig> config = std::make_shared<test::TScriptedConfig>();
+};
+
+TEST_F(LookAheadSync, RunLogAndFilesAreTheSameAsWhenFilesAreTakenOneByOne) {
+    const std::string member = "z archiwum";
+    const std::string archive = zip_bytes(dir.path() / "a.zip", {{"ze_zipa.txt", member}});
+    first.serve("pakiet.zip", archive);
+    first.serve("zwykly.txt", "zwykły");
+    first.fail("zapasowy.txt", 404);
+    second.serve("zapasowy.txt", "z drugiego serwera");
+    first.fail("brak.txt", 500);
+    second.fail("brak.txt", 404);
+    first.stall_answer("wolny.txt");
+    second.serve("wolny.txt", "po przestoju");
+    first.serve("zla_suma.txt", "nie ta treść");
+    second.serve("zla_suma.txt", "właściwa treść");
+    first.serve("nieaktualny.txt", "nowy");
+    std::vector<std::string> many;
+    for (int i = 0; i < 10; ++i) {
+        many.push_back("plik" + std::to_string(i) + ".bin");
+        first.serve(many.back(), std::string(3000 + i, static_cast<char>('a' + i)));
+    }
+    config->default_files = {file("zwykly.txt", "wspolne", "zwykły")};
+    TFileConfigs own = {
+        file("pakiet.zip", "dane", archive, true),
+        // Extracted by the archive just before: checked and found current at its turn.
+        file("ze_zipa.txt", "dane", member),
+        file("zapasowy.txt", "dane", "z drugiego serwera"),
+        file("brak.txt", "dane", "nigdzie"),
+        file("wolny.txt", "dane", "po przestoju"),
+        file("zla_suma.txt", "dane", "właściwa treść"),
+        file("nieaktualny.txt", "dane", "nowy"),
+        // The same file again: current by the time of its turn.
+        file("zwykly.txt", "wspolne", "zwykły"),
+    };
+    for (int i = 0; i < 10; ++i)
+        own.push_back(file(many[i], "dane\\wiele", std::string(3000 + i, 'a' + i)));
+    add_terminal(own);
+    for (const char* work : {"jeden", "wiele"}) {
+        test::write_bytes(dir.path() / work / "dane" / "nieaktualny.txt", "stary");
+        test::write_bytes(dir.path() / work / "wspolne" / "zwykly.txt", "zwykły");
+    }
+
+    const auto one_by_one = run(dir.path() / "jeden", 1);
+    const auto ahead = run(dir.path() / "wiele", kMaxTransfers);
+
+    EXPECT_EQ(ahead, one_by_one);
+    EXPECT_EQ(files_under(dir.path() / "wiele"), files_under(dir.path() / "jeden"));
+    EXPECT_NE(
+        std::find(ahead.begin(), ahead.end(), "informacja: Wersji pliku jest poprawna|ze_zipa.txt"),
+        ahead.end());
+}
+
+// An archive that cannot be read ends the run while later files are fetched or stalled; none of
+// them leaves anything behind.
+TEST_F(LookAheadSync, RunThatEndsEarlyLeavesNoTemporaryFile) {
+    first.serve("zly.zip", "<html>portal</html>");
+    TFileConfigs own = {file("zly.zip", "dane", "<html>portal</html>", true)};
+    for (int i = 0; i < 12; ++i) {
+        const std::string name = "plik" + std::to_string(i) + ".bin";
+        const std::string content(100000, static_cast<char>('a' + i));
+        if (i % 3 == 0)
+            first.stall_body(name, content, 5000);
+        else
+            first.serve(name, content);
+        own.push_back(file(name, "reszta", content));
+    }
+    add_terminal(own);
+    options.low_speed_time = std::chrono::seconds(30);
+
+    const auto lines = run(dir.path() / "praca", kMaxTransfers);
+
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().rfind("koniec: ", 0), 0u) << lines.back();
+    const auto left = files_under(dir.path() / "praca");
+    EXPECT_EQ(left.size(), 1u);
+    EXPECT_TRUE(left.contains("dane/zly.zip"));
+}
+
+}  // namespace
+}  // namespace qiv_start::core
