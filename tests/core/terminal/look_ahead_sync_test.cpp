@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -48,6 +49,20 @@ std::map<std::string, std::string> files_under(const fs::path& folder) {
     return files;
 }
 
+// Records what it hears; lets the servers' stalled answers go on at a chosen message.
+class TReleasingListener : public test::TRecordingListener {
+  public:
+    void notify(const TCoreMessage& messageContent) override {
+        test::TRecordingListener::notify(messageContent);
+        if (messageContent.get_value() == release_at) {
+            for (auto* server : servers)
+                server->release_stalls();
+        }
+    }
+    std::string release_at;
+    std::vector<TTestHttpServer*> servers;
+};
+
 class LookAheadSync : public ::testing::Test {
   protected:
     // A file that the first server or the second delivers as the test sets up.
@@ -56,13 +71,21 @@ class LookAheadSync : public ::testing::Test {
         return std::make_shared<test::TScriptedFile>(name, target, md5_of(content), archive);
     }
 
-    // Runs the terminal in a working folder of its own; returns what the listeners heard,
-    // without the progress samples, which depend on timing even between two serial runs.
-    std::vector<std::string> run(const fs::path& work, std::size_t look_ahead) {
+    // Runs the terminal in a working folder of its own against two new servers that `script`
+    // sets up; returns what the listeners heard, without the progress samples, which depend on
+    // timing even between two serial runs.
+    std::vector<std::string> run(const fs::path& work, std::size_t transfers) {
+        TTestHttpServer first;
+        TTestHttpServer second;
+        first.serve("kasa.sh", kExe);
+        script(first, second);
+        const std::vector<std::string> servers{first.base_url(), second.base_url()};
         fs::create_directories(work);
         test::TCurrentDir current(work);
-        auto listener = std::make_shared<test::TRecordingListener>();
-        auto pool = std::make_shared<TConnectionPool>(options);
+        auto listener = std::make_shared<TReleasingListener>();
+        listener->release_at = release_at;
+        listener->servers = {&first, &second};
+        auto pool = std::make_shared<TConnectionPool>();
         auto downloader = std::make_shared<TDownloaderProd>(listener, servers, pool);
         TDownloaderMaker make = [&](std::shared_ptr<TCoreListener> record,
                                     std::stop_token stop) -> std::unique_ptr<TDownloader> {
@@ -71,7 +94,7 @@ class LookAheadSync : public ::testing::Test {
         };
         TWorkstation workstation{[] { return std::vector<std::string>{}; },
                                  [](const std::string&, const std::string&) {}};
-        TControllerProd controller(downloader, config, workstation, make, look_ahead);
+        TControllerProd controller(downloader, config, workstation, make, transfers);
         controller.add_listener(listener);
         try {
             controller.run_terminal("KASA");
@@ -85,43 +108,39 @@ class LookAheadSync : public ::testing::Test {
     }
 
     void add_terminal(TFileConfigs own_files) {
-        const std::string exe = "#!/bin/sh\n";
-        first.serve("kasa.sh", exe);
         config->terminals.push_back(std::make_shared<test::TScriptedTerminal>(
-            "KASA", true, file("kasa.sh", "terminale\\kasa", exe), std::move(own_files)));
+            "KASA", true, file("kasa.sh", "terminale\\kasa", kExe), std::move(own_files)));
     }
 
+    static constexpr const char* kExe = "#!/bin/sh\n";
     test::TTempDir dir;
-    TTestHttpServer first;
-    TTestHttpServer second;
-    std::vector<std::string> servers{first.base_url(), second.base_url()};
-    TTransportOptions options = [] {
-        TTransportOptions stalls_end_soon;
-        stalls_end_soon.low_speed_time = std::chrono::seconds(1);
-        return stalls_end_soon;
-    }();
+    std::function<void(TTestHttpServer& first, TTestHttpServer& second)> script;
+    std::string release_at;
     std::shared_ptr<test::TScriptedConfig> config = std::make_shared<test::TScriptedConfig>();
 };
 
+// One server fails some files, stalls one until its turn (then gives up on it), serves a wrong
+// copy of another; the second server stands in where it can.
 TEST_F(LookAheadSync, RunLogAndFilesAreTheSameAsWhenFilesAreTakenOneByOne) {
     const std::string member = "z archiwum";
     const std::string archive = zip_bytes(dir.path() / "a.zip", {{"ze_zipa.txt", member}});
-    first.serve("pakiet.zip", archive);
-    first.serve("zwykly.txt", "zwykły");
-    first.fail("zapasowy.txt", 404);
-    second.serve("zapasowy.txt", "z drugiego serwera");
-    first.fail("brak.txt", 500);
-    second.fail("brak.txt", 404);
-    first.stall_answer("wolny.txt");
-    second.serve("wolny.txt", "po przestoju");
-    first.serve("zla_suma.txt", "nie ta treść");
-    second.serve("zla_suma.txt", "właściwa treść");
-    first.serve("nieaktualny.txt", "nowy");
-    std::vector<std::string> many;
-    for (int i = 0; i < 10; ++i) {
-        many.push_back("plik" + std::to_string(i) + ".bin");
-        first.serve(many.back(), std::string(3000 + i, static_cast<char>('a' + i)));
-    }
+    const auto content = [](int i) { return std::string(3000 + i, static_cast<char>('a' + i)); };
+    script = [&](TTestHttpServer& first, TTestHttpServer& second) {
+        first.serve("pakiet.zip", archive);
+        first.serve("zwykly.txt", "zwykły");
+        first.fail("zapasowy.txt", 404);
+        second.serve("zapasowy.txt", "z drugiego serwera");
+        first.fail("brak.txt", 500);
+        second.fail("brak.txt", 404);
+        first.stall_answer("wolny.txt");
+        second.serve("wolny.txt", "po przestoju");
+        first.serve("zla_suma.txt", "nie ta treść");
+        second.serve("zla_suma.txt", "właściwa treść");
+        first.serve("nieaktualny.txt", "nowy");
+        for (int i = 0; i < 10; ++i)
+            first.serve("plik" + std::to_string(i) + ".bin", content(i));
+    };
+    release_at = "download_start|wolny.txt";
     config->default_files = {file("zwykly.txt", "wspolne", "zwykły")};
     TFileConfigs own = {
         file("pakiet.zip", "dane", archive, true),
@@ -136,7 +155,7 @@ TEST_F(LookAheadSync, RunLogAndFilesAreTheSameAsWhenFilesAreTakenOneByOne) {
         file("zwykly.txt", "wspolne", "zwykły"),
     };
     for (int i = 0; i < 10; ++i)
-        own.push_back(file(many[i], "dane\\wiele", std::string(3000 + i, 'a' + i)));
+        own.push_back(file("plik" + std::to_string(i) + ".bin", "dane\\wiele", content(i)));
     add_terminal(own);
     for (const char* work : {"jeden", "wiele"}) {
         test::write_bytes(dir.path() / work / "dane" / "nieaktualny.txt", "stary");
@@ -154,21 +173,23 @@ TEST_F(LookAheadSync, RunLogAndFilesAreTheSameAsWhenFilesAreTakenOneByOne) {
 }
 
 // An archive that cannot be read ends the run while later files are fetched or stalled; none of
-// them leaves anything behind.
+// them leaves anything behind, and the stalled ones do not hold up the end.
 TEST_F(LookAheadSync, RunThatEndsEarlyLeavesNoTemporaryFile) {
-    first.serve("zly.zip", "<html>portal</html>");
+    const auto content = [](int i) { return std::string(100000, static_cast<char>('a' + i)); };
+    script = [&](TTestHttpServer& first, TTestHttpServer&) {
+        first.serve("zly.zip", "<html>portal</html>");
+        for (int i = 0; i < 12; ++i) {
+            const std::string name = "plik" + std::to_string(i) + ".bin";
+            if (i % 3 == 0)
+                first.stall_body(name, content(i), 5000);
+            else
+                first.serve(name, content(i));
+        }
+    };
     TFileConfigs own = {file("zly.zip", "dane", "<html>portal</html>", true)};
-    for (int i = 0; i < 12; ++i) {
-        const std::string name = "plik" + std::to_string(i) + ".bin";
-        const std::string content(100000, static_cast<char>('a' + i));
-        if (i % 3 == 0)
-            first.stall_body(name, content, 5000);
-        else
-            first.serve(name, content);
-        own.push_back(file(name, "reszta", content));
-    }
+    for (int i = 0; i < 12; ++i)
+        own.push_back(file("plik" + std::to_string(i) + ".bin", "reszta", content(i)));
     add_terminal(own);
-    options.low_speed_time = std::chrono::seconds(30);
 
     const auto lines = run(dir.path() / "praca", kMaxTransfers);
 
