@@ -18,4 +18,16 @@ class TIoError : public TError {
     explicit TIoError(const std::string& message) : TError(message) {}
 };
 
+// The file is open in another program in a way that forbids replacing or deleting it.
+class TFileInUseError : public TIoError {
+  public:
+    explicit TFileInUseError(const std::string& message) : TIoError(message) {}
+};
+
+// A file that was to be created anew exists already.
+class TFileExistsError : public TIoError {
+  public:
+    explicit TFileExistsError(const std::string& message) : TIoError(message) {}
+};
+
 }  // namespace qiv_start::platform

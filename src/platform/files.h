@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace qiv_start::platform {
 
@@ -32,6 +33,13 @@ std::int64_t file_size(const std::string& path);
 
 // Removes a file; raises TIoError naming the file and the system's reason.
 void delete_file(const std::string& path);
+
+// The names of the entries in a directory, without "." and ".."; empty when it cannot be read.
+std::vector<std::string> list_directory(const std::string& path);
+
+// True when candidate is the name of a temporary file that a TAtomicFileWriter makes beside
+// the file called name.
+bool is_temporary_name_of(const std::string& name, const std::string& candidate);
 
 // Whole-file read; raises TIoError.
 std::string read_file(const std::string& path);
@@ -63,6 +71,13 @@ class TFileReader {
     std::unique_ptr<Impl> impl_;
 };
 
+// kFlushed: the data is on the disk when commit() returns. kDeferred: the caller flushes a whole
+// batch of files at once with flush_files().
+enum class TDurability { kFlushed, kDeferred };
+
+// Puts the data of files committed with TDurability::kDeferred on the disk. Raises TIoError.
+void flush_files(const std::vector<std::string>& paths);
+
 // Writes a new file under a temporary name beside its target; commit() flushes it and renames it
 // into place. A writer destroyed without commit() removes its temporary file, so the target is
 // never left half-written.
@@ -78,8 +93,9 @@ class TAtomicFileWriter {
     // Drops everything written so far.
     void truncate();  // raises TIoError
     // Puts what was written so far on the disk, so that a later commit() has little left to do.
-    void flush();   // raises TIoError
-    void commit();  // raises TIoError
+    void flush();  // raises TIoError
+    // Raises TIoError; TFileInUseError when another program holds the target open.
+    void commit(TDurability durability = TDurability::kFlushed);
     const std::string& path() const { return path_; }
 
   private:
@@ -89,7 +105,7 @@ class TAtomicFileWriter {
 };
 
 // A file that is kept open for appending; each write goes to the system before it returns.
-// The file is created or replaced when opened.
+// The file is created when opened; TFileExistsError when it exists already.
 class TLogFile {
   public:
     explicit TLogFile(const std::string& path);  // raises TIoError
@@ -98,6 +114,25 @@ class TLogFile {
     TLogFile& operator=(const TLogFile&) = delete;
 
     void write(const std::string& data);  // raises TIoError
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// An advisory lock on a folder's lock file, released when the object goes. Other launchers
+// honour it; it keeps nobody else from the folder.
+class TFolderLock {
+  public:
+    explicit TFolderLock(const std::string& lock_file);  // raises TIoError
+    ~TFolderLock();
+    TFolderLock(const TFolderLock&) = delete;
+    TFolderLock& operator=(const TFolderLock&) = delete;
+
+    // False when another process holds the lock.
+    bool try_lock();
+    // Waits until the lock is ours.
+    void lock();
 
   private:
     struct Impl;

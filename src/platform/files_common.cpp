@@ -18,4 +18,17 @@ void write_file_atomic(const std::string& path, const std::string& content, TFil
     writer.commit();
 }
 
+// Both backends name a temporary file: the target's name, ".part", then digits and underscores.
+bool is_temporary_name_of(const std::string& name, const std::string& candidate) {
+    const std::string prefix = name + ".part";
+    if (candidate.size() <= prefix.size() || !candidate.starts_with(prefix))
+        return false;
+    for (std::size_t at = prefix.size(); at < candidate.size(); ++at) {
+        const char c = candidate[at];
+        if ((c < '0' || c > '9') && c != '_')
+            return false;
+    }
+    return true;
+}
+
 }  // namespace qiv_start::platform

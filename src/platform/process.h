@@ -12,7 +12,7 @@ std::string executable_path();
 std::string executable_suffix();
 
 // Starts file (a name inside directory) with directory as its working directory and does not
-// wait for it. Failures are not reported: the caller never learns whether the program ran.
+// wait for it. Raises TError with the system's reason when the program cannot be started.
 void start_program(const std::string& directory, const std::string& file);
 
 // Opens an address in the user's browser; failures are not reported.

@@ -38,7 +38,7 @@ TQivStartApplication::TQivStartApplication(std::vector<std::string> arguments,
 int TQivStartApplication::run() {
     try {
         start();
-        return 0;
+        return start_failed_ ? 1 : 0;
     } catch (const std::exception& e) {
         dialogs_.error(e.what());
         return 1;
@@ -116,15 +116,24 @@ void TQivStartApplication::show_start_window() {
     TFormStartTerminal window(dialogs_);
     window.set_exec_proc(
         [this](std::shared_ptr<core::TCoreListener> listener) { exec_terminal(listener); });
-    window.exec();
+    // The window ends accepted only when the work ran to its end.
+    if (window.exec() != QDialog::Accepted)
+        start_failed_ = true;
 }
 
 void TQivStartApplication::exec_terminal(const std::shared_ptr<core::TCoreListener>& listener) {
     const auto listeners = std::make_shared<core::TListenerCollection<core::TCoreMessage>>();
     listeners->add(listener);
-    listeners->add(services_.create_run_log());
-    controller_ = services_.create_controller(listeners);
-    controller_->run_terminal(terminal_code_);
+    const auto run_log = services_.create_run_log();
+    listeners->add(run_log);
+    try {
+        controller_ = services_.create_controller(listeners);
+        controller_->run_terminal(terminal_code_);
+    } catch (const std::exception& e) {
+        // An error that ends the run belongs in its log, not only on the screen.
+        run_log->notify(core::TCoreMessage(core::error, e.what()));
+        throw;
+    }
 }
 
 }  // namespace qiv_start::ui

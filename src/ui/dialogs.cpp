@@ -28,6 +28,10 @@ void to_standard_error(const char* kind, const std::string& text) {
 
 }  // namespace
 
+bool TMessageBoxDialogs::is_attended() const {
+    return !nobody_can_answer();
+}
+
 void TMessageBoxDialogs::warning(const std::string& text) {
     if (nobody_can_answer())
         return to_standard_error("uwaga", text);

@@ -15,6 +15,8 @@ class TDialogs {
     virtual bool ask_yes_no(const std::string& text) = 0;
     // An error with an OK button.
     virtual void error(const std::string& text) = 0;
+    // False when nobody is at the screen to answer or close anything.
+    virtual bool is_attended() const { return true; }
 };
 
 // Modal message boxes on the screen.
@@ -23,6 +25,7 @@ class TMessageBoxDialogs : public TDialogs {
     void warning(const std::string& text) override;
     bool ask_yes_no(const std::string& text) override;
     void error(const std::string& text) override;
+    bool is_attended() const override;
 };
 
 }  // namespace qiv_start::ui

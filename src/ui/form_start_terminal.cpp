@@ -127,7 +127,8 @@ void TFormStartTerminal::Timer1Timer() {
     } catch (const std::exception& e) {
         working_ = false;
         dialogs_.error(e.what());
-        if (close_requested_)
+        // Without anyone at the screen the window would wait for ever to be closed.
+        if (close_requested_ || !dialogs_.is_attended())
             QDialog::reject();
     }
 }

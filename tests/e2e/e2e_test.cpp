@@ -4,12 +4,14 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
+#include "core/support/md5.h"
 #include "support/temp_dir.h"
 
 namespace qiv_start::test {
@@ -201,6 +203,61 @@ TEST_F(LauncherRun, UnreachableRepositoryFallsBackToTheCacheOrEndsWithExitCodeOn
                   .find("błąd: Nie udało się pobrać ustawień. Proszę sprawdzić połączenie do sieci "
                         "internet.\r\n"),
               std::string::npos);
+}
+
+// Two launchers started together in one folder: one synchronises, the other waits for it and
+// finds the files current; each keeps its own logs and nothing lands outside the folder.
+TEST_F(LauncherRun, TwoLaunchersStartedTogetherTakeTurnsInTheFolder) {
+    // A big file keeps the first launcher at work long enough for the second to arrive.
+    const std::string big(96 * 1024 * 1024, 'b');
+    write_bytes(repository_ / "duzy.bin", big);
+    core::TMd5 digest;
+    digest.update(big.data(), big.size());
+    std::string document = read_bytes(repository_ / "qiv_start_2.xml");
+    const auto after = document.find("</file>", document.find("<name>cennik.txt</name>")) + 7;
+    document.insert(after,
+                    "<file><name>duzy.bin</name><target_path>terminale\\kasa</target_path>"
+                    "<unzip>FALSE</unzip><source_path>duzy.bin</source_path>"
+                    "<description>duzy.bin</description><hash>" +
+                        digest.finish() + "</hash></file>");
+    write_bytes(repository_ / "qiv_start_2.xml", document);
+    std::string both;
+    for (const std::string n : {"1", "2"}) {
+        const fs::path out = dir_.path() / ("launcher" + n + ".out");
+        const fs::path exit_code = dir_.path() / ("exit" + n);
+        both.append("(cd ").append(quoted(work_)).append(" && env XDG_CONFIG_HOME=");
+        both.append(quoted(config_home_)).append(" QT_QPA_PLATFORM=offscreen ");
+        both.append(quoted(QIV_LAUNCHER)).append(" KASA >").append(quoted(out));
+        both.append(" 2>&1; echo $? >").append(quoted(exit_code)).append(") & ");
+    }
+    ASSERT_EQ(std::system((both + "wait").c_str()), 0);
+    EXPECT_EQ(read_bytes(dir_.path() / "exit1"), "0\n")
+        << read_bytes(dir_.path() / "launcher1.out");
+    EXPECT_EQ(read_bytes(dir_.path() / "exit2"), "0\n")
+        << read_bytes(dir_.path() / "launcher2.out");
+
+    std::string run_logs;
+    int logs = 0;
+    for (const auto& entry : fs::directory_iterator(work_ / "logs")) {
+        if (entry.path().filename().string().starts_with("qiv_start_")) {
+            run_logs += read_bytes(entry.path());
+            ++logs;
+        }
+    }
+    EXPECT_EQ(logs, 2);
+    EXPECT_EQ(count(run_logs, "download_start|duzy.bin"), 1) << run_logs;
+    EXPECT_EQ(count(run_logs, "download_start|cennik.txt"), 1) << run_logs;
+    EXPECT_EQ(count(run_logs, "Wersji pliku jest poprawna|cennik.txt"), 1) << run_logs;
+    EXPECT_EQ(count(run_logs, "terminal \"KASA\" uruchomiono"), 2) << run_logs;
+    EXPECT_EQ(count(run_logs, "błąd"), 0) << run_logs;
+    for (const auto& entry : fs::recursive_directory_iterator(work_))
+        EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();
+    std::vector<std::string> beside;
+    for (const auto& entry : fs::directory_iterator(dir_.path()))
+        beside.push_back(entry.path().filename().string());
+    std::sort(beside.begin(), beside.end());
+    EXPECT_EQ(beside, (std::vector<std::string>{"config-home", "exit1", "exit2", "launcher1.out",
+                                                "launcher2.out", "nginx", "repository", "work"}));
 }
 
 }  // namespace

@@ -140,9 +140,29 @@ TEST(AtomicFileWriter, NewFilesAreReadableAsTheSystemAllowsOrByTheOwnerOnly) {
     EXPECT_EQ(permissions("private"), fs::perms::owner_read | fs::perms::owner_write);
 }
 
-TEST(LogFile, ReplacesAnOldFileAndWritesThrough) {
+TEST(FolderLock, OneHolderAtATimeAndTheNextOneAfterIt) {
     TTempDir dir;
-    write_bytes(dir.file("log"), "previous run");
+    auto first = std::make_unique<TFolderLock>(dir.file("lock"));
+    TFolderLock second(dir.file("lock"));
+    EXPECT_TRUE(first->try_lock());
+    EXPECT_FALSE(second.try_lock());
+    first.reset();
+    EXPECT_TRUE(second.try_lock());
+}
+
+TEST(FileNames, TemporaryNamesOfBothBackendsAreRecognised) {
+    EXPECT_TRUE(is_temporary_name_of("a.dll", "a.dll.part123456"));
+    EXPECT_TRUE(is_temporary_name_of("a.dll", "a.dll.part4242_7"));
+    EXPECT_FALSE(is_temporary_name_of("a.dll", "a.dll.part"));
+    EXPECT_FALSE(is_temporary_name_of("a.dll", "a.dll.partia"));
+    EXPECT_FALSE(is_temporary_name_of("a.dll", "b.dll.part1"));
+}
+
+TEST(LogFile, LeavesAnOldFileAloneAndWritesThrough) {
+    TTempDir dir;
+    write_bytes(dir.file("old"), "previous run");
+    EXPECT_THROW(TLogFile{dir.file("old")}, TFileExistsError);
+    EXPECT_EQ(read_bytes(dir.file("old")), "previous run");
     TLogFile log(dir.file("log"));
     EXPECT_EQ(read_bytes(dir.file("log")), "");
     log.write("a\r\n");

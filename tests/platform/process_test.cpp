@@ -7,6 +7,7 @@
 #include <fstream>
 #include <thread>
 
+#include "platform/error.h"
 #include "support/temp_dir.h"
 
 namespace qiv_start::platform {
@@ -79,6 +80,19 @@ TEST_F(StartProgram, FileThatIsNoProgramGoesToTheDesktopOpener) {
 
     EXPECT_EQ(own_children(), "");
     EXPECT_EQ(wait_for(record_), fs::canonical(terminal_).string() + " ./instrukcja.pdf\n");
+}
+
+TEST_F(StartProgram, ProgramThatCannotBeStartedRaisesTheSystemsReason) {
+    const test::TCurrentDir current(dir_.path());
+    try {
+        start_program("terminale/kasa", "brak.sh");
+        ADD_FAILURE() << "a missing program passed for started";
+    } catch (const TError& failure) {
+        EXPECT_STREQ(failure.what(), "No such file or directory");
+    }
+    EXPECT_THROW(start_program("terminale/nie_ma", "kasa.sh"), TError);
+    EXPECT_EQ(own_children(), "");
+    EXPECT_FALSE(fs::exists(record_));
 }
 
 TEST_F(StartProgram, AddressIsOpenedByTheDesktopOpener) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/download/downloader.h"
+#include "core/support/error.h"
 
 namespace qiv_start::test {
 
@@ -28,11 +29,18 @@ class TScriptedDownloader : public core::TDownloader {
         stream.clear();
         if (found == files.end())
             return;
-        // Several small pieces, as the bytes arrive from the network.
+        // Several small pieces, as the bytes arrive from the network. A local write failure
+        // ends the download at once, as it does in the real one.
         const std::string& content = found->second;
-        for (std::size_t at = 0; at < content.size(); at += kPiece) {
-            stream.write(content.data() + at, std::min(kPiece, content.size() - at));
+        try {
+            for (std::size_t at = 0; at < content.size(); at += kPiece) {
+                stream.write(content.data() + at, std::min(kPiece, content.size() - at));
+            }
+        } catch (const core::TIoError&) {
+            return;
         }
+        // The only server: what it delivered stays whether the stream takes it or not.
+        stream.accept();
         stream.set_position(0);
     }
 

@@ -16,7 +16,16 @@
 namespace qiv_start::test {
 namespace {
 
-enum class TKind { kServe, kChunked, kFail, kRedirect, kCutShort, kStallBody, kStallAnswer };
+enum class TKind {
+    kServe,
+    kChunked,
+    kLonger,
+    kFail,
+    kRedirect,
+    kCutShort,
+    kStallBody,
+    kStallAnswer
+};
 
 struct TScript {
     TKind kind = TKind::kFail;
@@ -55,7 +64,7 @@ struct TTestHttpServer::Impl {
     ~Impl();
     void script(const std::string& name, TScript script);
     void handle(const httplib::Request& request, httplib::Response& response);
-    void answer(const TScript& script, httplib::Response& response);
+    void answer(const TScript& script, const std::string& method, httplib::Response& response);
     bool wait_for_release();
     void end_stalls(bool& reason);
 };
@@ -109,17 +118,23 @@ void TTestHttpServer::Impl::handle(const httplib::Request& request, httplib::Res
         if (found != scripts.end())
             script = found->second;
     }
-    answer(script, response);
+    answer(script, request.method, response);
 }
 
-void TTestHttpServer::Impl::answer(const TScript& script, httplib::Response& response) {
+void TTestHttpServer::Impl::answer(const TScript& script, const std::string& method,
+                                   httplib::Response& response) {
     const std::string bytes = script.bytes;
     const std::size_t sent = script.sent;
+    if (script.kind == TKind::kLonger && method == "HEAD") {
+        response.set_content(bytes.substr(0, sent), kContentType);
+        return;
+    }
     switch (script.kind) {
         case TKind::kServe:
             response.set_content(bytes, kContentType);
             break;
         case TKind::kChunked:
+        case TKind::kLonger:
             response.set_chunked_content_provider(kContentType,
                                                   [bytes](std::size_t, httplib::DataSink& sink) {
                                                       sink.write(bytes.data(), bytes.size());
@@ -192,6 +207,11 @@ void TTestHttpServer::serve(const std::string& name, std::string bytes) {
 
 void TTestHttpServer::serve_chunked(const std::string& name, std::string bytes) {
     impl_->script(name, make_script(TKind::kChunked, 200, std::move(bytes)));
+}
+
+void TTestHttpServer::serve_longer(const std::string& name, std::string bytes,
+                                   std::size_t announced) {
+    impl_->script(name, make_script(TKind::kLonger, 200, std::move(bytes), announced));
 }
 
 void TTestHttpServer::fail(const std::string& name, int status) {

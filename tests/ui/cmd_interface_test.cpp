@@ -43,6 +43,7 @@ class StartTest : public ::testing::Test {
                 throw core::TError(controller_error);
             controllers.push_back(
                 std::make_shared<test::TFakeController>(config, test::three_terminals(), listener));
+            controllers.back()->run_error = run_error;
             return controllers.back();
         };
         s.create_version_check_log = [this] {
@@ -102,6 +103,7 @@ class StartTest : public ::testing::Test {
     TTexts opened, closed_titles;
     std::vector<int> exit_codes;
     const char* controller_error = nullptr;
+    const char* run_error = nullptr;
     bool close_fails = false;
     bool upgrade = false;
     QTimer poll;
@@ -201,6 +203,18 @@ TEST_F(StartTest, ErrorEscapingTheStartIsShownWithExitCodeOne) {
     EXPECT_EQ(run(path, {"A"}), 1);
     EXPECT_EQ(dialogs.errors.size(), 1u);
     EXPECT_TRUE(started().empty());
+}
+
+// Unattended, a failed start ends the run: the window closes itself, the error is in the run log
+// and the exit code says it failed.
+TEST_F(StartTest, FailedStartIsLoggedEndsTheUnattendedRunAndGivesExitCodeOne) {
+    dialogs.attended = false;
+    run_error = "Nie można uruchomić terminala \"B\": No such file or directory";
+    EXPECT_EQ(run(executable("qiv_start_2" + platform::executable_suffix()), {"B"}), 1);
+    EXPECT_EQ(dialogs.errors, TTexts{run_error});
+    ASSERT_NE(run_log, nullptr);
+    EXPECT_EQ(run_log->lines,
+              (TTexts{"informacja: download_start|B.exe", std::string("błąd: ") + run_error}));
 }
 
 TEST_F(StartTest, FailingToCloseOtherLaunchersIsIgnored) {

@@ -178,5 +178,17 @@ TEST_F(StartTerminalTest, FailingWorkIsShownAndTheWindowStaysOpen) {
     EXPECT_FALSE(form.isVisible());
 }
 
+TEST_F(StartTerminalTest, FailingWorkWithNobodyAtTheScreenClosesTheWindow) {
+    dialogs.attended = false;
+    form.set_exec_proc([&](std::shared_ptr<core::TCoreListener>) {
+        ran = true;
+        throw core::TError("Brak dostępu do serwera");
+    });
+    show_and_run();
+    EXPECT_EQ(dialogs.errors, std::vector<std::string>{"Brak dostępu do serwera"});
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(form.result(), 0);
+}
+
 }  // namespace
 }  // namespace qiv_start::ui

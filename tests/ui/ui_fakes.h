@@ -96,11 +96,14 @@ class TFakeController : public core::TController {
         started.push_back(terminal_code);
         listener_->notify(
             core::TCoreMessage(core::info, "download_start|" + terminal_code + ".exe"));
+        if (run_error)
+            throw core::TError(run_error);
     }
 
     const std::shared_ptr<core::TCoreListener>& listener() const { return listener_; }
     std::function<void()> on_accessible_terminals;
     std::vector<std::string> started;
+    const char* run_error = nullptr;  // raised by run_terminal after its message
 
   private:
     std::shared_ptr<TFakeConfig> config_;
@@ -117,8 +120,10 @@ class TScriptedDialogs : public ui::TDialogs {
         return answer;
     }
     void error(const std::string& text) override { errors.push_back(text); }
+    bool is_attended() const override { return attended; }
 
     bool answer = false;
+    bool attended = true;
     std::vector<std::string> warnings, questions, errors;
 };
 

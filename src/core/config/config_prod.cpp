@@ -18,6 +18,8 @@ namespace qiv_start::core {
 namespace {
 
 const char* const kDocumentName = "qiv_start_2.xml";
+// A document bigger than this is no configuration: the download is cut off there.
+constexpr std::size_t kMaxDocumentSize = std::size_t{16} * 1024 * 1024;
 const char* const kDownloadFailed = "Błąd pobierania ustawień z sieci.";
 const char* const kNoCachedConfig =
     "Brak danych ustawień. Konieczne jest ręczne uruchomienie programów.";
@@ -25,6 +27,26 @@ const char* const kNoConfig =
     "Nie udało się pobrać ustawień. Proszę sprawdzić połączenie do sieci internet.";
 const char* const kDamagedConfig =
     "Dane ustawień są uszkodzone. Proszę powiadomić administratora systemu.";
+
+// Every line, the last one too, ended by CR LF; CR, LF and CR LF all end a line. One pass, no
+// list of lines, so a big document is not held several times over.
+std::string with_crlf_line_ends(const std::string& text) {
+    std::string result;
+    result.reserve(text.size() + text.size() / 16 + 2);
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find_first_of("\r\n", start);
+        const bool last = end == std::string::npos;
+        if (last)
+            end = text.size();
+        result.append(text, start, end - start);
+        result += "\r\n";
+        if (last)
+            break;
+        start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
+    }
+    return result;
+}
 
 }  // namespace
 
@@ -107,18 +129,16 @@ void TConfigProd::Impl::fetch_config() {
 
 // The local copy keeps the bytes as delivered; the text returned has every line ended by CR LF.
 std::string TConfigProd::Impl::download_config() {
-    TMemoryStream stream;
-    downloader->download_file_from_server(kDocumentName, stream);
-    if (stream.get_size() == 0)
-        throw TError("The configuration document was not delivered");
-    const std::vector<std::string> lines = split_lines(decode_text(stream.data(), code_page));
-    platform::write_file_atomic(kDocumentName, stream.data());
-    std::string text;
-    for (const auto& line : lines) {
-        text += line;
-        text += "\r\n";
+    std::string decoded;
+    {
+        TMemoryStream stream(kMaxDocumentSize);
+        downloader->download_file_from_server(kDocumentName, stream);
+        if (stream.get_size() == 0)
+            throw TError("The configuration document was not delivered");
+        decoded = decode_text(stream.data(), code_page);
+        platform::write_file_atomic(kDocumentName, stream.data());
     }
-    return text;
+    return with_crlf_line_ends(decoded);
 }
 
 std::string TConfigProd::Impl::read_cached_config() {

@@ -5,11 +5,18 @@
 
 #include "core/download/connection_pool.h"
 #include "core/download/http_client.h"
+#include "core/support/error.h"
 
 namespace qiv_start::core {
 namespace {
 
 const char* const kDownloadFailed = "Niemożliwe było sciągnięcie pliku";
+
+// A body that runs past the length its server announced is cut off there.
+class TBodyTooLong : public TError {
+  public:
+    TBodyTooLong() : TError("The body is longer than its announced length") {}
+};
 
 }  // namespace
 
@@ -67,9 +74,10 @@ void TDownloadThread::run() noexcept {
     announce(is_active_, false);
 }
 
+// A local write failure is no fault of the server: it ends the download at once, with its reason.
 void TDownloadThread::download_from_servers() {
     bool done = false;
-    {
+    try {
         const TConnectionPool::TLoan client = pool_->borrow();
         client->set_stop(stop_);
         // A failing server is dropped for the rest of this download; duplicates are tried again.
@@ -80,6 +88,9 @@ void TDownloadThread::download_from_servers() {
             if (done)
                 break;
         }
+    } catch (const TIoError& failure) {
+        error_message_ = failure.what();
+        return;
     }
     if (!done) {
         error_message_ = kDownloadFailed;
@@ -95,7 +106,9 @@ bool TDownloadThread::try_server(THttpClient& client, const std::string& url) {
         receiving = true;
         restart_stream();
         client.get(url, [this](const char* data, std::size_t size) { receive(data, size); });
-        return true;
+        return stream_.accept();
+    } catch (const TIoError&) {
+        throw;
     } catch (const std::exception&) {
         // A failed attempt leaves nothing behind, so the stream never mixes two servers' bodies.
         if (receiving)
@@ -115,6 +128,10 @@ void TDownloadThread::restart_stream() {
 }
 
 void TDownloadThread::receive(const char* data, std::size_t size) {
+    const std::int64_t announced = file_size_.load(std::memory_order_relaxed);
+    const std::int64_t received = downloaded_.load(std::memory_order_relaxed);
+    if (announced >= 0 && static_cast<std::int64_t>(size) > announced - received)
+        throw TBodyTooLong();
     stream_.write(data, size);
     downloaded_.store(downloaded_.load(std::memory_order_relaxed) + static_cast<std::int64_t>(size),
                       std::memory_order_release);

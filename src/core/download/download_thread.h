@@ -20,7 +20,9 @@ namespace qiv_start::core {
 class THttpClient;
 class TConnectionPool;
 
-// Tries the servers in their order until one delivers the file into the stream. Another thread
+// Tries the servers in their order until one delivers the file into the stream and the stream
+// accepts it. A body longer than its announced length is a failed attempt; a TIoError from the
+// stream (a local write failure) ends the work at once. Another thread
 // follows it through the read-only operations; the stream belongs to the worker until
 // is_finished() returns true.
 class TDownloadThread {
@@ -53,7 +55,8 @@ class TDownloadThread {
     bool wait_for_finish(std::chrono::milliseconds period);
 
     // Valid once is_finished() returned true: whether the work ran to its end without an
-    // unexpected error, and the reason when no server delivered the file (empty otherwise).
+    // unexpected error, and the reason when no server delivered the file or the stream could not
+    // be written (empty otherwise).
     bool is_completed() const { return is_completed_.load(std::memory_order_acquire); }
     const std::string& get_error_message() const { return error_message_; }
 

@@ -10,6 +10,7 @@ namespace qiv_start::core {
 namespace {
 
 const char* const kLogFolder = "logs";
+constexpr int kMaxLogAttempts = 100;
 
 std::string digits(int number, std::size_t width) {
     std::string text = std::to_string(number);
@@ -35,15 +36,31 @@ void create_log_folder() {
     platform::create_directories(folder);
 }
 
+// Another launcher started in the same millisecond keeps its own log: the second one made takes
+// the name with "_1", and so on.
+std::unique_ptr<platform::TLogFile> create_new_log(const std::string& name) {
+    for (int attempt = 0;; ++attempt) {
+        std::string path = name;
+        if (attempt > 0)
+            path.append("_").append(std::to_string(attempt));
+        try {
+            return std::make_unique<platform::TLogFile>(native_path(path.append(".log")));
+        } catch (const platform::TFileExistsError&) {
+            if (attempt == kMaxLogAttempts)
+                throw;
+        }
+    }
+}
+
 }  // namespace
 
 TAutoFileListener::TAutoFileListener() : TAutoFileListener("qiv_start") {}
 
 TAutoFileListener::TAutoFileListener(const std::string& file_prefix) {
     create_log_folder();
-    const std::string stamp = time_stamp(platform::local_time_now());
-    const std::string path = native_path(format("logs\\%0:s_%1:s.log", {file_prefix, stamp}));
-    writer_ = std::make_unique<platform::TLogFile>(path);
+    const std::string name =
+        format("logs\\%0:s_%1:s", {file_prefix, time_stamp(platform::local_time_now())});
+    writer_ = create_new_log(name);
 }
 
 TAutoFileListener::~TAutoFileListener() = default;

@@ -1,6 +1,7 @@
 // Paths as the configuration and the repository write them: relative, with backslashes.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,5 +13,14 @@ std::string native_path(std::string_view path);
 // directory + "\" + name, in native form. An empty directory is the current one: the name alone,
 // never a path from the root.
 std::string join_path(std::string_view directory, std::string_view name);
+
+// The path resolved lexically ("." dropped, ".." taking back one folder), in native form, when it
+// stays inside the folder it is relative to; nothing for an absolute path, a drive letter, a UNC
+// path or a ".." that climbs out. Both '/' and '\' separate folders. An empty result is the
+// folder itself.
+std::optional<std::string> resolve_inside(std::string_view path);
+
+// A plain file name: not empty, no separator, no drive letter, not "." or "..".
+bool is_plain_name(std::string_view name);
 
 }  // namespace qiv_start::core

@@ -1,10 +1,23 @@
 #include "core/support/stream.h"
 
+#include <algorithm>
+
 #include "core/support/error.h"
+#include "core/support/format.h"
 
 namespace qiv_start::core {
 
+// Grows by doubling up to the ceiling, so the buffer never takes much more than the ceiling.
+void TMemoryStream::make_room(std::size_t size) {
+    if (position_ > max_size_ || size > max_size_ - position_)
+        throw TError(format("Data longer than %0:d bytes", {static_cast<std::int64_t>(max_size_)}));
+    const std::size_t needed = position_ + size;
+    if (needed > data_.capacity())
+        data_.reserve(std::min(max_size_, std::max(needed, data_.capacity() * 2)));
+}
+
 void TMemoryStream::write(const char* data, std::size_t size) {
+    make_room(size);
     if (position_ == data_.size()) {
         data_.append(data, size);
     } else {

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 
 namespace qiv_start::core {
@@ -19,10 +20,17 @@ class TStream {
     virtual std::int64_t get_size() const = 0;
     // Drops the content: size and position 0.
     virtual void clear() = 0;
+    // Called when a server has delivered a whole body: false when the content is not what was
+    // asked for, and the next server is to be asked instead.
+    virtual bool accept() { return true; }
 };
 
+// Holds at most max_size bytes: a write beyond raises TError and keeps what was there.
 class TMemoryStream : public TStream {
   public:
+    explicit TMemoryStream(std::size_t max_size = std::numeric_limits<std::size_t>::max())
+        : max_size_(max_size) {}
+
     void write(const char* data, std::size_t size) override;
     std::int64_t get_position() const override { return static_cast<std::int64_t>(position_); }
     void set_position(std::int64_t position) override;
@@ -32,6 +40,9 @@ class TMemoryStream : public TStream {
     const std::string& data() const { return data_; }
 
   private:
+    void make_room(std::size_t size);
+
+    std::size_t max_size_;
     std::string data_;
     std::size_t position_ = 0;
 };

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
+#include <set>
 
-#include "core/download/hashing_file_stream.h"
+#include "core/download/verified_file_stream.h"
 #include "core/support/ascii.h"
 #include "core/support/error.h"
 #include "core/support/format.h"
@@ -37,6 +39,14 @@ const char* const kCannotSave = "Błąd zapisywania pliku \"%0:s\": %1:s";
 const char* const kNothingDelivered = "Niemożliwe było sciągnięcie pliku";
 const char* const kDigestMismatch =
     "Suma kontrolna pobranego pliku \"%0:s\" nie zgadza się z ustawieniami.";
+const char* const kOutsideWorkingFolder = "Plik \"%0:s\" leży poza katalogiem roboczym.";
+const char* const kCannotStart = "Nie można uruchomić terminala \"%0:s\": %1:s";
+const char* const kWaitingForOtherLauncher =
+    "oczekiwanie na zakończenie pracy innej kopii programu w tym katalogu";
+
+// Held while files are synchronised and started, so that two launchers never work on one folder
+// at once.
+const char* const kLockFile = "qiv_start_2.lock";
 
 // One of the downloads that may be under way at once, held for as long as it lives. Waiting for
 // one ends without it once a stop is requested.
@@ -63,10 +73,9 @@ class TTransferSlot {
 }  // namespace
 
 struct TControllerProd::TFetched {
-    bool existed = false;
     bool current = false;
-    std::unique_ptr<THashingFileStream> stream;
-    std::optional<std::string> failure;  // why the download could not be stored
+    std::unique_ptr<TVerifiedFileStream> stream;  // none when current
+    std::optional<std::string> failure;           // why the copy could not be put on the disk
 };
 
 TWorkstation TWorkstation::system() {
@@ -108,11 +117,27 @@ void TControllerProd::run_terminal(const std::string& terminal_code) {
         if (terminal->get_id_code() != terminal_code)
             continue;
         send(info, format(kStartingTerminal, {terminal_code}));
+        const auto lock = lock_working_folder();
         sync_terminal(terminal);
         start_terminal(terminal);
         return;
     }
     send(error, format(kTerminalNotAvailable, {terminal_code}));
+}
+
+// A folder where no lock file can be made is one where nobody else can write either: the run
+// goes on without the lock, as it always did there.
+std::unique_ptr<platform::TFolderLock> TControllerProd::lock_working_folder() {
+    try {
+        auto lock = std::make_unique<platform::TFolderLock>(kLockFile);
+        if (!lock->try_lock()) {
+            send(info, kWaitingForOtherLauncher);
+            lock->lock();
+        }
+        return lock;
+    } catch (const TIoError&) {
+        return nullptr;
+    }
 }
 
 bool TControllerProd::is_in_restricted_network() {
@@ -133,6 +158,8 @@ void TControllerProd::sync_terminal(const std::shared_ptr<TTerminalConfig>& term
     const TFileConfigs own_files = terminal->get_files();
     const auto count = static_cast<std::int64_t>(default_files.size() + own_files.size());
     send(info, format(kFileCount, {count}));
+    remove_leftovers(default_files);
+    remove_leftovers(own_files);
     if (make_downloader_ && transfers_ > 1) {
         sync_ahead(default_files, own_files);
         return;
@@ -145,64 +172,112 @@ void TControllerProd::sync_terminal(const std::shared_ptr<TTerminalConfig>& term
         update_file(file);
 }
 
-void TControllerProd::update_file(const std::shared_ptr<TFileConfig>& file) {
-    const std::string name = file->get_name();
-    const std::string target_path = file->get_relative_target_path();
-    const std::string local_path = join_path(target_path, name);
-    bool current = false;
-    if (platform::file_exists(local_path)) {
-        send(info, format(kCheckingVersion, {name}));
-        current = get_file_md5(local_path) == file->get_hash();
-        if (current) {
-            send(info, format(kVersionCurrent, {name}));
-        } else {
+// A file's place: its folder resolved inside the working folder, and a plain name in it.
+std::optional<TLocalFile> TControllerProd::locate(TFileConfig& file) {
+    const std::string name = file.get_name();
+    std::optional<std::string> directory = resolve_inside(file.get_relative_target_path());
+    if (!directory || !is_plain_name(name))
+        return std::nullopt;
+    std::string path = directory->empty() ? name : *directory + platform::path_separator() + name;
+    return TLocalFile{std::move(*directory), std::move(path)};
+}
+
+// Temporary files that a killed run left beside the files: each folder is read once. Nobody else
+// writes there while the folder is locked; one that cannot be removed stays.
+void TControllerProd::remove_leftovers(const TFileConfigs& files) {
+    std::map<std::string, std::set<std::string>> names_by_folder;
+    for (const auto& file : files) {
+        if (const auto local = locate(*file))
+            names_by_folder[local->directory].insert(file->get_name());
+    }
+    for (const auto& [folder, names] : names_by_folder) {
+        const std::string listed = folder.empty() ? "." : folder;
+        for (const std::string& entry : platform::list_directory(listed)) {
+            const auto part = entry.rfind(".part");
+            if (part == std::string::npos || !names.contains(entry.substr(0, part)) ||
+                !platform::is_temporary_name_of(entry.substr(0, part), entry)) {
+                continue;
+            }
             try {
-                platform::delete_file(local_path);
-            } catch (const TError& failure) {
-                send(error, format(kCannotDelete, {name, failure.what()}));
-                return;
+                platform::delete_file(listed + platform::path_separator() + entry);
+            } catch (const TError&) {
             }
         }
     }
-    if (!current && !download_file(file, local_path))
-        return;
-    if (file->unzip())
-        extract_archive(target_path, name);
 }
 
-// The bytes go to a temporary file beside the target, hashed as they arrive, and replace the
-// target only when something arrived. False when the file could not be brought in.
-bool TControllerProd::download_file(const std::shared_ptr<TFileConfig>& file,
-                                    const std::string& local_path) {
-    const std::string name = file->get_name();
-    try {
-        // A directory that cannot be created shows as the failure to create the file in it.
-        platform::create_directories(native_path(file->get_relative_target_path()));
-        THashingFileStream stream(local_path);
-        downloader_->download_file_from_server(name, stream);
-        if (stream.get_size() == 0) {
-            send(error, format(kCannotSave, {name, kNothingDelivered}));
-            return false;
-        }
-        stream.commit();
-        const std::string digest = stream.finish_digest();
-        if (!equals_ignoring_ascii_case(digest, file->get_hash())) {
-            send(warning, format(kDigestMismatch, {name}));
-        }
-        return true;
-    } catch (const TError& failure) {
-        send(error, format(kCannotSave, {name, failure.what()}));
+void TControllerProd::update_file(const std::shared_ptr<TFileConfig>& file) {
+    const std::optional<TLocalFile> local = locate(*file);
+    if (!local) {
+        send(error, format(kOutsideWorkingFolder, {file->get_name()}));
+        return;
+    }
+    if (!is_current(*file, *local) && !download_file(*file, *local))
+        return;
+    if (file->unzip())
+        extract_archive(local->directory, file->get_name());
+}
+
+bool TControllerProd::is_current(TFileConfig& file, const TLocalFile& local) {
+    if (!platform::file_exists(local.path))
+        return false;
+    const std::string name = file.get_name();
+    send(info, format(kCheckingVersion, {name}));
+    if (get_file_md5(local.path) != file.get_hash())
+        return false;
+    send(info, format(kVersionCurrent, {name}));
+    return true;
+}
+
+// The new copy arrives in a temporary file beside the old one, which stays until that copy is
+// complete and then goes in one rename. False when the file could not be brought in.
+bool TControllerProd::download_file(TFileConfig& file, const TLocalFile& local) {
+    const std::string name = file.get_name();
+    TVerifiedFileStream stream(local.directory, local.path, file.get_hash());
+    downloader_->download_file_from_server(name, stream);
+    return store_download(stream, name);
+}
+
+bool TControllerProd::store_download(TVerifiedFileStream& stream, const std::string& name) {
+    if (const auto& failure = stream.write_failure()) {
+        send(error, format(kCannotSave, {name, *failure}));
         return false;
     }
+    if (!stream.has_copy()) {
+        send(error, format(kCannotSave, {name, kNothingDelivered}));
+        return false;
+    }
+    if (!replace_old_copy(stream, name))
+        return false;
+    if (!stream.is_verified())
+        send(warning, format(kDigestMismatch, {name}));
+    return true;
+}
+
+bool TControllerProd::replace_old_copy(TVerifiedFileStream& stream, const std::string& name) {
+    try {
+        stream.commit();
+        return true;
+    } catch (const platform::TFileInUseError& failure) {
+        send(error, format(kCannotDelete, {name, failure.what()}));
+    } catch (const TError& failure) {
+        send(error, format(kCannotSave, {name, failure.what()}));
+    }
+    return false;
 }
 
 // The checks and downloads run ahead on the look-ahead's threads, each file's messages kept for
 // its turn. The turns come in order and do, with what was fetched, what update_file does.
 void TControllerProd::sync_ahead(const TFileConfigs& default_files, const TFileConfigs& own_files) {
     std::vector<TPlannedFile> plan;
+    std::vector<std::optional<TLocalFile>> locals;
     for (const auto* files : {&default_files, &own_files}) {
-        for (const auto& file : *files)
+        for (const auto& file : *files) {
             plan.push_back(plan_file(file));
+            locals.push_back(plan.back().readable ? locate(*file) : std::nullopt);
+            // One outside the working folder is reported at its turn, the way it always was.
+            plan.back().readable = plan.back().readable && locals.back().has_value();
+        }
     }
     // Declared before the look-ahead: what was fetched and not used goes only after the workers
     // have stopped, and takes its temporary file with it.
@@ -213,13 +288,14 @@ void TControllerProd::sync_ahead(const TFileConfigs& default_files, const TFileC
     TLookAhead ahead(predecessors(plan), threads, window,
                      [&](std::size_t index, TCoreListener& record, std::stop_token stop) {
                          if (plan[index].readable)
-                             fetched[index] = fetch(plan[index], record, stop, transfers);
+                             fetched[index] =
+                                 fetch(plan[index], *locals[index], record, stop, transfers);
                      });
     send(info, format(kSyncingDefaultFiles, {}));
     for (std::size_t index = 0; index < plan.size(); ++index) {
         if (index == default_files.size())
             send(info, format(kSyncingOwnFiles, {}));
-        take_turn(ahead, index, plan[index], fetched[index]);
+        take_turn(ahead, index, plan[index], locals[index], fetched[index]);
     }
     if (own_files.empty())
         send(info, format(kSyncingOwnFiles, {}));
@@ -227,35 +303,31 @@ void TControllerProd::sync_ahead(const TFileConfigs& default_files, const TFileC
 
 // Runs on a worker: the digest check and the download into a temporary file, nothing that
 // changes the file itself.
-TControllerProd::TFetched TControllerProd::fetch(const TPlannedFile& file, TCoreListener& record,
-                                                 std::stop_token stop,
+TControllerProd::TFetched TControllerProd::fetch(const TPlannedFile& file, const TLocalFile& local,
+                                                 TCoreListener& record, std::stop_token stop,
                                                  std::counting_semaphore<>& transfers) {
     TFetched fetched;
-    if (platform::file_exists(file.local_path)) {
-        fetched.existed = true;
+    if (platform::file_exists(local.path)) {
         record.notify(TCoreMessage(info, format(kCheckingVersion, {file.name})));
-        fetched.current = get_file_md5(file.local_path) == file.hash;
+        fetched.current = get_file_md5(local.path) == file.hash;
         if (fetched.current) {
             record.notify(TCoreMessage(info, format(kVersionCurrent, {file.name})));
             return fetched;
         }
     }
+    fetched.stream = std::make_unique<TVerifiedFileStream>(local.directory, local.path, file.hash);
+    {
+        const TTransferSlot slot(transfers, stop);
+        if (!slot.taken())
+            return fetched;
+        // The record outlives the downloader, which is let go at the end of this statement.
+        const std::shared_ptr<TCoreListener> listener(std::shared_ptr<TCoreListener>(), &record);
+        make_downloader_(listener, stop)->download_file_from_server(file.name, *fetched.stream);
+    }
+    // The data goes to the disk here, outside the download's slot, so that the replacement at
+    // the turn is quick.
     try {
-        platform::create_directories(native_path(file.target_path));
-        fetched.stream = std::make_unique<THashingFileStream>(file.local_path);
-        {
-            const TTransferSlot slot(transfers, stop);
-            if (!slot.taken())
-                return fetched;
-            // The record outlives the downloader, which is let go at the end of this statement.
-            const std::shared_ptr<TCoreListener> listener(std::shared_ptr<TCoreListener>(),
-                                                          &record);
-            make_downloader_(listener, stop)->download_file_from_server(file.name, *fetched.stream);
-        }
-        // The data goes to the disk here, outside the download's slot, so that the replacement
-        // at the turn is quick.
-        if (fetched.stream->get_size() > 0)
-            fetched.stream->flush();
+        fetched.stream->flush();
     } catch (const TError& failure) {
         fetched.failure = failure.what();
     }
@@ -263,60 +335,42 @@ TControllerProd::TFetched TControllerProd::fetch(const TPlannedFile& file, TCore
 }
 
 void TControllerProd::take_turn(TLookAhead& ahead, std::size_t index, const TPlannedFile& file,
-                                TFetched& fetched) {
+                                const std::optional<TLocalFile>& local, TFetched& fetched) {
     if (!file.readable) {
         update_file(file.config);
     } else {
         ahead.follow(index, *listeners_);
-        if (fetched.current || complete_download(file, fetched)) {
-            if (file.unzip)
-                extract_archive(file.target_path, file.name);
-        }
+        bool present = fetched.current;
+        if (!present && fetched.failure)
+            send(error, format(kCannotSave, {file.name, *fetched.failure}));
+        else if (!present)
+            present = store_download(*fetched.stream, file.name);
+        if (present && file.unzip)
+            extract_archive(local->directory, file.name);
         fetched = {};
     }
     ahead.finish(index);
 }
 
-// The stale copy goes now, at the file's turn, and the new one takes its place.
-bool TControllerProd::complete_download(const TPlannedFile& file, TFetched& fetched) {
-    const std::string& name = file.name;
-    if (fetched.existed) {
-        try {
-            platform::delete_file(file.local_path);
-        } catch (const TError& failure) {
-            send(error, format(kCannotDelete, {name, failure.what()}));
-            return false;
-        }
-    }
-    if (fetched.failure) {
-        send(error, format(kCannotSave, {name, *fetched.failure}));
-        return false;
-    }
-    if (fetched.stream->get_size() == 0) {
-        send(error, format(kCannotSave, {name, kNothingDelivered}));
-        return false;
-    }
-    try {
-        fetched.stream->commit();
-    } catch (const TError& failure) {
-        send(error, format(kCannotSave, {name, failure.what()}));
-        return false;
-    }
-    if (!equals_ignoring_ascii_case(fetched.stream->finish_digest(), file.hash))
-        send(warning, format(kDigestMismatch, {name}));
-    return true;
+void TControllerProd::extract_archive(const std::string& directory, const std::string& name) {
+    const std::string archive =
+        directory.empty() ? name : directory + platform::path_separator() + name;
+    extract_missing_members(archive, directory.empty() ? "." : directory);
 }
 
-void TControllerProd::extract_archive(const std::string& target_path, const std::string& name) {
-    extract_missing_members(join_path(target_path, name), native_path(target_path));
-}
-
+// A program that cannot be started ends the run with the system's reason.
 void TControllerProd::start_terminal(const std::shared_ptr<TTerminalConfig>& terminal) {
     const std::string code = terminal->get_id_code();
     send(info, format(kLaunchingTerminal, {code}));
     const auto exe_file = terminal->get_exe_file();
-    workstation_.start_program(native_path(exe_file->get_relative_target_path()),
-                               native_path(exe_file->get_name()));
+    const std::optional<TLocalFile> local = locate(*exe_file);
+    if (!local)
+        throw TError(format(kOutsideWorkingFolder, {exe_file->get_name()}));
+    try {
+        workstation_.start_program(local->directory, exe_file->get_name());
+    } catch (const TError& failure) {
+        throw TError(format(kCannotStart, {code, failure.what()}));
+    }
     send(info, format(kTerminalLaunched, {code}));
 }
 

@@ -13,6 +13,7 @@
 #include "core/download/downloader.h"
 #include "core/support/listener_collection.h"
 #include "core/terminal/controller.h"
+#include "platform/files.h"
 
 namespace qiv_start::core {
 
@@ -20,11 +21,20 @@ namespace qiv_start::core {
 struct TWorkstation {
     // The IPv4 addresses the host name resolves to; empty when unknown.
     std::function<std::vector<std::string>()> local_addresses;
-    // Starts file (inside directory) with directory as its working directory, without waiting.
+    // Starts file (inside directory) with directory as its working directory, without waiting;
+    // raises TError with the reason when it cannot be started.
     std::function<void(const std::string& directory, const std::string& file)> start_program;
 
     static TWorkstation system();
 };
+
+// Where a configured file lives: its folder and its path, native and inside the working folder.
+struct TLocalFile {
+    std::string directory;  // empty for the working folder itself
+    std::string path;
+};
+
+class TVerifiedFileStream;
 
 // A downloader for a file fetched ahead: it reports to the listener given, and a download under
 // way ends soon once a stop is requested through the token.
@@ -60,18 +70,23 @@ class TControllerProd : public TController {
   private:
     bool is_in_restricted_network();
     std::vector<std::string> get_local_ip_addresses();
+    std::unique_ptr<platform::TFolderLock> lock_working_folder();
     void sync_terminal(const std::shared_ptr<TTerminalConfig>& terminal);
+    static std::optional<TLocalFile> locate(TFileConfig& file);
+    static void remove_leftovers(const TFileConfigs& files);
     void update_file(const std::shared_ptr<TFileConfig>& file);
+    bool is_current(TFileConfig& file, const TLocalFile& local);
+    bool download_file(TFileConfig& file, const TLocalFile& local);
+    bool store_download(TVerifiedFileStream& stream, const std::string& name);
     // What a file's turn takes over from the work done ahead.
     struct TFetched;
     void sync_ahead(const TFileConfigs& default_files, const TFileConfigs& own_files);
-    TFetched fetch(const TPlannedFile& file, TCoreListener& record, std::stop_token stop,
-                   std::counting_semaphore<>& transfers);
+    TFetched fetch(const TPlannedFile& file, const TLocalFile& local, TCoreListener& record,
+                   std::stop_token stop, std::counting_semaphore<>& transfers);
     void take_turn(TLookAhead& ahead, std::size_t index, const TPlannedFile& file,
-                   TFetched& fetched);
-    bool complete_download(const TPlannedFile& file, TFetched& fetched);
-    bool download_file(const std::shared_ptr<TFileConfig>& file, const std::string& local_path);
-    void extract_archive(const std::string& target_path, const std::string& name);
+                   const std::optional<TLocalFile>& local, TFetched& fetched);
+    bool replace_old_copy(TVerifiedFileStream& stream, const std::string& name);
+    static void extract_archive(const std::string& directory, const std::string& name);
     void start_terminal(const std::shared_ptr<TTerminalConfig>& terminal);
     void send(const TMessageType& type, const std::string& text);
 

@@ -16,6 +16,8 @@ const char* const kConfigDirectory = "config";
 const char* const kServerListFile = "config\\servers.cfg";
 const char* const kRepositoryServerList = "servers.cfg";
 const char* const kDefaultServer = QIV_DEFAULT_SERVER;
+// A list of servers longer than this is no list: the download is cut off there.
+constexpr std::size_t kMaxServerListSize = std::size_t{4} * 1024 * 1024;
 
 const char* const kCannotDeleteServerList = "Nie można usunąć pliku z ustawieniami: ";
 const char* const kInvalidServerList =
@@ -91,7 +93,7 @@ std::shared_ptr<TDownloader> TControllerProdFactory::prepare_downloader() {
 
 void TControllerProdFactory::refresh_server_list() {
     TDownloaderProd downloader(listener_, servers_, pool_);
-    TMemoryStream stream;
+    TMemoryStream stream(kMaxServerListSize);
     downloader.download_file_from_server(kRepositoryServerList, stream);
     if (stream.get_size() == 0)
         return;

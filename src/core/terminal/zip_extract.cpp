@@ -2,7 +2,8 @@
 
 #include <zip.h>
 
-#include <cctype>
+#include <algorithm>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -22,6 +23,10 @@ const char* const kSymbolicLink = "Archiwum \"%0:s\" zawiera dowiązanie symboli
 const char* const kUnsupportedMethod =
     "Archiwum \"%0:s\": plik \"%1:s\" jest skompresowany nieobsługiwaną metodą %2:d.";
 const char* const kCannotCreateDirectory = "Nie można utworzyć katalogu \"%0:s\".";
+const char* const kTooManyMembers =
+    "Archiwum \"%0:s\" zawiera zbyt wiele plików: %1:d (dopuszczalne %2:d).";
+const char* const kTooLarge =
+    "Archiwum \"%0:s\" po rozpakowaniu zajęłoby %1:d bajtów (dopuszczalne %2:d).";
 
 // Unix file modes as zip archives record them in the high half of the external attributes.
 constexpr zip_uint32_t kTypeMask = 0170000;
@@ -35,7 +40,9 @@ using TMemberFile = std::unique_ptr<zip_file_t, decltype(&::zip_fclose)>;
 
 struct TMember {
     std::string name;       // decoded, backslashes turned into '/'
+    std::string inside;     // the name resolved inside the target, in native form
     zip_uint32_t mode = 0;  // Unix mode when the archive records one, else 0
+    zip_uint64_t size = 0;  // uncompressed size as the archive records it
 };
 
 TArchive open_archive(const std::string& path) {
@@ -51,29 +58,11 @@ TArchive open_archive(const std::string& path) {
     return TArchive(archive, &::zip_discard);
 }
 
-// No absolute path, drive letter or ".." component may take a member out of the target.
-bool stays_inside(const std::string& name) {
-    if (name.empty() || name.front() == '/')
-        return false;
-    if (name.size() >= 2 && std::isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':') {
-        return false;
-    }
-    std::size_t start = 0;
-    while (start <= name.size()) {
-        const auto slash = name.find('/', start);
-        const auto end = slash == std::string::npos ? name.size() : slash;
-        if (name.compare(start, end - start, "..") == 0)
-            return false;
-        start = end + 1;
-    }
-    return true;
-}
-
 TMember read_member(zip_t* archive, zip_uint64_t index, const std::string& archive_path) {
     const char* name = ::zip_get_name(archive, index, ZIP_FL_ENC_STRICT);
     if (name == nullptr)
         throw TError(format(kCannotRead, {archive_path, ::zip_strerror(archive)}));
-    TMember member{name, 0};
+    TMember member{name, {}, 0, 0};
     for (char& c : member.name) {
         if (c == '\\')
             c = '/';
@@ -84,21 +73,29 @@ TMember read_member(zip_t* archive, zip_uint64_t index, const std::string& archi
         system == ZIP_OPSYS_UNIX) {
         member.mode = attributes >> 16;
     }
-    if (!stays_inside(member.name))
+    // No absolute path, drive letter or ".." that climbs out may take a member out of the target.
+    const auto inside = resolve_inside(member.name);
+    if (!inside || member.name.empty())
         throw TError(format(kOutsideTarget, {archive_path, name}));
+    member.inside = *inside;
     if ((member.mode & kTypeMask) == kSymbolicLinkType) {
         throw TError(format(kSymbolicLink, {archive_path, name}));
     }
     return member;
 }
 
-void check_method(zip_t* archive, zip_uint64_t index, const TMember& member,
-                  const std::string& archive_path) {
+zip_stat_t stat_member(zip_t* archive, zip_uint64_t index, const std::string& archive_path) {
     zip_stat_t stat;
     ::zip_stat_init(&stat);
     if (::zip_stat_index(archive, index, 0, &stat) != 0) {
         throw TError(format(kCannotRead, {archive_path, ::zip_strerror(archive)}));
     }
+    return stat;
+}
+
+void check_method(zip_t* archive, zip_uint64_t index, const TMember& member,
+                  const std::string& archive_path) {
+    const zip_stat_t stat = stat_member(archive, index, archive_path);
     const bool known = (stat.valid & ZIP_STAT_COMP_METHOD) != 0;
     if (known && stat.comp_method != ZIP_CM_STORE && stat.comp_method != ZIP_CM_DEFLATE) {
         throw TError(
@@ -119,6 +116,7 @@ void parent_directories(const std::string& path) {
     }
 }
 
+// Committed without a flush of its own: the archive's files are flushed together at the end.
 void write_member(zip_t* archive, zip_uint64_t index, const TMember& member,
                   const std::string& path, const std::string& archive_path) {
     parent_directories(path);
@@ -134,33 +132,63 @@ void write_member(zip_t* archive, zip_uint64_t index, const TMember& member,
     if (count < 0) {
         throw TError(format(kCannotRead, {archive_path, ::zip_file_strerror(file.get())}));
     }
-    writer.commit();
+    writer.commit(platform::TDurability::kDeferred);
     const zip_uint32_t permissions = member.mode & kPermissionMask;
     if (permissions != 0)
         platform::set_permissions(path, permissions);
 }
 
+// Every name and the sizes are checked before anything is written, so a refused archive changes
+// nothing.
+std::vector<TMember> read_members(zip_t* archive, const std::string& archive_path,
+                                  const TArchiveLimits& limits) {
+    const auto count =
+        static_cast<zip_uint64_t>(std::max<zip_int64_t>(0, ::zip_get_num_entries(archive, 0)));
+    if (count > limits.max_members) {
+        throw TError(format(kTooManyMembers, {archive_path, static_cast<std::int64_t>(count),
+                                              static_cast<std::int64_t>(limits.max_members)}));
+    }
+    std::vector<TMember> members;
+    zip_uint64_t total = 0;
+    for (zip_uint64_t index = 0; index < count; ++index) {
+        TMember member = read_member(archive, index, archive_path);
+        const zip_stat_t stat = stat_member(archive, index, archive_path);
+        member.size = (stat.valid & ZIP_STAT_SIZE) != 0 ? stat.size : 0;
+        if (member.size > limits.max_uncompressed_size - total) {
+            const zip_uint64_t claimed = std::min<zip_uint64_t>(
+                member.size, std::numeric_limits<std::int64_t>::max() - total);
+            throw TError(
+                format(kTooLarge, {archive_path, static_cast<std::int64_t>(total + claimed),
+                                   static_cast<std::int64_t>(limits.max_uncompressed_size)}));
+        }
+        total += member.size;
+        members.push_back(std::move(member));
+    }
+    return members;
+}
+
 }  // namespace
 
-void extract_missing_members(const std::string& archive_path, const std::string& target_path) {
+void extract_missing_members(const std::string& archive_path, const std::string& target_path,
+                             const TArchiveLimits& limits) {
     const TArchive archive = open_archive(archive_path);
-    const zip_int64_t count = ::zip_get_num_entries(archive.get(), 0);
-    // Every name is checked before anything is written, so a refused archive changes nothing.
-    std::vector<TMember> members;
-    for (zip_uint64_t index = 0; index < static_cast<zip_uint64_t>(count); ++index) {
-        members.push_back(read_member(archive.get(), index, archive_path));
-    }
+    const std::vector<TMember> members = read_members(archive.get(), archive_path, limits);
+    std::vector<std::string> written;
     for (zip_uint64_t index = 0; index < members.size(); ++index) {
         const TMember& member = members[index];
-        const std::string path = join_path(target_path, member.name);
+        if (member.inside.empty())
+            continue;  // the target itself
+        const std::string path = join_path(target_path, member.inside);
         if (member.name.back() == '/') {
             if (!platform::directory_exists(path))
                 create_directory(path);
         } else if (!platform::file_exists(path)) {
             check_method(archive.get(), index, member, archive_path);
             write_member(archive.get(), index, member, path, archive_path);
+            written.push_back(path);
         }
     }
+    platform::flush_files(written);
 }
 
 }  // namespace qiv_start::core

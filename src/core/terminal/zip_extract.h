@@ -1,6 +1,7 @@
 // Extraction of the members of a zip archive that are missing on disk.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace qiv_start::core {
@@ -8,9 +9,19 @@ namespace qiv_start::core {
 // Extracts, in central-directory order, every member of the archive that does not exist yet under
 // target_path; existing files are never overwritten. Names are UTF-8 when the entry says so,
 // else code page 437; a backslash in a name is a directory separator. Only the stored and
-// deflate methods are supported. Raises TError for an archive that cannot be opened or read, a
-// member that would land outside target_path or a symbolic link (both before anything is written),
-// or another method; TIoError for a file that cannot be written. Paths are in native form.
-void extract_missing_members(const std::string& archive_path, const std::string& target_path);
+// deflate methods are supported. Raises TError for an archive that cannot be opened or read; for
+// a member that would land outside target_path, a symbolic link, too many members or too many
+// bytes once unpacked (all before anything is written); or for another method. TIoError for a
+// file that cannot be written. The files written are flushed to disk together at the end. Paths
+// are in native form.
+// Ceilings that keep a hostile archive from filling the disk or the run: far above what a
+// terminal's archives hold.
+struct TArchiveLimits {
+    std::uint64_t max_members = 200000;
+    std::uint64_t max_uncompressed_size = std::uint64_t{512} * 1024 * 1024;
+};
+
+void extract_missing_members(const std::string& archive_path, const std::string& target_path,
+                             const TArchiveLimits& limits = {});
 
 }  // namespace qiv_start::core

@@ -1,6 +1,8 @@
 #include "platform/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -116,6 +118,34 @@ void delete_file(const std::string& path) {
         fail("Cannot delete file", path, errno);
 }
 
+std::vector<std::string> list_directory(const std::string& path) {
+    std::vector<std::string> names;
+    DIR* directory = ::opendir(path.c_str());
+    if (directory == nullptr)
+        return names;
+    while (const dirent* entry = ::readdir(directory)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    ::closedir(directory);
+    return names;
+}
+
+// One flush of the whole file system that holds the files, instead of one per file.
+void flush_files(const std::vector<std::string>& paths) {
+    if (paths.empty())
+        return;
+    const int fd = ::open(paths.front().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        fail("Cannot write file", paths.front(), errno);
+    const int result = ::syncfs(fd);
+    const int error_number = errno;
+    ::close(fd);
+    if (result != 0)
+        fail("Cannot write file", paths.front(), error_number);
+}
+
 struct TFileReader::Impl {
     int fd = -1;
     std::string path;
@@ -202,8 +232,8 @@ void TAtomicFileWriter::flush() {
 }
 
 // A flush with nothing written since spares the second one: each costs a disk cache flush.
-void TAtomicFileWriter::commit() {
-    if (!impl_->flushed)
+void TAtomicFileWriter::commit(TDurability durability) {
+    if (durability == TDurability::kFlushed && !impl_->flushed)
         flush();
     if (::close(impl_->fd) != 0) {
         impl_->fd = -1;
@@ -216,7 +246,8 @@ void TAtomicFileWriter::commit() {
         ::unlink(impl_->temporary.c_str());
         fail("Cannot write file", path_, error_number);
     }
-    sync_directory(directory_of(path_));
+    if (durability == TDurability::kFlushed)
+        sync_directory(directory_of(path_));
 }
 
 struct TLogFile::Impl {
@@ -226,7 +257,9 @@ struct TLogFile::Impl {
 
 TLogFile::TLogFile(const std::string& path) : impl_(std::make_unique<Impl>()) {
     impl_->path = path;
-    impl_->fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    impl_->fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (impl_->fd < 0 && errno == EEXIST)
+        throw TFileExistsError("Cannot create file \"" + path + "\": " + reason(EEXIST));
     if (impl_->fd < 0)
         fail("Cannot create file", path, errno);
 }
@@ -237,6 +270,40 @@ TLogFile::~TLogFile() {
 
 void TLogFile::write(const std::string& data) {
     write_all(impl_->fd, data.data(), data.size(), impl_->path);
+}
+
+struct TFolderLock::Impl {
+    int fd = -1;
+    std::string path;
+};
+
+TFolderLock::TFolderLock(const std::string& lock_file) : impl_(std::make_unique<Impl>()) {
+    impl_->path = lock_file;
+    impl_->fd = ::open(lock_file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (impl_->fd < 0)
+        fail("Cannot create file", lock_file, errno);
+}
+
+// Closing the descriptor releases the lock.
+TFolderLock::~TFolderLock() {
+    ::close(impl_->fd);
+}
+
+bool TFolderLock::try_lock() {
+    while (::flock(impl_->fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK)
+            return false;
+        if (errno != EINTR)
+            fail("Cannot lock file", impl_->path, errno);
+    }
+    return true;
+}
+
+void TFolderLock::lock() {
+    while (::flock(impl_->fd, LOCK_EX) != 0) {
+        if (errno != EINTR)
+            fail("Cannot lock file", impl_->path, errno);
+    }
 }
 
 }  // namespace qiv_start::platform

@@ -1,13 +1,17 @@
 #include "platform/process.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
+
+#include "platform/error.h"
 
 namespace qiv_start::platform {
 namespace {
@@ -29,42 +33,77 @@ class TArguments {
     std::vector<char*> pointers_;
 };
 
+// The descriptor through which the started program's exec failure reaches the launcher; it
+// closes on a successful exec, so an empty read means the program runs.
+constexpr int kReportDescriptor = 3;
+
+// Tells the launcher why the program could not be run, then ends the child.
+[[noreturn]] void report_and_exit(int report) {
+    const int error_number = errno;
+    [[maybe_unused]] const ssize_t written = ::write(report, &error_number, sizeof error_number);
+    ::_exit(127);
+}
+
 // Runs in the detached grandchild: only async-signal-safe calls from here on.
 [[noreturn]] void exec_in_child(const char* directory, const TArguments* program,
-                                const TArguments& opener) {
+                                const TArguments& opener, int report) {
     sigset_t none;
     ::sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     ::signal(SIGPIPE, SIG_DFL);
-    ::closefrom(3);
+    if (report != kReportDescriptor && ::dup3(report, kReportDescriptor, O_CLOEXEC) < 0)
+        report_and_exit(report);
+    ::closefrom(kReportDescriptor + 1);
     if (directory != nullptr && ::chdir(directory) != 0)
-        ::_exit(127);
+        report_and_exit(kReportDescriptor);
     if (program != nullptr) {
         ::execv(program->get()[0], program->get());
         // Only what the system cannot run as a program or script goes to the desktop's opener.
         if (errno != ENOEXEC)
-            ::_exit(127);
+            report_and_exit(kReportDescriptor);
     }
     ::execvp(opener.get()[0], opener.get());
-    ::_exit(127);
+    report_and_exit(kReportDescriptor);
+}
+
+// The error number the started program's child reported, 0 when its exec succeeded.
+int read_report(int report) {
+    int error_number = 0;
+    ssize_t got = 0;
+    do {
+        got = ::read(report, &error_number, sizeof error_number);
+    } while (got < 0 && errno == EINTR);
+    return got == static_cast<ssize_t>(sizeof error_number) ? error_number : 0;
 }
 
 // Double fork: the intermediate child exits at once and is reaped here, so the started process
-// belongs to init, never becomes this process's zombie and is not waited for.
-void spawn_detached(const std::string& directory, const TArguments* program,
-                    const TArguments& opener) {
+// belongs to init, never becomes this process's zombie and is not waited for. Returns the error
+// number of a failed start, 0 when the program runs.
+int spawn_detached(const std::string& directory, const TArguments* program,
+                   const TArguments& opener) {
     const char* const working = directory.empty() ? nullptr : directory.c_str();
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0)
+        return errno;
     const pid_t child = ::fork();
-    if (child < 0)
-        return;
+    if (child < 0) {
+        const int error_number = errno;
+        ::close(report[0]);
+        ::close(report[1]);
+        return error_number;
+    }
     if (child == 0) {
         ::setsid();
         if (::fork() == 0)
-            exec_in_child(working, program, opener);
+            exec_in_child(working, program, opener, report[1]);
         ::_exit(0);
     }
+    ::close(report[1]);
     while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
     }
+    const int error_number = read_report(report[0]);
+    ::close(report[0]);
+    return error_number;
 }
 
 // Files arrive from the repository without permission bits.
@@ -82,12 +121,13 @@ void start_program(const std::string& directory, const std::string& file) {
     set_owner_execute(directory.empty() ? inside : directory + "/" + inside);
     const TArguments program({inside});
     const TArguments opener({kOpener, inside});
-    spawn_detached(directory, &program, opener);
+    if (const int error_number = spawn_detached(directory, &program, opener))
+        throw TError(std::strerror(error_number));
 }
 
 void open_url(const std::string& url) {
     const TArguments opener({kOpener, url});
-    spawn_detached({}, nullptr, opener);
+    static_cast<void>(spawn_detached({}, nullptr, opener));
 }
 
 }  // namespace qiv_start::platform

@@ -150,6 +150,37 @@ void TFileReader::seek(std::uint64_t offset) {
     }
 }
 
+std::vector<std::string> list_directory(const std::string& path) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileW(wide(path + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const std::string name = win32::from_wide(found.cFileName);
+        if (name != "." && name != "..")
+            names.push_back(name);
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return names;
+}
+
+// Windows has no flush of a whole volume for ordinary users: each file is flushed in turn.
+void flush_files(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) {
+        const HANDLE handle =
+            ::CreateFileW(wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE)
+            fail("Cannot write file", path, ::GetLastError());
+        const bool flushed = ::FlushFileBuffers(handle) != 0;
+        const DWORD error = ::GetLastError();
+        ::CloseHandle(handle);
+        if (!flushed)
+            fail("Cannot write file", path, error);
+    }
+}
+
 struct TAtomicFileWriter::Impl {
     HANDLE handle = INVALID_HANDLE_VALUE;
     std::string temporary;
@@ -200,16 +231,19 @@ void TAtomicFileWriter::flush() {
 }
 
 // A flush with nothing written since spares the second one.
-void TAtomicFileWriter::commit() {
-    if (!impl_->flushed)
+void TAtomicFileWriter::commit(TDurability durability) {
+    if (durability == TDurability::kFlushed && !impl_->flushed)
         flush();
     ::CloseHandle(impl_->handle);
     impl_->handle = INVALID_HANDLE_VALUE;
     const std::wstring temporary = wide(impl_->temporary);
+    const DWORD through = durability == TDurability::kFlushed ? MOVEFILE_WRITE_THROUGH : 0;
     if (!::MoveFileExW(temporary.c_str(), wide(path_).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+                       MOVEFILE_REPLACE_EXISTING | through)) {
         const DWORD error = ::GetLastError();
         ::DeleteFileW(temporary.c_str());
+        if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
+            throw TFileInUseError(win32::system_message(error));
         fail("Cannot write file", path_, error);
     }
 }
@@ -222,10 +256,15 @@ struct TLogFile::Impl {
 // Not shared: no other process may open the log while the run writes it.
 TLogFile::TLogFile(const std::string& path) : impl_(std::make_unique<Impl>()) {
     impl_->path = path;
-    impl_->handle = ::CreateFileW(wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    impl_->handle = ::CreateFileW(wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (impl_->handle == INVALID_HANDLE_VALUE)
-        fail("Cannot create file", path, ::GetLastError());
+    if (impl_->handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_EXISTS)
+            throw TFileExistsError("Cannot create file \"" + path +
+                                   "\": " + win32::system_message(error));
+        fail("Cannot create file", path, error);
+    }
 }
 
 TLogFile::~TLogFile() {
@@ -234,6 +273,42 @@ TLogFile::~TLogFile() {
 
 void TLogFile::write(const std::string& data) {
     write_all(impl_->handle, data.data(), data.size(), impl_->path);
+}
+
+// How long a waiting launcher sleeps between its attempts at the lock.
+constexpr DWORD kLockRetryMilliseconds = 100;
+
+struct TFolderLock::Impl {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    std::string path;
+};
+
+TFolderLock::TFolderLock(const std::string& lock_file) : impl_(std::make_unique<Impl>()) {
+    impl_->path = lock_file;
+}
+
+TFolderLock::~TFolderLock() {
+    if (impl_->handle != INVALID_HANDLE_VALUE)
+        ::CloseHandle(impl_->handle);
+}
+
+// The lock is the lock file opened without sharing: nobody else can open it meanwhile.
+bool TFolderLock::try_lock() {
+    if (impl_->handle != INVALID_HANDLE_VALUE)
+        return true;
+    impl_->handle = ::CreateFileW(wide(impl_->path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (impl_->handle != INVALID_HANDLE_VALUE)
+        return true;
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_SHARING_VIOLATION)
+        fail("Cannot lock file", impl_->path, error);
+    return false;
+}
+
+void TFolderLock::lock() {
+    while (!try_lock())
+        ::Sleep(kLockRetryMilliseconds);
 }
 
 }  // namespace qiv_start::platform

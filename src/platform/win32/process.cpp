@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "platform/error.h"
 #include "platform/win32/wide.h"
 
 namespace qiv_start::platform {
@@ -14,7 +15,11 @@ void start_program(const std::string& directory, const std::string& file) {
     const std::wstring wide_file = win32::to_wide(file);
     const std::wstring wide_directory = win32::to_wide(directory);
     const wchar_t* const working = directory.empty() ? nullptr : wide_directory.c_str();
-    ::ShellExecuteW(nullptr, L"open", wide_file.c_str(), L"", working, SW_SHOW);
+    const auto result = reinterpret_cast<INT_PTR>(
+        ::ShellExecuteW(nullptr, L"open", wide_file.c_str(), L"", working, SW_SHOW));
+    // A result of 32 or less is a failure; the system's last error says why.
+    if (result <= 32)
+        throw TError(win32::system_message(::GetLastError()));
 }
 
 void open_url(const std::string& url) {

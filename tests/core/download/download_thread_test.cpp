@@ -152,6 +152,21 @@ TEST(DownloadThread, BrokenAttemptLeavesOnlyTheNextServersBody) {
     EXPECT_THAT(broken.requests(), ElementsAre("HEAD /a.txt", "GET /a.txt"));
 }
 
+// An endless answer for a bounded stream, or a body past its announced length, is a failed
+// attempt: the next server is asked.
+TEST(DownloadThread, BodiesPastTheirBoundAreCutOffAndTheNextServerAsked) {
+    TTestHttpServer endless, longer, good;
+    endless.serve_chunked("servers.cfg", std::string(5000, 'e'));
+    longer.serve_longer("servers.cfg", std::string(3000, 'l'), 100);
+    good.serve("servers.cfg", "http://a/\r\n");
+    TMemoryStream stream(1000);
+    const TOutcome outcome =
+        download(stream, {endless.base_url(), longer.base_url(), good.base_url()}, "servers.cfg");
+    EXPECT_EQ(stream.data(), "http://a/\r\n");
+    EXPECT_EQ(outcome.error_message, "");
+    EXPECT_THAT(longer.requests(), ElementsAre("HEAD /servers.cfg", "GET /servers.cfg"));
+}
+
 TEST(DownloadThread, FailedDownloadLeavesTheStreamEmptyAndTheAnnouncedSize) {
     TTestHttpServer broken;
     broken.cut_short("a.txt", std::string(10000, 'b'), 4000);

@@ -54,6 +54,26 @@ TEST(AutoFileListener, EachListenerWritesItsOwnFileOfLines) {
     EXPECT_EQ(read_bytes(files[1]), "błąd: zażółć gęślą jaźń\r\nuwaga: pierwsza\r\ndruga\r\n");
 }
 
+// Launchers started in the same millisecond never share a log.
+TEST(AutoFileListener, ListenersMadeAtOnceKeepFilesOfTheirOwn) {
+    test::TTempDir dir;
+    test::TCurrentDir cd(dir.path());
+    {
+        std::vector<std::unique_ptr<TAutoFileListener>> runs;
+        for (int i = 0; i < 20; ++i) {
+            runs.push_back(std::make_unique<TAutoFileListener>());
+            runs.back()->notify(TCoreMessage(info, std::to_string(i)));
+        }
+    }
+    const auto files = log_files(dir.path());
+    ASSERT_EQ(files.size(), 20u);
+    std::vector<std::string> lines;
+    for (const auto& file : files)
+        lines.push_back(read_bytes(file));
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(std::unique(lines.begin(), lines.end()), lines.end());
+}
+
 TEST(AutoFileListener, EachLineIsInTheFileWhenNotifyReturns) {
     test::TTempDir dir;
     test::TCurrentDir cd(dir.path());

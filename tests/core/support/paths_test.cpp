@@ -30,5 +30,26 @@ TEST(Paths, EmptyDirectoryMeansTheCurrentOneNeverTheRoot) {
     EXPECT_EQ(join_path("", "app.exe"), "app.exe");
 }
 
+TEST(Paths, InsideTheFolderResolvesLexically) {
+    EXPECT_EQ(resolve_inside("terminale\\kasa"), native("terminale/kasa"));
+    EXPECT_EQ(resolve_inside("a\\.\\b\\..\\c/"), native("a/c"));
+    EXPECT_EQ(resolve_inside(""), "");
+    EXPECT_EQ(resolve_inside("a\\.."), "");
+}
+
+TEST(Paths, WhatLeavesTheFolderIsRefused) {
+    for (const char* path : {"..", "..\\x", "a\\..\\..\\x", "a/../../x", "/etc", "\\x",
+                             "\\\\server\\share", "C:\\x", "c:x", "a\\d:x"}) {
+        EXPECT_FALSE(resolve_inside(path)) << path;
+    }
+}
+
+TEST(Paths, PlainNamesHaveNoFolderInThem) {
+    EXPECT_TRUE(is_plain_name("kasa.exe"));
+    EXPECT_TRUE(is_plain_name("a..b"));
+    for (const char* name : {"", ".", "..", "../x", "..\\x", "a/b", "a\\b", "C:x"})
+        EXPECT_FALSE(is_plain_name(name)) << name;
+}
+
 }  // namespace
 }  // namespace qiv_start::core

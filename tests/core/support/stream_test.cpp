@@ -34,6 +34,18 @@ TEST(MemoryStream, PositionBeyondTheEndGrowsOnlyOnWrite) {
     EXPECT_THROW(stream.set_position(-1), TError);
 }
 
+TEST(MemoryStream, CeilingRefusesTheWriteThatWouldPassItAndKeepsTheRest) {
+    TMemoryStream stream(10);
+    stream.write("0123456789", 10);
+    EXPECT_THROW(stream.write("x", 1), TError);
+    EXPECT_EQ(stream.data(), "0123456789");
+    stream.clear();
+    stream.write("01234", 5);
+    EXPECT_THROW(stream.write("567890", 6), TError);
+    EXPECT_EQ(stream.data(), "01234");
+    EXPECT_LE(stream.data().capacity(), 15u);
+}
+
 TEST(MemoryStream, ClearEmptiesAndRewinds) {
     TMemoryStream stream;
     write(stream, std::string(1000, 'x'));

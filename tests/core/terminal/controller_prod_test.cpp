@@ -3,9 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <optional>
+#include <thread>
 
 #include "core/support/error.h"
 #include "core/support/md5.h"
+#include "platform/files.h"
 #include "support/recording_listener.h"
 #include "support/scripted_config.h"
 #include "support/scripted_downloader.h"
@@ -60,6 +65,8 @@ class ControllerSync : public ::testing::Test {
     std::shared_ptr<TControllerProd> controller() {
         TWorkstation workstation{[] { return std::vector<std::string>{"10.1.2.3"}; },
                                  [this](const std::string& directory, const std::string& file) {
+                                     if (!start_error_.empty())
+                                         throw TError(start_error_);
                                      started_.push_back(directory + "|" + file);
                                  }};
         auto made = std::make_shared<TControllerProd>(downloader_, config_, workstation);
@@ -86,6 +93,7 @@ class ControllerSync : public ::testing::Test {
     std::shared_ptr<test::TRecordingListener> listener_ =
         std::make_shared<test::TRecordingListener>();
     std::vector<std::string> started_;
+    std::string start_error_;
 };
 
 TEST_F(ControllerSync, DefaultFilesComeFirstThenTheTerminalsOwnAndTheTerminalStarts) {
@@ -153,7 +161,7 @@ TEST_F(ControllerSync, LowerCaseDigestIsDownloadedOnEveryRunWithoutAWarning) {
         EXPECT_EQ(line.find("uwaga"), std::string::npos) << line;
 }
 
-TEST_F(ControllerSync, NothingDeliveredLeavesNoFileIsReportedAndTheNextFileFollows) {
+TEST_F(ControllerSync, NothingDeliveredKeepsTheOldCopyIsReportedAndTheNextFileFollows) {
     auto missing = serve("dane.zip", "terminale\\kasa", "zip");
     downloader_->files.erase("dane.zip");
     add_terminal("KASA", {missing, serve("cennik.txt", "terminale\\kasa", "cennik")});
@@ -163,7 +171,9 @@ TEST_F(ControllerSync, NothingDeliveredLeavesNoFileIsReportedAndTheNextFileFollo
 
     EXPECT_TRUE(
         said("błąd: Błąd zapisywania pliku \"dane.zip\": Niemożliwe było sciągnięcie pliku"));
-    EXPECT_EQ(names_in("terminale/kasa"), (std::vector<std::string>{"cennik.txt", "kasa.sh"}));
+    EXPECT_EQ(names_in("terminale/kasa"),
+              (std::vector<std::string>{"cennik.txt", "dane.zip", "kasa.sh"}));
+    EXPECT_EQ(read_bytes("terminale/kasa/dane.zip"), "stara wersja");
     EXPECT_EQ(started_.size(), 1u);
 }
 
@@ -282,6 +292,103 @@ TEST_F(ControllerSync, FirstOfTwoTerminalsWithTheSameCodeIsTheOneStarted) {
 
     EXPECT_EQ(started_, std::vector<std::string>{"pierwsza|kasa.sh"});
     EXPECT_FALSE(fs::exists("druga"));
+}
+
+// Nothing the configuration names may take a write, or a start, out of the working folder.
+TEST_F(ControllerSync, PathsLeavingTheWorkingFolderAreRefusedAndNothingIsWrittenThere) {
+    fs::create_directories(dir_.path() / "work");
+    const test::TCurrentDir inside(dir_.path() / "work");
+    const std::string absolute = (dir_.path() / "obok").string();
+    config_->default_files = {
+        serve("a.txt", "..\\obok", "a"),         serve("b.txt", "kasa\\..\\..\\obok", "b"),
+        serve("c.txt", absolute, "c"),           serve("d.txt", "C:\\obok", "d"),
+        serve("..\\e.txt", "kasa", "e"),         serve("x/../../f.txt", "kasa", "f"),
+        serve("g.txt", "kasa\\.\\dane\\..", "g")};
+
+    add_terminal("KASA", {}, "..\\bin");
+    EXPECT_THROW(
+        try { run("KASA"); } catch (const TError& failure) {
+            EXPECT_STREQ(failure.what(), "Plik \"kasa.sh\" leży poza katalogiem roboczym.");
+            throw;
+        },
+        TError);
+
+    for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt", "..\\e.txt", "x/../../f.txt"}) {
+        EXPECT_TRUE(said(std::string("błąd: Plik \"") + name + "\" leży poza katalogiem roboczym."))
+            << name;
+        EXPECT_EQ(downloader_->count(name), 0u) << name;
+    }
+    EXPECT_EQ(read_bytes("kasa/g.txt"), "g");
+    EXPECT_TRUE(started_.empty());
+    EXPECT_FALSE(said("informacja: terminal \"KASA\" uruchomiono"));
+    EXPECT_EQ(names_in(dir_.path()), std::vector<std::string>{"work"});
+}
+
+TEST_F(ControllerSync, ProgramThatCannotBeStartedIsAnErrorNotASuccess) {
+    add_terminal("KASA", {});
+    start_error_ = "No such file or directory";
+    try {
+        run("KASA");
+        ADD_FAILURE() << "a failed start passed for a success";
+    } catch (const TError& failure) {
+        EXPECT_STREQ(failure.what(),
+                     "Nie można uruchomić terminala \"KASA\": No such file or directory");
+    }
+    EXPECT_TRUE(said("informacja: uruchomienie terminala \"KASA\""));
+    EXPECT_FALSE(said("informacja: terminal \"KASA\" uruchomiono"));
+}
+
+TEST_F(ControllerSync, TemporaryFilesOfAKilledRunAreRemovedAndOthersLeftAlone) {
+    add_terminal("KASA", {serve("cennik.txt", "terminale\\kasa", "cennik")});
+    for (const char* name : {"cennik.txt.part123456789", "cennik.txt.part4242_7",
+                             "cennik.txt.partia", "inny.txt.part1"}) {
+        write_bytes(fs::path("terminale/kasa") / name, "resztki");
+    }
+
+    run("KASA");
+
+    EXPECT_EQ(
+        names_in("terminale/kasa"),
+        (std::vector<std::string>{"cennik.txt", "cennik.txt.partia", "inny.txt.part1", "kasa.sh"}));
+}
+
+// A listener that notes, with each message, whether the test had let go of the folder by then.
+class TLockWatchingListener : public TCoreListener {
+  public:
+    explicit TLockWatchingListener(const std::atomic<bool>& released) : released_(released) {}
+    void notify(const TCoreMessage& message) override {
+        lines.emplace_back(released_.load(), message.to_string());
+    }
+    std::vector<std::pair<bool, std::string>> lines;
+
+  private:
+    const std::atomic<bool>& released_;
+};
+
+TEST_F(ControllerSync, SecondLauncherWaitsForTheFolderAndThenFindsTheFilesCurrent) {
+    add_terminal("KASA", {serve("cennik.txt", "terminale\\kasa", "cennik")});
+    std::optional<platform::TFolderLock> other;
+    other.emplace("qiv_start_2.lock");
+    ASSERT_TRUE(other->try_lock());
+    std::atomic<bool> released{false};
+    auto watcher = std::make_shared<TLockWatchingListener>(released);
+    auto waiting = controller();
+    waiting->add_listener(watcher);
+
+    std::thread second([&] { waiting->run_terminal("KASA"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    released = true;
+    other.reset();
+    second.join();
+
+    ASSERT_GE(watcher->lines.size(), 3u);
+    EXPECT_EQ(watcher->lines[0],
+              std::make_pair(false, std::string("informacja: uruchamianie terminala \"KASA\"")));
+    EXPECT_EQ(watcher->lines[1].second,
+              "informacja: oczekiwanie na zakończenie pracy innej kopii programu w tym katalogu");
+    for (std::size_t i = 2; i < watcher->lines.size(); ++i)
+        EXPECT_TRUE(watcher->lines[i].first) << watcher->lines[i].second;
+    EXPECT_EQ(started_.size(), 1u);
 }
 
 }  // namespace

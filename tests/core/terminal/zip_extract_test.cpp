@@ -112,5 +112,39 @@ TEST_F(ZipExtract, OtherCompressionMethodsAndNonArchivesFail) {
     EXPECT_THROW(extract_missing_members(archive_.string(), target_.string()), TError);
 }
 
+// A small archive that claims too many members or too many bytes is refused before anything is
+// written; the ceilings here are small stand-ins for the real ones.
+TEST_F(ZipExtract, ArchivesBeyondTheCeilingsAreRefusedWithNothingExtracted) {
+    const TArchiveLimits limits{3, 100000};
+    test::write_zip(archive_, {{"a.txt", "a"}, {"b.txt", "b"}, {"c.txt", "c"}, {"d.txt", "d"}});
+    EXPECT_THROW(extract_missing_members(archive_.string(), target_.string(), limits), TError);
+    EXPECT_FALSE(fs::exists(target_));
+
+    test::write_zip(archive_, {{"a.txt", "a"}, {"zera.bin", std::string(200000, '\0')}});
+    try {
+        extract_missing_members(archive_.string(), target_.string(), limits);
+        ADD_FAILURE() << "an archive that inflates past the ceiling was extracted";
+    } catch (const TError& failure) {
+        EXPECT_EQ(std::string(failure.what()),
+                  "Archiwum \"" + archive_.string() +
+                      "\" po rozpakowaniu zajęłoby 200001 bajtów (dopuszczalne 100000).");
+    }
+    EXPECT_FALSE(fs::exists(target_));
+    EXPECT_LT(fs::file_size(archive_), 2000u);
+
+    test::write_zip(archive_, {{"a.txt", "a"}, {"b.txt", std::string(99999, 'b')}});
+    extract_missing_members(archive_.string(), target_.string(), limits);
+    EXPECT_EQ(fs::file_size(target_ / "b.txt"), 99999u);
+}
+
+// Members follow the same rule as the configuration's paths: ".." may not climb out.
+TEST_F(ZipExtract, DotDotThatStaysInsideIsResolvedAndNothingLandsBesideTheTarget) {
+    extract({{"a/../b.txt", "b"}});
+    EXPECT_EQ(read_bytes(target_ / "b.txt"), "b");
+    EXPECT_NE(failure_of({{"a/../../c.txt", "c"}}), "no error");
+    EXPECT_NE(failure_of({{"a\\..\\..\\c.txt", "c"}}), "no error");
+    EXPECT_FALSE(fs::exists(dir_.path() / "c.txt"));
+}
+
 }  // namespace
 }  // namespace qiv_start::core
