@@ -14,11 +14,14 @@ if(CCACHE_PROGRAM)
 endif()
 
 # Adds one GoogleTest executable per test source found in DIR, linked to LIBS, with LABEL.
-# A source named *_slow_test.cpp also gets the label "slow", so `ctest -LE slow` leaves it out.
+# Tests named in QIV_SKIP_TESTS are left out. A source named *_slow_test.cpp also gets the label "slow", so `ctest -LE slow` leaves it out.
 function(qiv_add_test_dir dir label)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*_test.cpp)
   foreach(source IN LISTS sources)
     get_filename_component(name ${source} NAME_WE)
+    if(name IN_LIST QIV_SKIP_TESTS)
+      continue()
+    endif()
     add_executable(${name} ${source})
     target_link_libraries(${name} PRIVATE ${ARGN} qiv_test_support GTest::gtest GTest::gmock GTest::gtest_main)
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS ${label}
@@ -32,4 +35,18 @@ function(qiv_add_test_dir dir label)
       set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
     endif()
   endforeach()
+endfunction()
+
+# Checks a list of Ed25519 public keys (base64 of 32 bytes; spaces, commas or semicolons between
+# them) and sets VAR to the keys separated by single spaces, as the trusted-keys unit reads them.
+function(qiv_trusted_keys_definition var keys)
+  string(REGEX REPLACE "[ ,;\t\n]+" ";" list "${keys}")
+  list(FILTER list EXCLUDE REGEX "^$")
+  foreach(key IN LISTS list)
+    if(NOT key MATCHES "^[A-Za-z0-9+/]+=$" OR NOT key MATCHES "^.{44}$")
+      message(FATAL_ERROR "QIV_TRUSTED_KEYS: \"${key}\" is not the base64 of a 32-byte Ed25519 public key")
+    endif()
+  endforeach()
+  list(JOIN list " " joined)
+  set(${var} "${joined}" PARENT_SCOPE)
 endfunction()

@@ -26,6 +26,10 @@ class TDeliveringDownloader : public core::TDownloader {
         stream.write(bytes_->data(), bytes_->size());
         stream.set_position(0);
     }
+    void download_file_from(const std::string&, const std::string& file_name,
+                            core::TStream& stream) override {
+        download_file_from_server(file_name, stream);
+    }
 
   private:
     std::optional<std::string> bytes_;
@@ -72,6 +76,7 @@ void ignoring_errors(Call call) {
 void read_file(core::TFileConfig& file) {
     ignoring_errors([&] { file.get_name(); });
     ignoring_errors([&] { file.get_hash(); });
+    ignoring_errors([&] { file.get_sha256(); });
     ignoring_errors([&] { file.get_relative_target_path(); });
     ignoring_errors([&] { file.get_relative_source_path(); });
     ignoring_errors([&] { file.unzip(); });

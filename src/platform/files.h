@@ -31,7 +31,8 @@ std::string full_path(const std::string& path);
 // Size in bytes, or -1 when nothing can be read there.
 std::int64_t file_size(const std::string& path);
 
-// Removes a file; raises TIoError naming the file and the system's reason.
+// Removes a file; raises TIoError naming the file and the system's reason, TFileInUseError when
+// another process has it open (Windows; POSIX removes open files).
 void delete_file(const std::string& path);
 
 // The names of the entries in a directory, without "." and ".."; empty when it cannot be read.

@@ -2,8 +2,14 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace qiv_start::platform {
+
+// The command line after the program's own path, UTF-8, each argument as the system passed it.
+// argc and argv are main's; Windows reads its wide command line instead, so that no character is
+// lost to the ANSI code page.
+std::vector<std::string> command_line_arguments(int argc, char* argv[]);
 
 // Full path of the running executable.
 std::string executable_path();

@@ -29,6 +29,15 @@ std::string file_name_of(const std::string& path) {
     return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 
+// Remembers the last error the core reported.
+struct TLastError : core::TCoreListener {
+    void notify(const core::TCoreMessage& message) override {
+        if (&message.get_type() == &core::error)
+            text = message.get_value();
+    }
+    std::string text;
+};
+
 }  // namespace
 
 TQivStartApplication::TQivStartApplication(std::vector<std::string> arguments,
@@ -126,12 +135,16 @@ void TQivStartApplication::exec_terminal(const std::shared_ptr<core::TCoreListen
     listeners->add(listener);
     const auto run_log = services_.create_run_log();
     listeners->add(run_log);
+    const auto last_error = std::make_shared<TLastError>();
+    listeners->add(last_error);
     try {
         controller_ = services_.create_controller(listeners);
         controller_->run_terminal(terminal_code_);
     } catch (const std::exception& e) {
-        // An error that ends the run belongs in its log, not only on the screen.
-        run_log->notify(core::TCoreMessage(core::error, e.what()));
+        // An error that ends the run belongs in its log, not only on the screen; once, when the
+        // core has already reported it.
+        if (last_error->text != e.what())
+            run_log->notify(core::TCoreMessage(core::error, e.what()));
         throw;
     }
 }

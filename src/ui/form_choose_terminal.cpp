@@ -35,11 +35,16 @@ QFont name_font() {
     return font;
 }
 
-QFont version_font() {
+// The version's 13 pixels are the height of the font's cell, leading included, where Qt's pixel
+// size is the character height: the font is scaled so that its cell on the device is that high.
+QFont version_font(const QPaintDevice& device) {
     QFont font = name_font();
-    font.setPixelSize(kVersionHeight);
     font.setBold(false);
     font.setItalic(true);
+    font.setPixelSize(kVersionHeight);
+    const qreal cell = QFontMetricsF(font, &device).height();
+    const qreal character_height = kVersionHeight * kVersionHeight / cell;
+    font.setPointSizeF(character_height * 72.0 / device.logicalDpiY());
     return font;
 }
 
@@ -77,7 +82,7 @@ QImage paint_terminal_button(const QSize& size, const TButtonLook& look, const Q
     painter.setFont(name_font());
     draw_opaque_text(painter, QPoint(height + 5, (height - kNameHeight) / 2 - 2), name, look.text,
                      look.fill);
-    painter.setFont(version_font());
+    painter.setFont(version_font(picture));
     draw_opaque_text(painter,
                      QPoint(height + width - kVersionRightSpace, (height + kVersionHeight) / 2 - 2),
                      version, look.text, look.fill);

@@ -46,7 +46,7 @@ class LauncherRun : public ::testing::Test {
                                            quoted(repository_) + " " + quoted(nginx_));
         base_url_ = "http://127.0.0.1:" + port.substr(0, port.find('\n')) + "/";
         output_of(script("examples/make-repository") + " " + quoted(repository_) + " " + base_url_ +
-                  " " + quoted(QIV_LAUNCHER));
+                  " " + quoted(QIV_LAUNCHER) + " " + quoted(QIV_REPO));
         write_bytes(work_ / "config" / "servers.cfg", base_url_ + "\r\n");
     }
 
@@ -58,12 +58,13 @@ class LauncherRun : public ::testing::Test {
         return quoted(fs::path(QIV_SOURCE_DIR) / name);
     }
 
-    // The launcher's exit code; its output goes to launcher.out.
+    // The launcher's exit code, 124 when it is still running after two minutes (waiting for
+    // input in a window, say); its output goes to launcher.out.
     int run_launcher(const std::string& arguments) {
         const std::string command =
             "cd " + quoted(work_) + " && env XDG_CONFIG_HOME=" + quoted(config_home_) +
-            " QT_QPA_PLATFORM=offscreen " + quoted(QIV_LAUNCHER) + " " + arguments + " >" +
-            quoted(dir_.path() / "launcher.out") + " 2>&1";
+            " QT_QPA_PLATFORM=offscreen timeout 120 " + quoted(QIV_LAUNCHER) + " " + arguments +
+            " >" + quoted(dir_.path() / "launcher.out") + " 2>&1";
         const int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
@@ -159,6 +160,17 @@ TEST_F(LauncherRun, UnknownOrRestrictedTerminalIsReportedAndNothingStarts) {
     EXPECT_NE(log("qiv_start").find("błąd: Terminal z kodem \"MAGAZYN\" nie jest dostępny.\r\n"),
               std::string::npos);
     EXPECT_EQ(run_launcher("kasa"), 0);
+    EXPECT_FALSE(fs::exists(work_ / "terminale"));
+}
+
+// The window toolkit's own options (-reverse, -style x, ...) are terminal codes like any other.
+TEST_F(LauncherRun, ToolkitOptionsReachTheLauncherAsTerminalCodes) {
+    EXPECT_EQ(run_launcher("-reverse"), 0);
+    EXPECT_NE(log("qiv_start").find("błąd: Terminal z kodem \"-reverse\" nie jest dostępny.\r\n"),
+              std::string::npos);
+    EXPECT_EQ(run_launcher("-style fusion KASA"), 0);
+    EXPECT_NE(log("qiv_start").find("błąd: Terminal z kodem \"-style\" nie jest dostępny.\r\n"),
+              std::string::npos);
     EXPECT_FALSE(fs::exists(work_ / "terminale"));
 }
 

@@ -46,7 +46,6 @@ TEST(Files, FullPathResolvesAgainstTheCurrentDirectory) {
     TTempDir dir;
     test::TCurrentDir cd(dir.path());
     EXPECT_EQ(fs::path(full_path("logs")), fs::current_path() / "logs");
-    EXPECT_EQ(full_path("/etc/x"), "/etc/x");
 }
 
 TEST(Files, DeleteAndReadOfMissingFilesNameTheFile) {
@@ -63,6 +62,18 @@ TEST(Files, DeleteAndReadOfMissingFilesNameTheFile) {
             EXPECT_NE(std::string(e.what()).find(dir.file("f")), std::string::npos);
         }
     }
+}
+
+// Only a file that another holder keeps open counts as in use; POSIX removes open files.
+TEST(Files, DeletingAFileHeldOpen) {
+    TTempDir dir;
+    write_bytes(dir.file("open"), "x");
+    const TFileReader reader(dir.file("open"));
+#ifdef _WIN32
+    EXPECT_THROW(delete_file(dir.file("open")), TFileInUseError);
+#else
+    EXPECT_NO_THROW(delete_file(dir.file("open")));
+#endif
 }
 
 TEST(FileReader, ReadsSequentiallyAndSeeks) {
@@ -129,17 +140,6 @@ TEST(AtomicFileWriter, FailedCommitLeavesTargetAndNoTemporary) {
     EXPECT_THROW(TAtomicFileWriter(dir.file("no/such/dir/f")), TIoError);
 }
 
-TEST(AtomicFileWriter, NewFilesAreReadableAsTheSystemAllowsOrByTheOwnerOnly) {
-    TTempDir dir;
-    write_file_atomic(dir.file("public"), "a");
-    write_file_atomic(dir.file("private"), "b", TFileAccess::kOwnerOnly);
-    const auto permissions = [&](const char* name) {
-        return fs::status(dir.path() / name).permissions() & fs::perms::all;
-    };
-    EXPECT_NE(permissions("public") & fs::perms::owner_read, fs::perms::none);
-    EXPECT_EQ(permissions("private"), fs::perms::owner_read | fs::perms::owner_write);
-}
-
 TEST(FolderLock, OneHolderAtATimeAndTheNextOneAfterIt) {
     TTempDir dir;
     auto first = std::make_unique<TFolderLock>(dir.file("lock"));
@@ -159,6 +159,10 @@ TEST(FileNames, TemporaryNamesOfBothBackendsAreRecognised) {
 }
 
 TEST(LogFile, LeavesAnOldFileAloneAndWritesThrough) {
+#ifdef _WIN32
+    GTEST_SKIP() << "On Windows nobody else may open the run log while it is written; "
+                    "FilesWin32.RunLogIsSharedWithNobodyWhileOpen checks that";
+#endif
     TTempDir dir;
     write_bytes(dir.file("old"), "previous run");
     EXPECT_THROW(TLogFile{dir.file("old")}, TFileExistsError);

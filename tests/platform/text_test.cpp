@@ -27,6 +27,9 @@ TEST(Text, Cp437IsTheOldDosPage) {
 
 TEST(Text, WhatACodePageLacksIsReplaced) {
     EXPECT_EQ(encode_text("a€ż", 437), "a??");
+    // Never by a look-alike: fullwidth quote and backslash must not become '"' and '\\'.
+    EXPECT_EQ(encode_text("C:\uFF3Cx\uFF02", 1250), "C:?x?");
+    EXPECT_EQ(encode_text("\u0141\u2215", 1252), "??");  // Ł and the division slash
     EXPECT_EQ(encode_text("a\xFF"
                           "b",
                           1250),

@@ -19,16 +19,19 @@ class TScriptedFile : public core::TFileConfig {
 
     std::string get_name() override { return name_; }
     std::string get_hash() override { return hash_; }
+    std::string get_sha256() override { return sha256_; }
     std::string get_relative_target_path() override { return target_path_; }
     std::string get_relative_source_path() override { return {}; }
     bool unzip() override { return archive_; }
 
     void set_hash(std::string hash) { hash_ = std::move(hash); }
+    void set_sha256(std::string sha256) { sha256_ = std::move(sha256); }
 
   private:
     std::string name_;
     std::string target_path_;
     std::string hash_;
+    std::string sha256_;
     bool archive_;
 };
 

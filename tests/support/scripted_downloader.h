@@ -44,6 +44,12 @@ class TScriptedDownloader : public core::TDownloader {
         stream.set_position(0);
     }
 
+    // Every server serves the same files.
+    void download_file_from(const std::string&, const std::string& file_name,
+                            core::TStream& stream) override {
+        download_file_from_server(file_name, stream);
+    }
+
     std::size_t count(const std::string& file_name) const {
         return static_cast<std::size_t>(std::count(requested.begin(), requested.end(), file_name));
     }

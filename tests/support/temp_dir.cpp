@@ -2,15 +2,42 @@
 
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace qiv_start::test {
 
+#ifdef _WIN32
+// The user's temporary folder is private to the user already; a random name that nobody holds
+// yet is enough.
+TTempDir::TTempDir() {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto name = "qiv_test_" + std::to_string(random());
+        const auto path = std::filesystem::temp_directory_path() / name;
+        if (std::filesystem::create_directory(path)) {
+            path_ = path;
+            return;
+        }
+    }
+    throw std::runtime_error("no temporary directory could be created");
+}
+#else
 TTempDir::TTempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "qiv_test_XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
+}
+#endif
+
+std::string TTempDir::file(const std::string& name) const {
+    const std::u8string path = (path_ / std::u8string(name.begin(), name.end())).u8string();
+    return {path.begin(), path.end()};
 }
 
 TTempDir::~TTempDir() {

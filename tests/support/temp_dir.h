@@ -14,7 +14,8 @@ class TTempDir {
     TTempDir& operator=(const TTempDir&) = delete;
 
     const std::filesystem::path& path() const { return path_; }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
+    // The UTF-8 path of name (UTF-8) inside the directory, as the platform layer takes paths.
+    std::string file(const std::string& name) const;
 
   private:
     std::filesystem::path path_;

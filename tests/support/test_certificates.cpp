@@ -62,7 +62,8 @@ TCertificate make_certificate(const char* common_name, long serial, EVP_PKEY* ke
 
 template <class Write>
 void write_pem(const std::filesystem::path& file, Write write) {
-    std::unique_ptr<FILE, decltype(&std::fclose)> out(std::fopen(file.c_str(), "wb"), &std::fclose);
+    std::unique_ptr<FILE, decltype(&std::fclose)> out(std::fopen(file.string().c_str(), "wb"),
+                                                      &std::fclose);
     check(out != nullptr && write(out.get()) == 1, "writing a PEM file");
 }
 

@@ -35,7 +35,10 @@ void add_member(zip_t* archive, const TZipMember& member) {
 
 void write_zip(const std::filesystem::path& path, const std::vector<TZipMember>& members) {
     int code = 0;
-    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
+    // libzip takes UTF-8 names on every system.
+    const std::u8string name = path.u8string();
+    zip_t* archive =
+        zip_open(reinterpret_cast<const char*>(name.c_str()), ZIP_CREATE | ZIP_TRUNCATE, &code);
     if (archive == nullptr)
         throw std::runtime_error("cannot create " + path.string());
     try {

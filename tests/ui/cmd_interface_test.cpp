@@ -44,6 +44,7 @@ class StartTest : public ::testing::Test {
             controllers.push_back(
                 std::make_shared<test::TFakeController>(config, test::three_terminals(), listener));
             controllers.back()->run_error = run_error;
+            controllers.back()->run_error_reported = run_error_reported;
             return controllers.back();
         };
         s.create_version_check_log = [this] {
@@ -104,6 +105,7 @@ class StartTest : public ::testing::Test {
     std::vector<int> exit_codes;
     const char* controller_error = nullptr;
     const char* run_error = nullptr;
+    bool run_error_reported = false;
     bool close_fails = false;
     bool upgrade = false;
     QTimer poll;
@@ -212,6 +214,17 @@ TEST_F(StartTest, FailedStartIsLoggedEndsTheUnattendedRunAndGivesExitCodeOne) {
     run_error = "Nie można uruchomić terminala \"B\": No such file or directory";
     EXPECT_EQ(run(executable("qiv_start_2" + platform::executable_suffix()), {"B"}), 1);
     EXPECT_EQ(dialogs.errors, TTexts{run_error});
+    ASSERT_NE(run_log, nullptr);
+    EXPECT_EQ(run_log->lines,
+              (TTexts{"informacja: download_start|B.exe", std::string("błąd: ") + run_error}));
+}
+
+// An error the core has already reported is not written to the run log a second time.
+TEST_F(StartTest, AReportedErrorIsLoggedOnce) {
+    dialogs.attended = false;
+    run_error = "Nie udało się pobrać ustawień.";
+    run_error_reported = true;
+    EXPECT_EQ(run(executable("qiv_start_2" + platform::executable_suffix()), {"B"}), 1);
     ASSERT_NE(run_log, nullptr);
     EXPECT_EQ(run_log->lines,
               (TTexts{"informacja: download_start|B.exe", std::string("błąd: ") + run_error}));

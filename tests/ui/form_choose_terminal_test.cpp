@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTimer>
+#include <cstdlib>
 
 #include "qt_test_environment.h"
 #include "ui/colors.h"
@@ -22,14 +23,17 @@ const QColor kLime(0, 255, 0);
 const QColor kBlue(0, 0, 255);
 
 // The ink of text drawn with its cell's top-left corner at `cell`, give or take the one pixel
-// that smoothing may add or take at an edge.
-void expect_ink_near(const QRect& ink, const char* family, int pixels, bool bold, bool italic,
+// that smoothing may add or take at an edge. A negative height is the character height, a
+// positive one the cell height, leading included (met by the largest whole pixel size).
+void expect_ink_near(const QRect& ink, const char* family, int height, bool bold, bool italic,
                      const QString& text, const QPoint& cell) {
     QFont font(QString::fromLatin1(family));
     font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(pixels);
+    font.setPixelSize(std::abs(height));
     font.setBold(bold);
     font.setItalic(italic);
+    while (height > 0 && font.pixelSize() > 1 && QFontMetrics(font).height() > height)
+        font.setPixelSize(font.pixelSize() - 1);
     const QFontMetrics metrics(font);
     const QRect expected =
         metrics.tightBoundingRect(text).translated(cell.x(), cell.y() + metrics.ascent());
@@ -139,7 +143,7 @@ TEST_F(ChooseTerminalTest, PaintsFillFrameAndTextsAndFollowsThePointer) {
             (x < 340 ? name_ink : version_ink) |= QRect(x, y, 1, 1);
         }
     }
-    expect_ink_near(name_ink, "Arial", 19, true, false, "Terminal B", QPoint(45, 8));
+    expect_ink_near(name_ink, "Arial", -19, true, false, "Terminal B", QPoint(45, 8));
     expect_ink_near(version_ink, "Arial", 13, false, true, "2.0.0.2", QPoint(340, 24));
 
     QEnterEvent enter(QPointF(5, 5), QPointF(15, 67), QPointF(15, 67));
@@ -151,6 +155,26 @@ TEST_F(ChooseTerminalTest, PaintsFillFrameAndTextsAndFollowsThePointer) {
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(b, &leave);
     EXPECT_EQ(b->grab().toImage(), normal);
+}
+
+// The version's 13 pixels are its font's cell, leading included: text reaching from an accent
+// down to a descender fills the cell at (340, 24) and stays inside it.
+TEST_F(ChooseTerminalTest, VersionTextFillsACellThirteenPixelsHigh) {
+    terminals = {std::make_shared<test::TFakeTerminal>("Terminal A", "Ąg|", "A")};
+    TFormChooseTerminal form(creator(), dialogs);
+    show_and_load(form);
+    const QImage picture = button(form, "t0")->grab().toImage();
+    QRect ink;
+    for (int y = 1; y < 39; ++y) {
+        for (int x = 340; x < 399; ++x) {
+            if (QColor(picture.pixel(x, y)) != kRed)
+                ink |= QRect(x, y, 1, 1);
+        }
+    }
+    ASSERT_FALSE(ink.isEmpty());
+    EXPECT_GE(ink.top(), 24);
+    EXPECT_LE(ink.bottom(), 24 + 12);
+    EXPECT_GE(ink.height(), 11);
 }
 
 TEST_F(ChooseTerminalTest, ClickChoosesTheTerminalAndEndsWithResultOne) {
@@ -207,6 +231,19 @@ TEST_F(ChooseTerminalTest, ClosingWhileLoadingTakesEffectWhenTheLoadingEnds) {
     EXPECT_EQ(form.result(), QDialog::Rejected);
     EXPECT_EQ(form.get_chosen_terminal_code(), "");
     EXPECT_EQ(controllers_built, 1);
+}
+
+// Only the close box closes the window; Esc, while loading or after, does not.
+TEST_F(ChooseTerminalTest, EscDoesNotCloseTheWindow) {
+    TFormChooseTerminal* shown = nullptr;
+    on_load = [&] { QTest::keyClick(shown->findChild<QPlainTextEdit*>("Memo1"), Qt::Key_Escape); };
+    TFormChooseTerminal form(creator(), dialogs);
+    shown = &form;
+    show_and_load(form);
+    EXPECT_TRUE(form.isVisible());
+    QTest::keyClick(&form, Qt::Key_Escape);
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(form.result(), 0);
 }
 
 TEST(Colors, ConfigurationValuesBecomeQtColours) {

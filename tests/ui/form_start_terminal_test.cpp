@@ -178,6 +178,19 @@ TEST_F(StartTerminalTest, FailingWorkIsShownAndTheWindowStaysOpen) {
     EXPECT_FALSE(form.isVisible());
 }
 
+// Only the close box closes the window: Esc neither while the work runs nor after it failed.
+TEST_F(StartTerminalTest, EscDoesNotCloseTheWindow) {
+    auto* memo = form.findChild<QPlainTextEdit*>("MemoEvents");
+    form.set_exec_proc([&](std::shared_ptr<core::TCoreListener>) {
+        QTest::keyClick(memo, Qt::Key_Escape);
+        ran = true;
+        throw core::TError("Brak dostępu do serwera");
+    });
+    show_and_run();
+    QTest::keyClick(memo, Qt::Key_Escape);
+    EXPECT_TRUE(form.isVisible());
+}
+
 TEST_F(StartTerminalTest, FailingWorkWithNobodyAtTheScreenClosesTheWindow) {
     dialogs.attended = false;
     form.set_exec_proc([&](std::shared_ptr<core::TCoreListener>) {

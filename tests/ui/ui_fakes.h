@@ -96,6 +96,8 @@ class TFakeController : public core::TController {
         started.push_back(terminal_code);
         listener_->notify(
             core::TCoreMessage(core::info, "download_start|" + terminal_code + ".exe"));
+        if (run_error && run_error_reported)
+            listener_->notify(core::TCoreMessage(core::error, run_error));
         if (run_error)
             throw core::TError(run_error);
     }
@@ -104,6 +106,7 @@ class TFakeController : public core::TController {
     std::function<void()> on_accessible_terminals;
     std::vector<std::string> started;
     const char* run_error = nullptr;  // raised by run_terminal after its message
+    bool run_error_reported = false;  // the error is also sent before it is raised
 
   private:
     std::shared_ptr<TFakeConfig> config_;

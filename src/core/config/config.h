@@ -22,6 +22,8 @@ class TFileConfig {
     virtual ~TFileConfig() = default;
     virtual std::string get_name() = 0;
     virtual std::string get_hash() = 0;
+    // The SHA-256 digest in hexadecimal; empty when the document gives none.
+    virtual std::string get_sha256() = 0;
     virtual std::string get_relative_target_path() = 0;
     virtual std::string get_relative_source_path() = 0;
     virtual bool unzip() = 0;

@@ -18,8 +18,12 @@ namespace qiv_start::core {
 namespace {
 
 const char* const kDocumentName = "qiv_start_2.xml";
+const char* const kSignatureName = "qiv_start_2.xml.sig";
+const char* const kNotSigned = "Plik \"%0:s\" z serwera %1:s nie ma ważnego podpisu.";
 // A document bigger than this is no configuration: the download is cut off there.
 constexpr std::size_t kMaxDocumentSize = std::size_t{16} * 1024 * 1024;
+// A signature is 88 characters; anything much longer is none.
+constexpr std::size_t kMaxSignatureSize = 4096;
 const char* const kDownloadFailed = "Błąd pobierania ustawień z sieci.";
 const char* const kNoCachedConfig =
     "Brak danych ustawień. Konieczne jest ręczne uruchomienie programów.";
@@ -59,6 +63,9 @@ struct TConfigProd::Impl {
     std::optional<TXMLQiv_start> dane_xml;
     std::optional<std::vector<TRestrictedNetwork>> restricted_networks;
     unsigned code_page = 0;
+    TTrustedKeys trusted_keys;
+    // With trusted keys: the bytes and signature of the document that config was read from.
+    std::optional<platform::TSignedDocument> signed_document;
 
     // The document's root element, loaded first when needed.
     const TXMLQiv_start& data() {
@@ -72,6 +79,7 @@ struct TConfigProd::Impl {
     void load_data();
     void fetch_config();
     std::string download_config();
+    std::string download_signed_document();
     std::string read_cached_config();
     void parse_config();
     void store_config();
@@ -127,24 +135,55 @@ void TConfigProd::Impl::fetch_config() {
     throw TError(kNoConfig);
 }
 
-// The local copy keeps the bytes as delivered; the text returned has every line ended by CR LF.
+// The local copy keeps the bytes as delivered, and is written only for a document that is taken.
 std::string TConfigProd::Impl::download_config() {
-    std::string decoded;
-    {
+    std::string bytes;
+    if (trusted_keys.empty()) {
         TMemoryStream stream(kMaxDocumentSize);
         downloader->download_file_from_server(kDocumentName, stream);
-        if (stream.get_size() == 0)
-            throw TError("The configuration document was not delivered");
-        decoded = decode_text(stream.data(), code_page);
-        platform::write_file_atomic(kDocumentName, stream.data());
+        bytes = stream.data();
+    } else {
+        bytes = download_signed_document();
     }
-    return with_crlf_line_ends(decoded);
+    if (bytes.empty())
+        throw TError("The configuration document was not delivered");
+    std::string text = config_text_from_bytes(bytes, code_page);
+    platform::write_file_atomic(kDocumentName, bytes);
+    return text;
 }
 
+// A document without a trusted signature from its own server counts as not delivered by that
+// server, so someone on the path to one mirror can at most hold the workstation where it is.
+std::string TConfigProd::Impl::download_signed_document() {
+    for (const std::string& server : servers) {
+        TMemoryStream document(kMaxDocumentSize);
+        downloader->download_file_from(server, kDocumentName, document);
+        if (document.get_size() == 0)
+            continue;
+        TMemoryStream signature(kMaxSignatureSize);
+        downloader->download_file_from(server, kSignatureName, signature);
+        if (is_signed_by(document.data(), signature.data(), trusted_keys)) {
+            signed_document = platform::TSignedDocument{document.data(), signature.data()};
+            return document.data();
+        }
+        send(warning, format(kNotSigned, {kDocumentName, server}));
+    }
+    return {};
+}
+
+// With trusted keys the signature is checked again, so a document put in the cache by hand is
+// not taken either.
 std::string TConfigProd::Impl::read_cached_config() {
-    if (auto text = platform::read_version_file())
-        return *text;
-    throw TError("No configuration is cached");
+    if (trusted_keys.empty()) {
+        if (auto text = platform::read_version_file())
+            return *text;
+        throw TError("No configuration is cached");
+    }
+    auto cached = platform::read_signed_version_file();
+    if (!cached || !is_signed_by(cached->bytes, cached->signature, trusted_keys))
+        throw TError("No signed configuration is cached");
+    signed_document = std::move(*cached);
+    return config_text_from_bytes(signed_document->bytes, code_page);
 }
 
 void TConfigProd::Impl::parse_config() {
@@ -157,7 +196,11 @@ void TConfigProd::Impl::parse_config() {
 }
 
 void TConfigProd::Impl::store_config() {
-    platform::write_version_file(config);
+    if (signed_document) {
+        platform::write_signed_version_file(*signed_document);
+    } else {
+        platform::write_version_file(config);
+    }
 }
 
 TConfigProd::TConfigProd(std::shared_ptr<TCoreListener> listener,
@@ -168,14 +211,36 @@ TConfigProd::TConfigProd(std::shared_ptr<TCoreListener> listener,
 TConfigProd::TConfigProd(std::shared_ptr<TCoreListener> listener,
                          std::shared_ptr<TDownloader> downloader, std::vector<std::string> servers,
                          unsigned code_page)
+    : TConfigProd(std::move(listener), std::move(downloader), std::move(servers), code_page,
+                  build_trusted_keys()) {}
+
+TConfigProd::TConfigProd(std::shared_ptr<TCoreListener> listener,
+                         std::shared_ptr<TDownloader> downloader, std::vector<std::string> servers,
+                         unsigned code_page, TTrustedKeys trusted_keys)
     : impl_(std::make_unique<Impl>()) {
     impl_->listener = std::move(listener);
     impl_->downloader = std::move(downloader);
     impl_->servers = std::move(servers);
     impl_->code_page = code_page;
+    impl_->trusted_keys = std::move(trusted_keys);
 }
 
 TConfigProd::~TConfigProd() = default;
+
+std::shared_ptr<TConfigProd> TConfigProd::from_document(const std::string& bytes,
+                                                        unsigned code_page) {
+    auto config =
+        std::make_shared<TConfigProd>(nullptr, nullptr, std::vector<std::string>{}, code_page);
+    Impl& impl = *config->impl_;
+    impl.config = config_text_from_bytes(bytes, code_page);
+    impl.dane_xml = get_qiv_start(parse_xml_document(impl.config));
+    impl.is_data_loaded = true;
+    return config;
+}
+
+std::string config_text_from_bytes(const std::string& bytes, unsigned code_page) {
+    return with_crlf_line_ends(decode_text(bytes, code_page));
+}
 
 std::string TConfigProd::get_hash() {
     return impl_->data().get_hash();

@@ -11,6 +11,7 @@
 #include "core/config/config.h"
 #include "core/download/downloader.h"
 #include "core/support/messages.h"
+#include "core/support/signature.h"
 
 namespace qiv_start::core {
 
@@ -23,7 +24,16 @@ class TConfigProd : public TConfig {
     // re-decoding of terminal names; the workstation's ANSI code page by default.
     TConfigProd(std::shared_ptr<TCoreListener> listener, std::shared_ptr<TDownloader> downloader,
                 std::vector<std::string> servers, unsigned code_page);
+    // trusted_keys: with any, a document is taken only with a signature by one of them, from the
+    // server that delivered it, and the cache only with its signature; the build's by default.
+    TConfigProd(std::shared_ptr<TCoreListener> listener, std::shared_ptr<TDownloader> downloader,
+                std::vector<std::string> servers, unsigned code_page, TTrustedKeys trusted_keys);
     ~TConfigProd() override;
+
+    // The configuration of a document at hand, read as the launcher reads a downloaded one:
+    // nothing is fetched, nothing is cached and no message is sent. Raises TError with the
+    // parser's reason when the document does not parse or bind.
+    static std::shared_ptr<TConfigProd> from_document(const std::string& bytes, unsigned code_page);
 
     std::string get_hash() override;
     std::vector<std::string> get_servers() override;
@@ -50,5 +60,9 @@ class TConfigProd : public TConfig {
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// The text that the configuration parses from a delivered document's bytes: decoded by its
+// byte-order mark or else in code_page, every line ended by CR LF.
+std::string config_text_from_bytes(const std::string& bytes, unsigned code_page);
 
 }  // namespace qiv_start::core

@@ -14,6 +14,7 @@ class TFileConfigProd : public TFileConfig {
 
     std::string get_name() override { return data_.get_name(); }
     std::string get_hash() override { return data_.get_hash(); }
+    std::string get_sha256() override { return data_.get_sha256(); }
     std::string get_relative_target_path() override { return data_.get_target_path(); }
     std::string get_relative_source_path() override { return data_.get_source_path(); }
     bool unzip() override { return data_.get_unzip(); }

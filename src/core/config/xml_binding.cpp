@@ -1,10 +1,12 @@
 #include "core/config/xml_binding.h"
 
+#include <libxml/SAX2.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
 
 #include <climits>
+#include <unordered_map>
 #include <vector>
 
 #include "core/support/ascii.h"
@@ -31,6 +33,8 @@ class TXMLDocument {
         xmlUnlinkNode(node);
         detached_.push_back(node);
     }
+
+    std::unordered_map<const xmlNode*, TXMLSourceRange> ranges;
 
   private:
     xmlDocPtr doc_;
@@ -85,11 +89,59 @@ void set_attribute_of(xmlNodePtr node, const std::string& name, const std::strin
 
 using TParserContext = std::unique_ptr<xmlParserCtxt, decltype(&xmlFreeParserCtxt)>;
 
+// What the callbacks of one parse share through the parser's private pointer.
+struct TParseState {
+    bool refused = false;  // a document type declaration was met
+    const std::string* text = nullptr;
+    std::unordered_map<const xmlNode*, TXMLSourceRange>* ranges = nullptr;  // null: not recorded
+};
+
+TParseState& state_of(void* context) {
+    return *static_cast<TParseState*>(static_cast<xmlParserCtxtPtr>(context)->_private);
+}
+
+// The parser's position in the text, in bytes.
+std::size_t offset_of(void* context) {
+    const xmlParserInputPtr input = static_cast<xmlParserCtxtPtr>(context)->input;
+    return static_cast<std::size_t>(input->consumed) +
+           static_cast<std::size_t>(input->cur - input->base);
+}
+
 // Called when the parser meets <!DOCTYPE ...>, before any declaration inside it is read.
 void refuse_document_type(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
-    auto* parser = static_cast<xmlParserCtxtPtr>(context);
-    parser->_private = parser;  // marks the refusal
-    xmlStopParser(parser);
+    state_of(context).refused = true;
+    xmlStopParser(static_cast<xmlParserCtxtPtr>(context));
+}
+
+// Called with the parser at the start tag's closing ">" or "/>".
+void start_element(void* context, const xmlChar* name, const xmlChar* prefix, const xmlChar* uri,
+                   int namespace_count, const xmlChar** namespaces, int attribute_count,
+                   int defaulted_count, const xmlChar** attributes) {
+    xmlSAX2StartElementNs(context, name, prefix, uri, namespace_count, namespaces, attribute_count,
+                          defaulted_count, attributes);
+    TParseState& state = state_of(context);
+    const xmlNode* node = static_cast<xmlParserCtxtPtr>(context)->node;
+    const std::size_t at = offset_of(context);
+    if (node && at < state.text->size()) {
+        const bool empty = (*state.text)[at] == '/';
+        (*state.ranges)[node] = {empty ? at : at + 1, at, 0, empty};
+    }
+}
+
+// Called with the parser just after the end tag or the "/>".
+void end_element(void* context, const xmlChar* name, const xmlChar* prefix, const xmlChar* uri) {
+    TParseState& state = state_of(context);
+    const xmlNode* node = static_cast<xmlParserCtxtPtr>(context)->node;
+    if (auto found = state.ranges->find(node); found != state.ranges->end()) {
+        TXMLSourceRange& range = found->second;
+        range.end = offset_of(context);
+        if (!range.empty_tag) {
+            // The end tag lies before range.end; a "</" at range.end is the parent's end tag.
+            const auto close = state.text->rfind("</", range.end - 1);
+            range.content_end = close == std::string::npos ? range.end : close;
+        }
+    }
+    xmlSAX2EndElementNs(context, name, prefix, uri);
 }
 
 std::string parse_failure(xmlParserCtxtPtr parser) {
@@ -103,7 +155,7 @@ std::string parse_failure(xmlParserCtxtPtr parser) {
                   {std::to_string(failure->line), message});
 }
 
-xmlDocPtr parse_nonempty(const std::string& text) {
+xmlDocPtr parse_nonempty(const std::string& text, TParseState& state) {
     if (text.size() > INT_MAX)
         throw TError("The configuration document is too large");
     static const bool initialised = (xmlInitParser(), true);
@@ -111,12 +163,17 @@ xmlDocPtr parse_nonempty(const std::string& text) {
     TParserContext parser(xmlNewParserCtxt(), &xmlFreeParserCtxt);
     if (!parser)
         throw TError("Out of memory while parsing the configuration document");
+    parser->_private = &state;
     parser->sax->internalSubset = refuse_document_type;
+    if (state.ranges) {
+        parser->sax->startElementNs = start_element;
+        parser->sax->endElementNs = end_element;
+    }
     const int options =
         XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_IGNORE_ENC;
     xmlDocPtr doc = xmlCtxtReadMemory(parser.get(), text.data(), static_cast<int>(text.size()),
                                       "qiv_start_2.xml", "UTF-8", options);
-    if (parser->_private) {
+    if (state.refused) {
         xmlFreeDoc(doc);
         throw TError("The configuration document must not contain a document type declaration");
     }
@@ -125,14 +182,26 @@ xmlDocPtr parse_nonempty(const std::string& text) {
     return doc;
 }
 
+TXMLDocumentRef parse_document(const std::string& text, bool with_ranges) {
+    std::unordered_map<const xmlNode*, TXMLSourceRange> ranges;
+    TParseState state{false, &text, with_ranges ? &ranges : nullptr};
+    xmlDocPtr doc = text.empty() ? xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0"))
+                                 : parse_nonempty(text, state);
+    if (!doc)
+        throw TError("Out of memory while building the XML document");
+    auto document = std::make_shared<TXMLDocument>(doc);
+    document->ranges = std::move(ranges);
+    return document;
+}
+
 }  // namespace
 
 TXMLDocumentRef parse_xml_document(const std::string& text) {
-    xmlDocPtr doc =
-        text.empty() ? xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0")) : parse_nonempty(text);
-    if (!doc)
-        throw TError("Out of memory while building the XML document");
-    return std::make_shared<TXMLDocument>(doc);
+    return parse_document(text, false);
+}
+
+TXMLDocumentRef parse_xml_document_with_ranges(const std::string& text) {
+    return parse_document(text, true);
 }
 
 TXMLNode::TXMLNode(TXMLDocumentRef document, xmlNode* node)
@@ -180,6 +249,30 @@ void TXMLNode::set_text(const std::string& value) {
 
 bool TXMLNode::has_child(const std::string& name) const {
     return find_child(node_, name);
+}
+
+long TXMLNode::line() const {
+    return xmlGetLineNo(node_);
+}
+
+std::optional<TXMLSourceRange> TXMLNode::source_range() const {
+    const auto found = document_->ranges.find(node_);
+    if (found == document_->ranges.end())
+        return std::nullopt;
+    return found->second;
+}
+
+std::string TXMLNode::prefix() const {
+    return node_->ns ? text_of(node_->ns->prefix) : std::string();
+}
+
+std::vector<TXMLNode> TXMLNode::child_elements() const {
+    std::vector<TXMLNode> result;
+    for (xmlNodePtr child = node_->children; child; child = child->next) {
+        if (child->type == XML_ELEMENT_NODE)
+            result.emplace_back(document_, child);
+    }
+    return result;
 }
 
 xmlNode* TXMLNode::child(const std::string& name) const {

@@ -27,6 +27,18 @@ using TXMLDocumentRef = std::shared_ptr<TXMLDocument>;
 // well-formed and for a document type declaration: entities are refused, never expanded.
 TXMLDocumentRef parse_xml_document(const std::string& text);
 
+// Where an element stands in the text it was parsed from, in bytes. Editors use it to change an
+// element's content and leave every other byte of the text as it was.
+struct TXMLSourceRange {
+    std::size_t content_begin = 0;  // just after the start tag; at its "/>" for an empty tag
+    std::size_t content_end = 0;    // at the end tag's "</"; at "/>" for an empty tag
+    std::size_t end = 0;            // just after the end tag or the "/>"
+    bool empty_tag = false;         // written as <name/>
+};
+
+// parse_xml_document that also records each element's source range.
+TXMLDocumentRef parse_xml_document_with_ranges(const std::string& text);
+
 // The generic element view.
 class TXMLNode {
   public:
@@ -43,6 +55,20 @@ class TXMLNode {
     void set_text(const std::string& value);
     // True when a child element of that name exists in this element's namespace; adds nothing.
     bool has_child(const std::string& name) const;
+    // The line of the text on which the element starts (1 for the first), 0 when not known.
+    long line() const;
+    // The element's place in the parsed text; nothing for elements added in memory and for
+    // documents parsed without ranges.
+    std::optional<TXMLSourceRange> source_range() const;
+    // The prefix of the element's name as written ("" for the default namespace).
+    std::string prefix() const;
+    // The element's child nodes that are elements, in document order, whatever their names.
+    std::vector<TXMLNode> child_elements() const;
+    // The same element through a typed view.
+    template <class T>
+    T as() const {
+        return T(document_, node_);
+    }
 
   protected:
     // The first child element of that name in this element's namespace; appended when missing.
@@ -152,6 +178,8 @@ class TXMLFileType : public TXMLNode {
     // True exactly when an unzip child exists whose text in ASCII upper case is "TRUE".
     bool get_unzip() const;
     std::string get_hash() const { return child_text("hash"); }
+    // Empty when the entry carries no SHA-256 digest.
+    std::string get_sha256() const { return has_child("sha256") ? child_text("sha256") : ""; }
     void set_name(const std::string& value) { set_child_text("name", value); }
     void set_target_path(const std::string& value) { set_child_text("target_path", value); }
     void set_source_path(const std::string& value) { set_child_text("source_path", value); }

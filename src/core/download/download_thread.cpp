@@ -5,6 +5,7 @@
 
 #include "core/download/connection_pool.h"
 #include "core/download/http_client.h"
+#include "core/download/request_url.h"
 #include "core/support/error.h"
 
 namespace qiv_start::core {
@@ -84,7 +85,7 @@ void TDownloadThread::download_from_servers() {
         for (const std::string& server : servers_) {
             if (stop_.stop_requested())
                 break;
-            done = try_server(*client, server + file_name_);
+            done = try_server(*client, request_url(server, file_name_));
             if (done)
                 break;
         }

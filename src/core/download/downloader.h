@@ -13,6 +13,10 @@ class TDownloader {
     // Writes the named file, from the first server that delivers it, into the (empty) stream and
     // leaves it positioned at 0. A failed download raises nothing and leaves the stream empty.
     virtual void download_file_from_server(const std::string& file_name, TStream& stream) = 0;
+    // The same from the one server with that base address, for what must come from the server
+    // that delivered another file (a signature beside its document).
+    virtual void download_file_from(const std::string& server, const std::string& file_name,
+                                    TStream& stream) = 0;
 };
 
 }  // namespace qiv_start::core

@@ -27,7 +27,17 @@ TDownloaderProd::TDownloaderProd(std::shared_ptr<TCoreListener> listener,
                       std::make_shared<TConnectionPool>(options)) {}
 
 void TDownloaderProd::download_file_from_server(const std::string& file_name, TStream& stream) {
-    TDownloadThread worker(stream, servers_, file_name, pool_, stop_);
+    download(servers_, file_name, stream);
+}
+
+void TDownloaderProd::download_file_from(const std::string& server, const std::string& file_name,
+                                         TStream& stream) {
+    download({server}, file_name, stream);
+}
+
+void TDownloaderProd::download(const std::vector<std::string>& servers,
+                               const std::string& file_name, TStream& stream) {
+    TDownloadThread worker(stream, servers, file_name, pool_, stop_);
     send(format("download_start|%0:s", {file_name}));
 
     while (!worker.wait_for_metadata(kPollPeriod)) {

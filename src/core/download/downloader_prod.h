@@ -24,8 +24,12 @@ class TDownloaderProd : public TDownloader {
                     const TTransportOptions& options = {});
 
     void download_file_from_server(const std::string& file_name, TStream& stream) override;
+    void download_file_from(const std::string& server, const std::string& file_name,
+                            TStream& stream) override;
 
   private:
+    void download(const std::vector<std::string>& servers, const std::string& file_name,
+                  TStream& stream);
     void send(const std::string& value);
 
     std::shared_ptr<TCoreListener> listener_;

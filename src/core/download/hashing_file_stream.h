@@ -1,5 +1,5 @@
-// A download sink that hashes the received bytes as they arrive, so a downloaded file's digest
-// costs no second read.
+// A download sink that hashes the received bytes as they arrive, so a downloaded file's digests
+// cost no second read.
 #pragma once
 
 #include <memory>
@@ -12,25 +12,30 @@ namespace qiv_start::core {
 
 class THashingFileStream : public TFileStream {
   public:
-    using TFileStream::TFileStream;
+    // with_sha256: SHA-256 as well as MD5.
+    explicit THashingFileStream(const std::string& path, bool with_sha256 = false)
+        : TFileStream(path),
+          with_sha256_(with_sha256),
+          digests_(std::make_unique<TFileDigests>(with_sha256)) {}
 
     void write(const char* data, std::size_t size) override {
         TFileStream::write(data, size);
-        digest_->update(data, size);
+        digests_->update(data, size);
     }
 
-    // A download starts over from nothing, and so does its digest.
+    // A download starts over from nothing, and so do its digests.
     void clear() override {
         TFileStream::clear();
-        digest_ = std::make_unique<TMd5>();
+        digests_ = std::make_unique<TFileDigests>(with_sha256_);
     }
 
-    // The MD5 digest of what was written since the last clear(), as 32 upper-case hexadecimal
-    // digits. Ends the digest: call it once, when the download is over.
-    std::string finish_digest() { return digest_->finish(); }
+    // The digests of what was written since the last clear(), in upper-case hexadecimal. Ends
+    // them: call it once, when the download is over.
+    TDigestPair finish_digests() { return digests_->finish(); }
 
   private:
-    std::unique_ptr<TMd5> digest_ = std::make_unique<TMd5>();
+    bool with_sha256_;
+    std::unique_ptr<TFileDigests> digests_;
 };
 
 }  // namespace qiv_start::core

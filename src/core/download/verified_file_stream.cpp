@@ -1,15 +1,15 @@
 #include "core/download/verified_file_stream.h"
 
-#include "core/support/ascii.h"
 #include "core/support/error.h"
 
 namespace qiv_start::core {
 
 TVerifiedFileStream::TVerifiedFileStream(std::string directory, std::string path,
-                                         std::string expected_digest)
+                                         TDigestPair expected, bool keep_mismatch)
     : directory_(std::move(directory)),
       path_(std::move(path)),
-      expected_digest_(std::move(expected_digest)) {}
+      expected_(std::move(expected)),
+      keep_mismatch_(keep_mismatch) {}
 
 // A folder that cannot be created shows as the failure to create the file in it.
 THashingFileStream& TVerifiedFileStream::current() {
@@ -17,7 +17,7 @@ THashingFileStream& TVerifiedFileStream::current() {
         try {
             if (!directory_.empty())
                 platform::create_directories(directory_);
-            current_ = std::make_unique<THashingFileStream>(path_);
+            current_ = std::make_unique<THashingFileStream>(path_, !expected_.sha256.empty());
         } catch (const TIoError& failure) {
             failure_ = failure.what();
             throw;
@@ -62,14 +62,17 @@ void TVerifiedFileStream::clear() {
     }
 }
 
-// The first copy that does not match is kept; an empty one counts as nothing delivered.
+// The first copy that does not match is kept, when allowed; an empty one counts as nothing
+// delivered.
 bool TVerifiedFileStream::accept() {
     THashingFileStream& stream = current();
-    if (equals_ignoring_ascii_case(stream.finish_digest(), expected_digest_)) {
+    if (digests_match(stream.finish_digests(), expected_)) {
         verified_ = true;
         return true;
     }
-    if (!aside_ && stream.get_size() > 0)
+    if (stream.get_size() > 0)
+        mismatched_ = true;
+    if (!aside_ && stream.get_size() > 0 && keep_mismatch_)
         aside_ = std::move(current_);
     current_.reset();
     return false;

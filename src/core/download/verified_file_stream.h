@@ -1,4 +1,4 @@
-// A download's destination that takes only a copy with the expected MD5 digest.
+// A download's destination that takes only a copy with the expected digests.
 #pragma once
 
 #include <memory>
@@ -10,12 +10,15 @@
 namespace qiv_start::core {
 
 // The temporary file, and its folder, are made when the first byte arrives, not before. A copy
-// whose digest differs is kept aside while the next servers are asked, and stands in for the file
-// when none of them delivers a matching one. Nothing reaches the path before commit().
+// whose digests differ is kept aside while the next servers are asked, and stands in for the file
+// when none of them delivers a matching one (unless keep_mismatch is false). Nothing reaches the
+// path before commit().
 class TVerifiedFileStream : public TStream {
   public:
-    // directory: the folder of path, created when missing. Digests compare ignoring case.
-    TVerifiedFileStream(std::string directory, std::string path, std::string expected_digest);
+    // directory: the folder of path, created when missing. expected: the MD5 and, when not
+    // empty, the SHA-256; digests compare ignoring case.
+    TVerifiedFileStream(std::string directory, std::string path, TDigestPair expected,
+                        bool keep_mismatch = true);
 
     void write(const char* data, std::size_t size) override;  // raises TError, TIoError
     std::int64_t get_position() const override;
@@ -28,6 +31,8 @@ class TVerifiedFileStream : public TStream {
     bool is_verified() const { return verified_; }
     // Some copy arrived: a verified one or one kept aside.
     bool has_copy() const { return verified_ || aside_ != nullptr; }
+    // Some server delivered a copy whose digests differ.
+    bool had_mismatch() const { return mismatched_; }
     // Why writing the temporary file failed, when it did.
     const std::optional<std::string>& write_failure() const { return failure_; }
     // Puts the copy that commit() would take on the disk ahead of it; nothing when no copy
@@ -42,10 +47,12 @@ class TVerifiedFileStream : public TStream {
 
     std::string directory_;
     std::string path_;
-    std::string expected_digest_;
+    TDigestPair expected_;
+    bool keep_mismatch_;
     std::unique_ptr<THashingFileStream> current_;
     std::unique_ptr<THashingFileStream> aside_;
     bool verified_ = false;
+    bool mismatched_ = false;
     std::optional<std::string> failure_;
 };
 

@@ -7,5 +7,6 @@ namespace qiv_start::core {
 
 using TError = platform::TError;
 using TIoError = platform::TIoError;
+using TFileInUseError = platform::TFileInUseError;
 
 }  // namespace qiv_start::core

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "core/support/ascii.h"
 #include "core/support/error.h"
 #include "platform/files.h"
 
@@ -12,48 +13,104 @@ namespace {
 
 constexpr std::size_t kBlockSize = 256 * 1024;
 
-}  // namespace
+// An OpenSSL digest context for one algorithm.
+class TEvpDigest {
+  public:
+    TEvpDigest(const EVP_MD* algorithm, const char* name) : context_(EVP_MD_CTX_new()) {
+        if (context_ == nullptr || EVP_DigestInit_ex(context_, algorithm, nullptr) != 1) {
+            EVP_MD_CTX_free(context_);
+            throw TError(std::string(name) + " is not available");
+        }
+    }
+    ~TEvpDigest() { EVP_MD_CTX_free(context_); }
+    TEvpDigest(const TEvpDigest&) = delete;
+    TEvpDigest& operator=(const TEvpDigest&) = delete;
 
-struct TMd5::Impl {
-    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    void update(const char* data, std::size_t size) { EVP_DigestUpdate(context_, data, size); }
+
+    std::string finish() {
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        EVP_DigestFinal_ex(context_, digest, &length);
+        static const char* const kDigits = "0123456789ABCDEF";
+        std::string text;
+        text.reserve(length * 2);
+        for (unsigned int i = 0; i < length; ++i) {
+            text += kDigits[digest[i] >> 4];
+            text += kDigits[digest[i] & 0x0F];
+        }
+        return text;
+    }
+
+  private:
+    EVP_MD_CTX* context_;
 };
 
-TMd5::TMd5() : impl_(std::make_unique<Impl>()) {
-    if (impl_->context == nullptr || EVP_DigestInit_ex(impl_->context, EVP_md5(), nullptr) != 1) {
-        EVP_MD_CTX_free(impl_->context);
-        throw TError("MD5 is not available");
-    }
+// Feeds every block of the file to update.
+template <class Update>
+void read_blocks(const std::string& file_name, Update update) {
+    platform::TFileReader reader(file_name);
+    std::vector<char> block(kBlockSize);
+    while (const std::size_t n = reader.read(block.data(), block.size()))
+        update(block.data(), n);
 }
 
-TMd5::~TMd5() {
-    EVP_MD_CTX_free(impl_->context);
-}
+}  // namespace
+
+struct TMd5::Impl : TEvpDigest {
+    Impl() : TEvpDigest(EVP_md5(), "MD5") {}
+};
+
+TMd5::TMd5() : impl_(std::make_unique<Impl>()) {}
+
+TMd5::~TMd5() = default;
 
 void TMd5::update(const char* data, std::size_t size) {
-    EVP_DigestUpdate(impl_->context, data, size);
+    impl_->update(data, size);
 }
 
 std::string TMd5::finish() {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(impl_->context, digest, &length);
-    static const char* const kDigits = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(length * 2);
-    for (unsigned int i = 0; i < length; ++i) {
-        text += kDigits[digest[i] >> 4];
-        text += kDigits[digest[i] & 0x0F];
-    }
-    return text;
+    return impl_->finish();
 }
 
 std::string get_file_md5(const std::string& file_name) {
-    platform::TFileReader reader(file_name);
     TMd5 digest;
-    std::vector<char> block(kBlockSize);
-    while (const std::size_t n = reader.read(block.data(), block.size()))
-        digest.update(block.data(), n);
+    read_blocks(file_name, [&](const char* data, std::size_t size) { digest.update(data, size); });
     return digest.finish();
+}
+
+struct TFileDigests::Sha256 : TEvpDigest {
+    Sha256() : TEvpDigest(EVP_sha256(), "SHA-256") {}
+};
+
+TFileDigests::TFileDigests(bool with_sha256)
+    : sha256_(with_sha256 ? std::make_unique<Sha256>() : nullptr) {}
+
+TFileDigests::~TFileDigests() = default;
+
+void TFileDigests::update(const char* data, std::size_t size) {
+    md5_.update(data, size);
+    if (sha256_)
+        sha256_->update(data, size);
+}
+
+TDigestPair TFileDigests::finish() {
+    TDigestPair result{md5_.finish(), {}};
+    if (sha256_)
+        result.sha256 = sha256_->finish();
+    return result;
+}
+
+bool digests_match(const TDigestPair& actual, const TDigestPair& published) {
+    return equals_ignoring_ascii_case(actual.md5, published.md5) &&
+           (published.sha256.empty() ||
+            equals_ignoring_ascii_case(actual.sha256, published.sha256));
+}
+
+TDigestPair get_file_digests(const std::string& file_name, bool with_sha256) {
+    TFileDigests digests(with_sha256);
+    read_blocks(file_name, [&](const char* data, std::size_t size) { digests.update(data, size); });
+    return digests.finish();
 }
 
 }  // namespace qiv_start::core

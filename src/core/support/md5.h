@@ -1,4 +1,4 @@
-// The MD5 digest of a file: the identity that the repository's configuration publishes.
+// The digests of a file: the identity that the repository's configuration publishes.
 #pragma once
 
 #include <memory>
@@ -25,5 +25,37 @@ class TMd5 {
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// Upper-case hexadecimal digits; sha256 is empty when it was not asked for.
+struct TDigestPair {
+    std::string md5;
+    std::string sha256;
+};
+
+// MD5 and, when asked, SHA-256 of the same bytes, fed together so that the bytes are read or
+// received once.
+class TFileDigests {
+  public:
+    explicit TFileDigests(bool with_sha256);
+    ~TFileDigests();
+    TFileDigests(const TFileDigests&) = delete;
+    TFileDigests& operator=(const TFileDigests&) = delete;
+
+    void update(const char* data, std::size_t size);
+    // Ends both digests.
+    TDigestPair finish();
+
+  private:
+    TMd5 md5_;
+    struct Sha256;
+    std::unique_ptr<Sha256> sha256_;
+};
+
+// Whether the digests are the published ones: the MD5 ignoring letter case and, when one is
+// published, the SHA-256 ignoring letter case.
+bool digests_match(const TDigestPair& actual, const TDigestPair& published);
+
+// Both digests of the file in one read. Raises TIoError naming the file when it cannot be read.
+TDigestPair get_file_digests(const std::string& file_name, bool with_sha256);
 
 }  // namespace qiv_start::core

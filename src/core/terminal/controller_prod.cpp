@@ -39,6 +39,10 @@ const char* const kCannotSave = "Błąd zapisywania pliku \"%0:s\": %1:s";
 const char* const kNothingDelivered = "Niemożliwe było sciągnięcie pliku";
 const char* const kDigestMismatch =
     "Suma kontrolna pobranego pliku \"%0:s\" nie zgadza się z ustawieniami.";
+const char* const kMismatchNotSaved =
+    "Plik \"%0:s\" nie został zapisany: jego suma kontrolna nie zgadza się z ustawieniami.";
+const char* const kExecutableNotVerified =
+    "Terminal \"%0:s\" nie został uruchomiony: plik \"%1:s\" nie zgadza się z ustawieniami.";
 const char* const kOutsideWorkingFolder = "Plik \"%0:s\" leży poza katalogiem roboczym.";
 const char* const kCannotStart = "Nie można uruchomić terminala \"%0:s\": %1:s";
 const char* const kWaitingForOtherLauncher =
@@ -70,6 +74,12 @@ class TTransferSlot {
     bool taken_ = false;
 };
 
+// The local copy has the published MD5 and, when one is published, SHA-256.
+bool matches_digests(const std::string& path, const TDigestPair& published) {
+    const TDigestPair digests = get_file_digests(path, !published.sha256.empty());
+    return digests.md5 == published.md5 && digests_match(digests, published);
+}
+
 }  // namespace
 
 struct TControllerProd::TFetched {
@@ -84,13 +94,15 @@ TWorkstation TWorkstation::system() {
 
 TControllerProd::TControllerProd(std::shared_ptr<TDownloader> downloader,
                                  std::shared_ptr<TConfig> config, TWorkstation workstation,
-                                 TDownloaderMaker make_downloader, std::size_t transfers)
+                                 bool digests_bind, TDownloaderMaker make_downloader,
+                                 std::size_t transfers)
     : config_(std::move(config)),
       listeners_(std::make_shared<TListenerCollection<TCoreMessage>>()),
       downloader_(std::move(downloader)),
       workstation_(std::move(workstation)),
       make_downloader_(std::move(make_downloader)),
-      transfers_(transfers) {}
+      transfers_(transfers),
+      digests_bind_(digests_bind) {}
 
 void TControllerProd::add_listener(const std::shared_ptr<TCoreListener>& listener) {
     listeners_->add(listener);
@@ -119,7 +131,8 @@ void TControllerProd::run_terminal(const std::string& terminal_code) {
         send(info, format(kStartingTerminal, {terminal_code}));
         const auto lock = lock_working_folder();
         sync_terminal(terminal);
-        start_terminal(terminal);
+        if (may_start(terminal))
+            start_terminal(terminal);
         return;
     }
     send(error, format(kTerminalNotAvailable, {terminal_code}));
@@ -154,6 +167,7 @@ std::vector<std::string> TControllerProd::get_local_ip_addresses() {
 
 void TControllerProd::sync_terminal(const std::shared_ptr<TTerminalConfig>& terminal) {
     send(info, format(kSyncingTerminal, {terminal->get_id_code()}));
+    verified_.clear();
     const TFileConfigs default_files = config_->get_default_files();
     const TFileConfigs own_files = terminal->get_files();
     const auto count = static_cast<std::int64_t>(default_files.size() + own_files.size());
@@ -223,8 +237,9 @@ bool TControllerProd::is_current(TFileConfig& file, const TLocalFile& local) {
         return false;
     const std::string name = file.get_name();
     send(info, format(kCheckingVersion, {name}));
-    if (get_file_md5(local.path) != file.get_hash())
+    if (!matches_digests(local.path, {file.get_hash(), file.get_sha256()}))
         return false;
+    verified_.insert(local.path);
     send(info, format(kVersionCurrent, {name}));
     return true;
 }
@@ -233,25 +248,43 @@ bool TControllerProd::is_current(TFileConfig& file, const TLocalFile& local) {
 // complete and then goes in one rename. False when the file could not be brought in.
 bool TControllerProd::download_file(TFileConfig& file, const TLocalFile& local) {
     const std::string name = file.get_name();
-    TVerifiedFileStream stream(local.directory, local.path, file.get_hash());
+    // Under a signed configuration the digests are what the administrator vouches for: a copy
+    // that differs from them never stands in for the file.
+    TVerifiedFileStream stream(local.directory, local.path, {file.get_hash(), file.get_sha256()},
+                               !digests_bind_);
     downloader_->download_file_from_server(name, stream);
-    return store_download(stream, name);
+    return store_download(stream, name, local.path);
 }
 
-bool TControllerProd::store_download(TVerifiedFileStream& stream, const std::string& name) {
+bool TControllerProd::store_download(TVerifiedFileStream& stream, const std::string& name,
+                                     const std::string& path) {
     if (const auto& failure = stream.write_failure()) {
         send(error, format(kCannotSave, {name, *failure}));
         return false;
     }
     if (!stream.has_copy()) {
-        send(error, format(kCannotSave, {name, kNothingDelivered}));
+        send(error, stream.had_mismatch() ? format(kMismatchNotSaved, {name})
+                                          : format(kCannotSave, {name, kNothingDelivered}));
         return false;
     }
     if (!replace_old_copy(stream, name))
         return false;
-    if (!stream.is_verified())
+    if (stream.is_verified()) {
+        verified_.insert(path);
+    } else {
         send(warning, format(kDigestMismatch, {name}));
+    }
     return true;
+}
+
+// Under a signed configuration only an executable that matched its digests in this run starts.
+bool TControllerProd::may_start(const std::shared_ptr<TTerminalConfig>& terminal) {
+    const auto exe_file = terminal->get_exe_file();
+    const std::optional<TLocalFile> local = locate(*exe_file);
+    if (!digests_bind_ || (local && verified_.contains(local->path)))
+        return true;
+    send(error, format(kExecutableNotVerified, {terminal->get_id_code(), exe_file->get_name()}));
+    return false;
 }
 
 bool TControllerProd::replace_old_copy(TVerifiedFileStream& stream, const std::string& name) {
@@ -309,13 +342,14 @@ TControllerProd::TFetched TControllerProd::fetch(const TPlannedFile& file, const
     TFetched fetched;
     if (platform::file_exists(local.path)) {
         record.notify(TCoreMessage(info, format(kCheckingVersion, {file.name})));
-        fetched.current = get_file_md5(local.path) == file.hash;
+        fetched.current = matches_digests(local.path, {file.hash, file.sha256});
         if (fetched.current) {
             record.notify(TCoreMessage(info, format(kVersionCurrent, {file.name})));
             return fetched;
         }
     }
-    fetched.stream = std::make_unique<TVerifiedFileStream>(local.directory, local.path, file.hash);
+    fetched.stream = std::make_unique<TVerifiedFileStream>(
+        local.directory, local.path, TDigestPair{file.hash, file.sha256}, !digests_bind_);
     {
         const TTransferSlot slot(transfers, stop);
         if (!slot.taken())
@@ -341,10 +375,12 @@ void TControllerProd::take_turn(TLookAhead& ahead, std::size_t index, const TPla
     } else {
         ahead.follow(index, *listeners_);
         bool present = fetched.current;
-        if (!present && fetched.failure)
+        if (present)
+            verified_.insert(local->path);
+        else if (fetched.failure)
             send(error, format(kCannotSave, {file.name, *fetched.failure}));
-        else if (!present)
-            present = store_download(*fetched.stream, file.name);
+        else
+            present = store_download(*fetched.stream, file.name, local->path);
         if (present && file.unzip)
             extract_archive(local->directory, file.name);
         fetched = {};

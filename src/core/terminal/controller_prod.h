@@ -6,12 +6,14 @@
 #include <memory>
 #include <optional>
 #include <semaphore>
+#include <set>
 #include <stop_token>
 #include <string>
 #include <vector>
 
 #include "core/download/downloader.h"
 #include "core/support/listener_collection.h"
+#include "core/support/signature.h"
 #include "core/terminal/controller.h"
 #include "platform/files.h"
 
@@ -54,11 +56,14 @@ struct TPlannedFile;
 
 class TControllerProd : public TController {
   public:
-    // With a downloader maker and more than one transfer, the files after the one being dealt
-    // with are checked and fetched ahead; what a user, a listener or the run log sees stays the
-    // same. With one transfer, files are taken one by one.
+    // digests_bind: the configuration is signed, so a file is saved or started only when it
+    // matches its digests; by default, when the launcher was built with trusted keys. With a
+    // downloader maker and more than one transfer, the files after the one being dealt with are
+    // checked and fetched ahead; what a user, a listener or the run log sees stays the same. With
+    // one transfer, files are taken one by one.
     TControllerProd(std::shared_ptr<TDownloader> downloader, std::shared_ptr<TConfig> config,
                     TWorkstation workstation = TWorkstation::system(),
+                    bool digests_bind = !build_trusted_keys().empty(),
                     TDownloaderMaker make_downloader = {}, std::size_t transfers = kMaxTransfers);
 
     void add_listener(const std::shared_ptr<TCoreListener>& listener) override;
@@ -77,7 +82,8 @@ class TControllerProd : public TController {
     void update_file(const std::shared_ptr<TFileConfig>& file);
     bool is_current(TFileConfig& file, const TLocalFile& local);
     bool download_file(TFileConfig& file, const TLocalFile& local);
-    bool store_download(TVerifiedFileStream& stream, const std::string& name);
+    bool store_download(TVerifiedFileStream& stream, const std::string& name,
+                        const std::string& path);
     // What a file's turn takes over from the work done ahead.
     struct TFetched;
     void sync_ahead(const TFileConfigs& default_files, const TFileConfigs& own_files);
@@ -85,6 +91,7 @@ class TControllerProd : public TController {
                    std::stop_token stop, std::counting_semaphore<>& transfers);
     void take_turn(TLookAhead& ahead, std::size_t index, const TPlannedFile& file,
                    const std::optional<TLocalFile>& local, TFetched& fetched);
+    bool may_start(const std::shared_ptr<TTerminalConfig>& terminal);
     bool replace_old_copy(TVerifiedFileStream& stream, const std::string& name);
     static void extract_archive(const std::string& directory, const std::string& name);
     void start_terminal(const std::shared_ptr<TTerminalConfig>& terminal);
@@ -96,6 +103,9 @@ class TControllerProd : public TController {
     TWorkstation workstation_;
     TDownloaderMaker make_downloader_;
     std::size_t transfers_;
+    bool digests_bind_;
+    // The local paths whose files matched their digests in this run.
+    std::set<std::string> verified_;
 };
 
 }  // namespace qiv_start::core

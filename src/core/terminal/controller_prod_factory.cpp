@@ -8,6 +8,7 @@
 #include "core/support/text_codec.h"
 #include "core/terminal/controller_prod.h"
 #include "platform/files.h"
+#include "platform/text.h"
 
 namespace qiv_start::core {
 namespace {
@@ -15,6 +16,9 @@ namespace {
 const char* const kConfigDirectory = "config";
 const char* const kServerListFile = "config\\servers.cfg";
 const char* const kRepositoryServerList = "servers.cfg";
+const char* const kServerListSignature = "servers.cfg.sig";
+// A signature is 88 characters; anything much longer is none.
+constexpr std::size_t kMaxSignatureSize = 4096;
 const char* const kDefaultServer = QIV_DEFAULT_SERVER;
 // A list of servers longer than this is no list: the download is cut off there.
 constexpr std::size_t kMaxServerListSize = std::size_t{4} * 1024 * 1024;
@@ -43,15 +47,21 @@ void ensure_config_directory() {
     platform::create_directories(native_path(kConfigDirectory));
 }
 
+// Only another process holding the empty list ends the run. Any other refusal leaves the file in
+// place: the run goes on with no servers and the cached configuration.
+void remove_empty_server_list(const std::string& path) {
+    try {
+        platform::delete_file(path);
+    } catch (const TFileInUseError&) {
+        throw TError(std::string(kCannotDeleteServerList) + kServerListFile);
+    } catch (const TIoError&) {
+    }
+}
+
 void prepare_server_list_file() {
     const std::string path = native_path(kServerListFile);
-    if (platform::file_exists(path) && platform::file_size(path) == 0) {
-        try {
-            platform::delete_file(path);
-        } catch (const TError&) {
-            throw TError(std::string(kCannotDeleteServerList) + kServerListFile);
-        }
-    }
+    if (platform::file_exists(path) && platform::file_size(path) == 0)
+        remove_empty_server_list(path);
     if (!platform::file_exists(path)) {
         platform::write_file_atomic(path, std::string(kDefaultServer) + "\r\n");
     }
@@ -69,7 +79,8 @@ std::shared_ptr<TController> TControllerProdFactory::get_controller(
     if (!pool_)
         pool_ = std::make_shared<TConnectionPool>();
     auto downloader = prepare_downloader();
-    auto config = std::make_shared<TConfigProd>(listener_, downloader, servers_);
+    auto config = std::make_shared<TConfigProd>(listener_, downloader, servers_,
+                                                platform::ansi_code_page(), trusted_keys_);
     TDownloaderMaker make_downloader = [servers = servers_, pool = pool_](
                                            std::shared_ptr<TCoreListener> listener,
                                            std::stop_token stop) -> std::unique_ptr<TDownloader> {
@@ -77,6 +88,7 @@ std::shared_ptr<TController> TControllerProdFactory::get_controller(
                                                  std::move(stop));
     };
     auto controller = std::make_shared<TControllerProd>(downloader, config, TWorkstation::system(),
+                                                        !trusted_keys_.empty(),
                                                         std::move(make_downloader));
     controller->add_listener(listener_);
     return controller;
@@ -93,20 +105,51 @@ std::shared_ptr<TDownloader> TControllerProdFactory::prepare_downloader() {
 
 void TControllerProdFactory::refresh_server_list() {
     TDownloaderProd downloader(listener_, servers_, pool_);
+    if (!trusted_keys_.empty()) {
+        refresh_from_signed_list(downloader);
+        return;
+    }
     TMemoryStream stream(kMaxServerListSize);
     downloader.download_file_from_server(kRepositoryServerList, stream);
-    if (stream.get_size() == 0)
-        return;
-    if (!is_valid_server_list(stream.data())) {
+    if (stream.get_size() != 0)
+        take_server_list(stream.data());
+}
+
+// The first list that a server delivers with a trusted signature from that same server. A list
+// without one is refused like a list that is not a list, so a tampered mirror cannot move the
+// workstation to servers of its choosing.
+void TControllerProdFactory::refresh_from_signed_list(TDownloader& downloader) {
+    bool refused = false;
+    for (const std::string& server : servers_) {
+        TMemoryStream list(kMaxServerListSize);
+        downloader.download_file_from(server, kRepositoryServerList, list);
+        if (list.get_size() == 0)
+            continue;
+        TMemoryStream signature(kMaxSignatureSize);
+        downloader.download_file_from(server, kServerListSignature, signature);
+        if (is_signed_by(list.data(), signature.data(), trusted_keys_) &&
+            is_valid_server_list(list.data())) {
+            take_server_list(list.data());
+            return;
+        }
+        refused = true;
+    }
+    if (refused)
+        listener_->notify(TCoreMessage(warning, kInvalidServerList));
+}
+
+// Bytes that are not a list of servers are refused with a warning.
+void TControllerProdFactory::take_server_list(const std::string& bytes) {
+    if (!is_valid_server_list(bytes)) {
         listener_->notify(TCoreMessage(warning, kInvalidServerList));
         return;
     }
-    platform::write_file_atomic(native_path(kServerListFile), stream.data());
+    platform::write_file_atomic(native_path(kServerListFile), bytes);
 }
 
 std::shared_ptr<TController> create_controller(const std::shared_ptr<TCoreListener>& listener,
                                                std::shared_ptr<TConnectionPool> pool) {
-    return std::make_shared<TControllerProdFactory>(std::move(pool))->get_controller(listener);
+    return std::make_shared<TControllerProdFactory>(build_trusted_keys(), std::move(pool))->get_controller(listener);
 }
 
 }  // namespace qiv_start::core

@@ -9,16 +9,20 @@
 
 #include "core/download/connection_pool.h"
 #include "core/download/downloader.h"
+#include "core/support/signature.h"
 #include "core/terminal/controller.h"
 
 namespace qiv_start::core {
 
 class TControllerProdFactory : public TControllerFactory {
   public:
-    // Every download of the controller built here, the server list's included, goes over the
-    // pool; without one, over a pool of its own that trusts the system's authorities.
-    explicit TControllerProdFactory(std::shared_ptr<TConnectionPool> pool = nullptr)
-        : pool_(std::move(pool)) {}
+    // trusted_keys: with any, the server list and the configuration are taken only with a
+    // signature by one of them. Every download of the controller built here, the server list's
+    // included, goes over the pool; without one, over a pool of its own that trusts the system's
+    // authorities.
+    explicit TControllerProdFactory(TTrustedKeys trusted_keys = build_trusted_keys(),
+                                    std::shared_ptr<TConnectionPool> pool = nullptr)
+        : trusted_keys_(std::move(trusted_keys)), pool_(std::move(pool)) {}
 
     std::shared_ptr<TController> get_controller(
         const std::shared_ptr<TCoreListener>& listener) override;
@@ -26,7 +30,10 @@ class TControllerProdFactory : public TControllerFactory {
   private:
     std::shared_ptr<TDownloader> prepare_downloader();
     void refresh_server_list();
+    void refresh_from_signed_list(TDownloader& downloader);
+    void take_server_list(const std::string& bytes);
 
+    TTrustedKeys trusted_keys_;
     std::shared_ptr<TConnectionPool> pool_;
     std::shared_ptr<TCoreListener> listener_;
     std::vector<std::string> servers_;

@@ -68,6 +68,7 @@ TPlannedFile plan_file(std::shared_ptr<TFileConfig> file) {
         planned.name = planned.config->get_name();
         planned.target_path = planned.config->get_relative_target_path();
         planned.hash = planned.config->get_hash();
+        planned.sha256 = planned.config->get_sha256();
         planned.unzip = planned.config->unzip();
         planned.local_path = join_path(planned.target_path, planned.name);
         planned.readable = true;

@@ -19,6 +19,7 @@ struct TPlannedFile {
     std::string name;
     std::string target_path;
     std::string hash;
+    std::string sha256;  // empty when the configuration publishes none
     std::string local_path;
     bool unzip = false;
 };

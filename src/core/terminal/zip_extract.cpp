@@ -108,8 +108,10 @@ void create_directory(const std::string& path) {
         throw TIoError(format(kCannotCreateDirectory, {path}));
 }
 
+// Member names use '/', the target folder the platform's own separator.
 void parent_directories(const std::string& path) {
-    const auto separator = path.rfind(platform::path_separator());
+    const char separators[] = {'/', platform::path_separator(), '\0'};
+    const auto separator = path.find_last_of(separators);
     // A parent that cannot be created shows as the failure to create the file in it.
     if (separator != std::string::npos && separator > 0) {
         platform::create_directories(path.substr(0, separator));
@@ -168,6 +170,15 @@ std::vector<TMember> read_members(zip_t* archive, const std::string& archive_pat
 }
 
 }  // namespace
+
+void check_archive(const std::string& archive_path) {
+    const TArchive archive = open_archive(archive_path);
+    const std::vector<TMember> members = read_members(archive.get(), archive_path, {});
+    for (zip_uint64_t index = 0; index < members.size(); ++index) {
+        if (members[index].name.back() != '/')
+            check_method(archive.get(), index, members[index], archive_path);
+    }
+}
 
 void extract_missing_members(const std::string& archive_path, const std::string& target_path,
                              const TArchiveLimits& limits) {

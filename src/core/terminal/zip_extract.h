@@ -24,4 +24,9 @@ struct TArchiveLimits {
 void extract_missing_members(const std::string& archive_path, const std::string& target_path,
                              const TArchiveLimits& limits = {});
 
+// Everything extract_missing_members checks before it writes, for every member, without writing:
+// the archive opens, every name stays inside the target, no member is a symbolic link and every
+// file member uses a supported method. Raises TError with the same texts.
+void check_archive(const std::string& archive_path);
+
 }  // namespace qiv_start::core

@@ -19,6 +19,7 @@ namespace {
 
 const char* const kCacheDirectory = "QIV/QIV_START";
 const char* const kCacheFile = "version_file";
+const char* const kSignatureFile = "version_file.sig";
 
 [[noreturn]] void fail(const std::string& what, const std::string& path, int error_number) {
     throw TIoError(what + " \"" + path + "\": " + std::strerror(error_number));
@@ -46,8 +47,8 @@ std::string cache_directory() {
     return config_home() + "/" + kCacheDirectory;
 }
 
-std::string cache_path() {
-    return cache_directory() + "/" + kCacheFile;
+std::string cache_path(const char* name = kCacheFile) {
+    return cache_directory() + "/" + name;
 }
 
 // Creates the missing directories of path for the user alone.
@@ -62,10 +63,7 @@ void create_private_directories(const std::string& path) {
     }
 }
 
-}  // namespace
-
-std::optional<std::string> read_version_file() {
-    const std::string path = cache_path();
+std::optional<std::string> read_cache_file(const std::string& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
         if (errno == ENOENT || errno == ENOTDIR)
@@ -75,11 +73,34 @@ std::optional<std::string> read_version_file() {
     return read_file(path);
 }
 
+void write_cache_file(const std::string& path, const std::string& bytes) {
+    create_private_directories(cache_directory());
+    write_file_atomic(path, bytes, TFileAccess::kOwnerOnly);
+}
+
+}  // namespace
+
+std::optional<std::string> read_version_file() {
+    return read_cache_file(cache_path());
+}
+
 void write_version_file(const std::string& text) {
-    const std::string directory = cache_directory();
-    const std::string path = cache_path();
-    create_private_directories(directory);
-    write_file_atomic(path, text, TFileAccess::kOwnerOnly);
+    write_cache_file(cache_path(), text);
+}
+
+std::optional<TSignedDocument> read_signed_version_file() {
+    auto signature = read_cache_file(cache_path(kSignatureFile));
+    if (!signature)
+        return std::nullopt;
+    auto bytes = read_cache_file(cache_path());
+    if (!bytes)
+        return std::nullopt;
+    return TSignedDocument{std::move(*bytes), std::move(*signature)};
+}
+
+void write_signed_version_file(const TSignedDocument& document) {
+    write_cache_file(cache_path(kSignatureFile), document.signature);
+    write_cache_file(cache_path(), document.bytes);
 }
 
 }  // namespace qiv_start::platform

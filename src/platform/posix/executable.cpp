@@ -9,6 +9,10 @@
 
 namespace qiv_start::platform {
 
+std::vector<std::string> command_line_arguments(int argc, char* argv[]) {
+    return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+}
+
 std::string executable_path() {
     std::string path(4096, '\0');
     const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -14,10 +15,11 @@ namespace {
 
 const wchar_t* const kKey = L"SOFTWARE\\QIV\\QIV_START";
 const wchar_t* const kValue = L"version_file";
+const wchar_t* const kSignatureValue = L"version_file.sig";
 
-[[noreturn]] void fail(const std::string& what, LSTATUS status) {
-    throw TIoError(what + " HKEY_CURRENT_USER\\SOFTWARE\\QIV\\QIV_START\\version_file (error " +
-                   std::to_string(status) + ")");
+[[noreturn]] void fail(const std::string& what, LSTATUS status, const wchar_t* value = kValue) {
+    throw TIoError(what + " HKEY_CURRENT_USER\\SOFTWARE\\QIV\\QIV_START\\" +
+                   win32::from_wide(value) + " (error " + std::to_string(status) + ")");
 }
 
 class TRegistryKey {
@@ -37,56 +39,102 @@ class TRegistryKey {
     HKEY key_ = nullptr;
 };
 
-// The value's text; the string may or may not carry its terminating zero.
-std::optional<std::string> query_text(HKEY key) {
-    std::wstring buffer;
+struct TRawValue {
+    DWORD type = 0;
+    std::string bytes;
+};
+
+// The value's type and bytes, or nothing when it does not exist.
+std::optional<TRawValue> query_value(HKEY key, const wchar_t* name) {
+    TRawValue value;
     for (;;) {
-        DWORD type = 0;
-        DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-        const LSTATUS status = ::RegQueryValueExW(key, kValue, nullptr, &type,
-                                                  reinterpret_cast<BYTE*>(buffer.data()), &bytes);
+        auto size = static_cast<DWORD>(value.bytes.size());
+        const LSTATUS status = ::RegQueryValueExW(
+            key, name, nullptr, &value.type, reinterpret_cast<BYTE*>(value.bytes.data()), &size);
         if (status == ERROR_FILE_NOT_FOUND)
             return std::nullopt;
         if (status == ERROR_MORE_DATA) {
-            buffer.resize(bytes / sizeof(wchar_t) + 1);
+            value.bytes.resize(size + sizeof(wchar_t));
             continue;
         }
         if (status != ERROR_SUCCESS)
-            fail("Cannot read", status);
-        if (type != REG_SZ && type != REG_EXPAND_SZ)
-            fail("Not a string value:", ERROR_INVALID_DATA);
-        buffer.resize(bytes / sizeof(wchar_t));
-        while (!buffer.empty() && buffer.back() == L'\0')
-            buffer.pop_back();
-        return win32::from_wide(buffer);
+            fail("Cannot read", status, name);
+        value.bytes.resize(size);
+        return value;
     }
+}
+
+// The value's text; the string may or may not carry its terminating zero.
+std::optional<std::string> query_text(HKEY key, const wchar_t* name) {
+    const auto value = query_value(key, name);
+    if (!value)
+        return std::nullopt;
+    if (value->type != REG_SZ && value->type != REG_EXPAND_SZ)
+        fail("Not a string value:", ERROR_INVALID_DATA, name);
+    std::wstring text(value->bytes.size() / sizeof(wchar_t), L'\0');
+    std::memcpy(text.data(), value->bytes.data(), text.size() * sizeof(wchar_t));
+    while (!text.empty() && text.back() == L'\0')
+        text.pop_back();
+    return win32::from_wide(text);
+}
+
+// The key, or nothing when it does not exist.
+bool open_key(TRegistryKey& key) {
+    const LSTATUS status = ::RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_QUERY_VALUE, key.out());
+    if (status == ERROR_FILE_NOT_FOUND)
+        return false;
+    if (status != ERROR_SUCCESS)
+        fail("Cannot open", status);
+    return true;
+}
+
+// A single value is replaced by the registry as a whole, never left half-written.
+void set_value(const wchar_t* name, DWORD type, const void* data, std::size_t size) {
+    TRegistryKey key;
+    LSTATUS status = ::RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                       KEY_SET_VALUE, nullptr, key.out(), nullptr);
+    if (status != ERROR_SUCCESS)
+        fail("Cannot create", status, name);
+    status = ::RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data),
+                              static_cast<DWORD>(size));
+    if (status != ERROR_SUCCESS)
+        fail("Cannot write", status, name);
+}
+
+void set_text(const wchar_t* name, const std::string& text) {
+    const std::wstring wide = win32::to_wide(text);
+    set_value(name, REG_SZ, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
 }
 
 }  // namespace
 
 std::optional<std::string> read_version_file() {
     TRegistryKey key;
-    const LSTATUS status = ::RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_QUERY_VALUE, key.out());
-    if (status == ERROR_FILE_NOT_FOUND)
+    if (!open_key(key))
         return std::nullopt;
-    if (status != ERROR_SUCCESS)
-        fail("Cannot open", status);
-    return query_text(key.get());
+    return query_text(key.get(), kValue);
 }
 
-// A single value is replaced by the registry as a whole, never left half-written.
 void write_version_file(const std::string& text) {
+    set_text(kValue, text);
+}
+
+// The document is kept as binary so that its bytes, whatever their encoding, stay exact; a text
+// value there was not written by a launcher that checks signatures.
+std::optional<TSignedDocument> read_signed_version_file() {
     TRegistryKey key;
-    LSTATUS status = ::RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                       KEY_SET_VALUE, nullptr, key.out(), nullptr);
-    if (status != ERROR_SUCCESS)
-        fail("Cannot create", status);
-    const std::wstring wide = win32::to_wide(text);
-    const auto bytes = static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t));
-    status = ::RegSetValueExW(key.get(), kValue, 0, REG_SZ,
-                              reinterpret_cast<const BYTE*>(wide.c_str()), bytes);
-    if (status != ERROR_SUCCESS)
-        fail("Cannot write", status);
+    if (!open_key(key))
+        return std::nullopt;
+    auto signature = query_text(key.get(), kSignatureValue);
+    auto document = query_value(key.get(), kValue);
+    if (!signature || !document || document->type != REG_BINARY)
+        return std::nullopt;
+    return TSignedDocument{std::move(document->bytes), std::move(*signature)};
+}
+
+void write_signed_version_file(const TSignedDocument& document) {
+    set_text(kSignatureValue, document.signature);
+    set_value(kValue, REG_BINARY, document.bytes.data(), document.bytes.size());
 }
 
 }  // namespace qiv_start::platform

@@ -1,8 +1,23 @@
 #include "platform/error.h"
 #include "platform/process.h"
 #include "platform/win32/wide.h"
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 namespace qiv_start::platform {
+
+std::vector<std::string> command_line_arguments(int argc, char* argv[]) {
+    int count = 0;
+    LPWSTR* words = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (words == nullptr)  // out of memory: the narrow arguments are better than none
+        return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc)
+                        : std::vector<std::string>();
+    std::vector<std::string> arguments;
+    for (int i = 1; i < count; ++i)
+        arguments.push_back(win32::from_wide(words[i]));
+    ::LocalFree(words);
+    return arguments;
+}
 
 std::string executable_path() {
     std::wstring path(MAX_PATH, L'\0');

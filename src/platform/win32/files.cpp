@@ -12,8 +12,12 @@
 namespace qiv_start::platform {
 namespace {
 
+std::string describe(const std::string& what, const std::string& path, DWORD error) {
+    return what + " \"" + path + "\": " + win32::system_message(error);
+}
+
 [[noreturn]] void fail(const std::string& what, const std::string& path, DWORD error) {
-    throw TIoError(what + " \"" + path + "\": " + win32::system_message(error));
+    throw TIoError(describe(what, path, error));
 }
 
 std::wstring wide(const std::string& path) {
@@ -109,8 +113,13 @@ std::int64_t file_size(const std::string& path) {
 }
 
 void delete_file(const std::string& path) {
-    if (!::DeleteFileW(wide(path).c_str()))
-        fail("Cannot delete file", path, ::GetLastError());
+    if (::DeleteFileW(wide(path).c_str()))
+        return;
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
+        throw TFileInUseError(describe("Cannot delete file", path, error));
+    }
+    fail("Cannot delete file", path, error);
 }
 
 struct TFileReader::Impl {

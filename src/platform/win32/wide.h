@@ -34,19 +34,28 @@ inline std::wstring to_wide(const std::string& bytes, UINT code_page = CP_UTF8) 
 }
 
 // UTF-16 to bytes in the code page (UTF-8 by default). Characters that the code page lacks
-// become a similar character or the system's default character.
+// become the code page's default character ('?'), never a look-alike: a best fit could turn
+// a character into a quote, slash or backslash inside a path or command line. The few code
+// pages that refuse the flag (ISO 2022 and the like) convert as the system does by default.
 inline std::string from_wide(const std::wstring& wide, UINT code_page = CP_UTF8) {
     if (wide.empty())
         return {};
     if (wide.size() > INT_MAX)
         throw TError("Text too long to convert");
     const int size = static_cast<int>(wide.size());
-    const int length =
-        ::WideCharToMultiByte(code_page, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    DWORD flags = code_page == CP_UTF8 || code_page == CP_UTF7 ? 0 : WC_NO_BEST_FIT_CHARS;
+    int length =
+        ::WideCharToMultiByte(code_page, flags, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    if (length == 0 && flags != 0 && ::GetLastError() == ERROR_INVALID_FLAGS) {
+        flags = 0;
+        length =
+            ::WideCharToMultiByte(code_page, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    }
     if (length == 0)
         throw TError("Unsupported code page: " + std::to_string(code_page));
     std::string bytes(static_cast<std::size_t>(length), '\0');
-    ::WideCharToMultiByte(code_page, 0, wide.data(), size, bytes.data(), length, nullptr, nullptr);
+    ::WideCharToMultiByte(code_page, flags, wide.data(), size, bytes.data(), length, nullptr,
+                          nullptr);
     return bytes;
 }
 

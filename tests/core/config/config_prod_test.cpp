@@ -156,7 +156,8 @@ TEST_F(ConfigGetters, FileConfigurationsReadTheirDescription) {
     auto config = TConfigUnderTest(
                       qiv_document("<default_file><name>a.zip</name><hash>H</hash>"
                                    "<target_path>lib\\x</target_path><source_path>s</source_path>"
-                                   "<unzip>TRUE</unzip></default_file><default_file/>"))
+                                   "<unzip>TRUE</unzip><sha256>AB12</sha256></default_file>"
+                                   "<default_file/>"))
                       .config;
     const auto files = config->get_default_files();
     ASSERT_EQ(files.size(), 2u);
@@ -165,7 +166,9 @@ TEST_F(ConfigGetters, FileConfigurationsReadTheirDescription) {
     EXPECT_EQ(files[0]->get_relative_target_path(), "lib\\x");
     EXPECT_EQ(files[0]->get_relative_source_path(), "s");
     EXPECT_TRUE(files[0]->unzip());
+    EXPECT_EQ(files[0]->get_sha256(), "AB12");
     EXPECT_FALSE(files[1]->unzip());
+    EXPECT_EQ(files[1]->get_sha256(), "");
     EXPECT_NE(config->get_default_files()[0], files[0]);
 }
 
@@ -235,6 +238,36 @@ TEST_F(ConfigGetters, ResultsOutliveTheConfiguration) {
     EXPECT_EQ(terminals[0]->get_name(), "K");
     EXPECT_EQ(file_names(terminals[0]->get_files()), "f;;");
     EXPECT_EQ(defaults[0]->get_name(), "d");
+}
+
+}  // namespace
+}  // namespace qiv_start::core
+
+namespace qiv_start::core {
+namespace {
+
+TEST(ConfigFromDocument, ReadsADocumentAtHandWithoutFetchingOrCaching) {
+    TConfigSandbox sandbox;
+    // UTF-8 without byte-order mark, read in code page 1250 as a Polish workstation reads it.
+    const auto config = TConfigProd::from_document(
+        "<qiv_start xmlns=\"http://www.qiv.pl/qiv_start_2\"><hash>AB</hash>"
+        "<terminal><id>KASA</id><name>Kasa sprzeda\xC5\xBC\x79</name></terminal></qiv_start>",
+        1250);
+    EXPECT_EQ(config->get_hash(), "AB");
+    ASSERT_EQ(config->get_terminals().size(), 1u);
+    EXPECT_EQ(config->get_terminals()[0]->get_name(), "Kasa sprzedaży");
+    EXPECT_FALSE(std::filesystem::exists(sandbox.cache_file()));
+    EXPECT_FALSE(std::filesystem::exists(sandbox.local_copy()));
+
+    try {
+        TConfigProd::from_document("<qiv_start xmlns=\"http://www.qiv.pl/qiv_start_2\">\n<a>\n",
+                                   1250);
+        ADD_FAILURE() << "a broken document was read";
+    } catch (const TError& failure) {
+        EXPECT_NE(std::string(failure.what()).find("(line 3)"), std::string::npos)
+            << failure.what();
+    }
+    EXPECT_THROW(TConfigProd::from_document("<qiv_start/>", 1250), TError);
 }
 
 }  // namespace

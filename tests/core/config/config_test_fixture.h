@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,13 +12,16 @@
 
 #include "core/config/config_prod.h"
 #include "core/download/downloader.h"
+#include "platform/config_cache.h"
 #include "platform/text.h"
+#include "support/environment.h"
 #include "support/recording_listener.h"
 #include "support/temp_dir.h"
 
 namespace qiv_start::test {
 
-// Delivers the scripted bytes for every request, or nothing when there are none.
+// Delivers the scripted bytes for every request, or nothing when there are none; a download from
+// one server delivers what that server's mirror holds under the name.
 class TScriptedDownloader : public core::TDownloader {
   public:
     explicit TScriptedDownloader(std::optional<std::string> bytes = std::nullopt)
@@ -25,48 +29,70 @@ class TScriptedDownloader : public core::TDownloader {
 
     void download_file_from_server(const std::string& file_name, core::TStream& stream) override {
         requests.push_back(file_name);
-        if (!bytes)
-            return;
-        stream.write(bytes->data(), bytes->size());
-        stream.set_position(0);
+        deliver(bytes, stream);
+    }
+
+    void download_file_from(const std::string& server, const std::string& file_name,
+                            core::TStream& stream) override {
+        requests.push_back(server + file_name);
+        const auto files = mirrors.find(server);
+        if (files != mirrors.end() && files->second.contains(file_name))
+            deliver(files->second.at(file_name), stream);
     }
 
     std::optional<std::string> bytes;
+    std::map<std::string, std::map<std::string, std::string>> mirrors;  // server -> name -> bytes
     std::vector<std::string> requests;
+
+  private:
+    static void deliver(const std::optional<std::string>& content, core::TStream& stream) {
+        if (!content)
+            return;
+        stream.write(content->data(), content->size());
+        stream.set_position(0);
+    }
 };
 
 // Points XDG_CONFIG_HOME at a temporary directory and makes another one the current directory for
 // the object's lifetime.
 class TConfigSandbox {
   public:
-    TConfigSandbox() : current_(work_.path()) {
-        if (const char* previous = std::getenv("XDG_CONFIG_HOME"))
-            previous_ = previous;
-        ::setenv("XDG_CONFIG_HOME", home_.path().c_str(), 1);
-    }
-    ~TConfigSandbox() {
-        if (previous_) {
-            ::setenv("XDG_CONFIG_HOME", previous_->c_str(), 1);
-        } else {
-            ::unsetenv("XDG_CONFIG_HOME");
-        }
-    }
-    TConfigSandbox(const TConfigSandbox&) = delete;
-    TConfigSandbox& operator=(const TConfigSandbox&) = delete;
+    TConfigSandbox()
+        : config_home_("XDG_CONFIG_HOME", home_.path().string()), current_(work_.path()) {}
 
     std::filesystem::path cache_file() const {
         return home_.path() / "QIV" / "QIV_START" / "version_file";
     }
     std::filesystem::path local_copy() const { return work_.path() / "qiv_start_2.xml"; }
-    bool has_cache() const { return std::filesystem::exists(cache_file()); }
-    std::string cache() const { return read_bytes(cache_file()); }
-    void set_cache(const std::string& text) const { write_bytes(cache_file(), text); }
+#ifdef _WIN32
+    // The cache is a registry value there, in the private HKEY_CURRENT_USER.
+    bool has_cache() const {
+        return platform::read_version_file().has_value();
+    }
+    std::string cache() const {
+        return platform::read_version_file().value_or("");
+    }
+    void set_cache(const std::string& text) const {
+        platform::write_version_file(text);
+    }
+#else
+    bool has_cache() const {
+        return std::filesystem::exists(cache_file());
+    }
+    std::string cache() const {
+        return read_bytes(cache_file());
+    }
+    void set_cache(const std::string& text) const {
+        write_bytes(cache_file(), text);
+    }
+#endif
 
   private:
     TTempDir home_;
     TTempDir work_;
+    TScopedEnv config_home_;
+    TPrivateUserRegistry registry_;
     TCurrentDir current_;
-    std::optional<std::string> previous_;
 };
 
 // The document element with the target namespace around body.

@@ -114,5 +114,22 @@ TEST_F(TDownloaderTest, DeliveredFileIsCommittedIntoPlace) {
     EXPECT_EQ(test::read_bytes(directory.file("a.bin")), body);
 }
 
+TEST_F(TDownloaderTest, OneServersDownloadAsksThatServerOnly) {
+    TTestHttpServer first;
+    TTestHttpServer second;
+    first.fail("a.txt.sig", 404);
+    second.serve("a.txt.sig", "podpis");
+    TDownloaderProd downloader(listener, {first.base_url(), second.base_url()});
+    TMemoryStream stream;
+    downloader.download_file_from(first.base_url(), "a.txt.sig", stream);
+    EXPECT_EQ(stream.get_size(), 0);
+    EXPECT_TRUE(second.requests().empty());
+    EXPECT_THAT(listener->lines,
+                ElementsAre("informacja: download_start|a.txt.sig", "informacja: file_size|0",
+                            "informacja: download_finished|a.txt.sig"));
+    downloader.download_file_from(second.base_url(), "a.txt.sig", stream);
+    EXPECT_EQ(stream.data(), "podpis");
+}
+
 }  // namespace
 }  // namespace qiv_start::core

@@ -14,6 +14,9 @@ using test::TTempDir;
 using test::write_bytes;
 
 TEST(FileMd5, EmptyFileGivesTheDigestOfNothingInUpperCase) {
+#ifdef _WIN32
+    GTEST_SKIP() << "compares with the md5sum tool, which Windows lacks";
+#endif
     TTempDir dir;
     write_bytes(dir.file("empty"), "");
     EXPECT_EQ(get_file_md5(dir.file("empty")), "D41D8CD98F00B204E9800998ECF8427E");
@@ -21,6 +24,9 @@ TEST(FileMd5, EmptyFileGivesTheDigestOfNothingInUpperCase) {
 }
 
 TEST(FileMd5, EqualsMd5sumAcrossReadBlockBoundaries) {
+#ifdef _WIN32
+    GTEST_SKIP() << "compares with the md5sum tool, which Windows lacks";
+#endif
     TTempDir dir;
     write_bytes(dir.file("one"), "a");
     EXPECT_EQ(get_file_md5(dir.file("one")), md5sum_of(dir.file("one")));
@@ -57,6 +63,36 @@ TEST(Md5, PiecewiseFeedEqualsTheWholeFile) {
         digest.update(bytes.data() + i, std::min<std::size_t>(999, bytes.size() - i));
     }
     EXPECT_EQ(digest.finish(), get_file_md5(dir.file("f")));
+}
+
+TEST(FileDigests, OneReadGivesBothDigestsAsTheToolsDo) {
+#ifdef _WIN32
+    GTEST_SKIP() << "compares with the md5sum and sha256sum tools, which Windows lacks";
+#endif
+    TTempDir dir;
+    std::string bytes;
+    for (std::size_t i = 0; i < 2 * 256 * 1024 + 13; ++i)
+        bytes += static_cast<char>(i * 7 % 253);
+    write_bytes(dir.file("f"), bytes);
+    const TDigestPair both = get_file_digests(dir.file("f"), true);
+    EXPECT_EQ(both.md5, md5sum_of(dir.file("f")));
+    EXPECT_EQ(both.sha256, test::sha256sum_of(dir.file("f")));
+    const TDigestPair md5_only = get_file_digests(dir.file("f"), false);
+    EXPECT_EQ(md5_only.md5, both.md5);
+    EXPECT_EQ(md5_only.sha256, "");
+
+    TFileDigests piecewise(true);
+    for (std::size_t i = 0; i < bytes.size(); i += 4099)
+        piecewise.update(bytes.data() + i, std::min<std::size_t>(4099, bytes.size() - i));
+    const TDigestPair fed = piecewise.finish();
+    EXPECT_EQ(fed.md5, both.md5);
+    EXPECT_EQ(fed.sha256, both.sha256);
+
+    TFileDigests abc(true);
+    abc.update("abc", 3);
+    EXPECT_EQ(abc.finish().sha256,
+              "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD");
+    EXPECT_THROW(get_file_digests(dir.file("missing"), true), TIoError);
 }
 
 }  // namespace

@@ -30,6 +30,12 @@ std::string md5_of(const std::string& content) {
     return digest.finish();
 }
 
+std::string sha256_of(const std::string& content) {
+    TFileDigests digests(true);
+    digests.update(content.data(), content.size());
+    return digests.finish().sha256;
+}
+
 std::string lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -69,7 +75,8 @@ class ControllerSync : public ::testing::Test {
                                          throw TError(start_error_);
                                      started_.push_back(directory + "|" + file);
                                  }};
-        auto made = std::make_shared<TControllerProd>(downloader_, config_, workstation);
+        auto made =
+            std::make_shared<TControllerProd>(downloader_, config_, workstation, digests_bind_);
         made->add_listener(listener_);
         return made;
     }
@@ -93,6 +100,7 @@ class ControllerSync : public ::testing::Test {
     std::shared_ptr<test::TRecordingListener> listener_ =
         std::make_shared<test::TRecordingListener>();
     std::vector<std::string> started_;
+    bool digests_bind_ = false;
     std::string start_error_;
 };
 
@@ -118,7 +126,8 @@ TEST_F(ControllerSync, DefaultFilesComeFirstThenTheTerminalsOwnAndTheTerminalSta
     EXPECT_EQ(read_bytes("terminale/kasa/grafika/logo.png"), "logo");
     EXPECT_EQ(names_in("terminale/kasa"),
               (std::vector<std::string>{"cennik.txt", "grafika", "kasa.sh"}));
-    EXPECT_EQ(started_, std::vector<std::string>{"terminale/kasa|kasa.sh"});
+    EXPECT_EQ(started_, std::vector<std::string>{std::string("terminale") +
+                                                 platform::path_separator() + "kasa|kasa.sh"});
 }
 
 TEST_F(ControllerSync, CurrentFilesAreCheckedAndNotDownloadedAgain) {
@@ -188,6 +197,55 @@ TEST_F(ControllerSync, DeliveredBytesThatDisagreeWithTheDigestAreKeptWithAWarnin
         said("uwaga: Suma kontrolna pobranego pliku \"cennik.txt\" nie zgadza się z "
              "ustawieniami."));
     EXPECT_EQ(read_bytes("terminale/kasa/cennik.txt"), "cennik z serwera");
+}
+
+TEST_F(ControllerSync, ASha256DigestMustMatchAsWellAsTheMd5InEitherLetterCase) {
+    auto file = serve("cennik.txt", "terminale\\kasa", "cennik");
+    file->set_sha256(lower(sha256_of("cennik")));
+    add_terminal("KASA", {file});
+    run("KASA");
+    run("KASA");
+    EXPECT_EQ(downloader_->count("cennik.txt"), 1u);
+    EXPECT_TRUE(said("informacja: Wersji pliku jest poprawna|cennik.txt"));
+
+    // The same MD5 with another SHA-256: the local copy is stale and the download disagrees.
+    file->set_sha256(sha256_of("cennik z ustawień"));
+    run("KASA");
+    EXPECT_EQ(downloader_->count("cennik.txt"), 2u);
+    EXPECT_FALSE(said("informacja: Wersji pliku jest poprawna|cennik.txt"));
+    EXPECT_TRUE(
+        said("uwaga: Suma kontrolna pobranego pliku \"cennik.txt\" nie zgadza się z "
+             "ustawieniami."));
+}
+
+// Under a signed configuration: the same MD5, another SHA-256, as a forged file would have.
+TEST_F(ControllerSync, UnderASignedConfigurationAMismatchingFileIsNeitherSavedNorStarted) {
+    digests_bind_ = true;
+    auto forged = serve("cennik.txt", "terminale\\kasa", "cennik");
+    forged->set_sha256(sha256_of("cennik z ustawień"));
+    auto good = serve("slownik.txt", "wspolne", "słownik");
+    good->set_sha256(sha256_of("słownik"));
+    add_terminal("KASA", {forged, good});
+    run("KASA");
+    EXPECT_TRUE(
+        said("błąd: Plik \"cennik.txt\" nie został zapisany: jego suma kontrolna nie "
+             "zgadza się z ustawieniami."));
+    EXPECT_FALSE(fs::exists("terminale/kasa/cennik.txt"));
+    EXPECT_EQ(read_bytes("wspolne/slownik.txt"), "słownik");
+    EXPECT_EQ(started_.size(), 1u);
+
+    // A changed executable is not saved, and the copy already on disk is not started either.
+    const auto exe = config_->terminals.back()->get_exe_file();
+    std::static_pointer_cast<test::TScriptedFile>(exe)->set_hash(md5_of("inny program"));
+    run("KASA");
+    EXPECT_TRUE(
+        said("błąd: Plik \"kasa.sh\" nie został zapisany: jego suma kontrolna nie "
+             "zgadza się z ustawieniami."));
+    EXPECT_TRUE(
+        said("błąd: Terminal \"KASA\" nie został uruchomiony: plik \"kasa.sh\" nie "
+             "zgadza się z ustawieniami."));
+    EXPECT_FALSE(said("informacja: terminal \"KASA\" uruchomiono"));
+    EXPECT_EQ(started_.size(), 1u);
 }
 
 TEST_F(ControllerSync, AnAttemptThatStartedOverKeepsOnlyTheBytesOfTheLastOne) {

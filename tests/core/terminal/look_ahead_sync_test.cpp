@@ -94,7 +94,7 @@ class LookAheadSync : public ::testing::Test {
         };
         TWorkstation workstation{[] { return std::vector<std::string>{}; },
                                  [](const std::string&, const std::string&) {}};
-        TControllerProd controller(downloader, config, workstation, make, transfers);
+        TControllerProd controller(downloader, config, workstation, digests_bind, make, transfers);
         controller.add_listener(listener);
         try {
             controller.run_terminal("KASA");
@@ -107,6 +107,8 @@ class LookAheadSync : public ::testing::Test {
         return listener->lines;
     }
 
+    void expect_same_as_one_by_one();
+
     void add_terminal(TFileConfigs own_files) {
         config->terminals.push_back(std::make_shared<test::TScriptedTerminal>(
             "KASA", true, file("kasa.sh", "terminale\\kasa", kExe), std::move(own_files)));
@@ -116,12 +118,13 @@ class LookAheadSync : public ::testing::Test {
     test::TTempDir dir;
     std::function<void(TTestHttpServer& first, TTestHttpServer& second)> script;
     std::string release_at;
+    bool digests_bind = false;
     std::shared_ptr<test::TScriptedConfig> config = std::make_shared<test::TScriptedConfig>();
 };
 
 // One server fails some files, stalls one until its turn (then gives up on it), serves a wrong
 // copy of another; the second server stands in where it can.
-TEST_F(LookAheadSync, RunLogAndFilesAreTheSameAsWhenFilesAreTakenOneByOne) {
+void LookAheadSync::expect_same_as_one_by_one() {
     const std::string member = "z archiwum";
     const std::string archive = zip_bytes(dir.path() / "a.zip", {{"ze_zipa.txt", member}});
     const auto content = [](int i) { return std::string(3000 + i, static_cast<char>('a' + i)); };
@@ -170,6 +173,16 @@ TEST_F(LookAheadSync, RunLogAndFilesAreTheSameAsWhenFilesAreTakenOneByOne) {
     EXPECT_NE(
         std::find(ahead.begin(), ahead.end(), "informacja: Wersji pliku jest poprawna|ze_zipa.txt"),
         ahead.end());
+}
+
+TEST_F(LookAheadSync, RunLogAndFilesAreTheSameAsWhenFilesAreTakenOneByOne) {
+    expect_same_as_one_by_one();
+}
+
+// A wrong copy is never saved and only a verified executable starts, ahead or not.
+TEST_F(LookAheadSync, SignedConfigurationKeepsItsDigestRulesAhead) {
+    digests_bind = true;
+    expect_same_as_one_by_one();
 }
 
 // An archive that cannot be read ends the run while later files are fetched or stalled; none of

@@ -88,6 +88,27 @@ TEST_F(ConfigCache, HoldsTheWholeTextForTheUserAlone) {
     EXPECT_EQ(fs::directory_iterator(directory)->path(), file);  // no temporary file left
 }
 
+TEST_F(ConfigCache, ASignedDocumentKeepsItsExactBytesWithTheSignatureBeside) {
+    EXPECT_EQ(read_signed_version_file(), std::nullopt);
+    const std::string bytes("\xFF\xFE<\0q\0\n\0", 8);  // UTF-16 with LF, as published
+    write_signed_version_file({bytes, "c2lnbmF0dXJl\n"});
+    EXPECT_EQ(read_bytes(file), bytes);
+    EXPECT_EQ(read_bytes(directory / "version_file.sig"), "c2lnbmF0dXJl\n");
+    EXPECT_EQ(mode_of(directory / "version_file.sig"),
+              fs::perms::owner_read | fs::perms::owner_write);
+    const auto cached = read_signed_version_file();
+    ASSERT_TRUE(cached);
+    EXPECT_EQ(cached->bytes, bytes);
+    EXPECT_EQ(cached->signature, "c2lnbmF0dXJl\n");
+
+    // Either part alone is no signed cache.
+    fs::remove(file);
+    EXPECT_EQ(read_signed_version_file(), std::nullopt);
+    write_version_file("text");
+    fs::remove(directory / "version_file.sig");
+    EXPECT_EQ(read_signed_version_file(), std::nullopt);
+}
+
 TEST_F(ConfigCache, WithoutConfigHomeItLivesUnderHomeDotConfig) {
     TTempDir user_home;
     TScopedVariable home_variable("HOME", user_home.path().string());

@@ -1,0 +1,52 @@
+#include "core/download/request_url.h"
+
+#include <curl/curl.h>
+
+#include <cstring>
+#include <memory>
+
+#include "core/support/error.h"
+
+namespace qiv_start::core {
+namespace {
+
+bool is_hex_digit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// The characters of a URL: letters, digits, the unreserved and reserved marks, and '%' where it
+// starts an escape, which is kept so that an escaped name goes out unchanged.
+bool allowed_at(const std::string& name, std::size_t i) {
+    const char c = name[i];
+    if (c == '%')
+        return i + 2 < name.size() && is_hex_digit(name[i + 1]) && is_hex_digit(name[i + 2]);
+    const bool alphanumeric =
+        (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    return alphanumeric || (c != '\0' && std::strchr("-._~:/?#[]@!$&'()*+,;=", c) != nullptr);
+}
+
+std::string escaped(const std::string& bytes) {
+    const std::unique_ptr<char, decltype(&curl_free)> text(
+        curl_easy_escape(nullptr, bytes.data(), static_cast<int>(bytes.size())), &curl_free);
+    if (!text)
+        throw TError("Out of memory while forming a request address");
+    return text.get();
+}
+
+}  // namespace
+
+std::string request_url(const std::string& base_url, const std::string& file_name) {
+    std::string url = base_url;
+    std::size_t i = 0;
+    while (i < file_name.size()) {
+        const std::size_t start = i;
+        const bool allowed = allowed_at(file_name, i);
+        while (i < file_name.size() && allowed_at(file_name, i) == allowed)
+            ++i;
+        const std::string run = file_name.substr(start, i - start);
+        url += allowed ? run : escaped(run);
+    }
+    return url;
+}
+
+}  // namespace qiv_start::core

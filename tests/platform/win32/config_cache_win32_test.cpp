@@ -1,0 +1,122 @@
+// The Win32 cache is the string value version_file under HKCU\SOFTWARE\QIV\QIV_START. The tests
+// use the user's real key and put back whatever value was there before.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/config_cache.h"
+#include "platform/error.h"
+
+namespace qiv_start::platform {
+namespace {
+
+const wchar_t* const kKey = L"SOFTWARE\\QIV\\QIV_START";
+const wchar_t* const kValue = L"version_file";
+
+struct TRawValue {
+    DWORD type = REG_NONE;
+    std::vector<BYTE> bytes;
+};
+
+std::optional<TRawValue> read_raw() {
+    DWORD type = 0;
+    DWORD size = 0;
+    if (::RegGetValueW(HKEY_CURRENT_USER, kKey, kValue, RRF_RT_ANY | RRF_NOEXPAND, &type, nullptr,
+                       &size) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    TRawValue value{type, std::vector<BYTE>(size)};
+    ::RegGetValueW(HKEY_CURRENT_USER, kKey, kValue, RRF_RT_ANY | RRF_NOEXPAND, &type,
+                   value.bytes.data(), &size);
+    value.bytes.resize(size);
+    return value;
+}
+
+void write_raw(DWORD type, const void* data, std::size_t size) {
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                &key, nullptr),
+              ERROR_SUCCESS);
+    ::RegSetValueExW(key, kValue, 0, type, static_cast<const BYTE*>(data),
+                     static_cast<DWORD>(size));
+    ::RegCloseKey(key);
+}
+
+void delete_raw() {
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, kValue);
+}
+
+class ConfigCacheWin32 : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        saved_ = read_raw();
+        delete_raw();
+    }
+    void TearDown() override {
+        delete_raw();
+        if (saved_)
+            write_raw(saved_->type, saved_->bytes.data(), saved_->bytes.size());
+    }
+
+  private:
+    std::optional<TRawValue> saved_;
+};
+
+TEST_F(ConfigCacheWin32, NoValueIsNoCache) {
+    EXPECT_EQ(read_version_file(), std::nullopt);
+}
+
+TEST_F(ConfigCacheWin32, PolishTextIsStoredAsAZeroTerminatedUnicodeString) {
+    const std::string text = "<qiv_start>\r\n<nazwa>Kasa – żółć ZAŻÓŁĆ</nazwa>\r\n</qiv_start>";
+    write_version_file(text);
+    const auto raw = read_raw();
+    ASSERT_TRUE(raw);
+    EXPECT_EQ(raw->type, DWORD{REG_SZ});
+    const std::wstring expected =
+        L"<qiv_start>\r\n<nazwa>Kasa \u2013 \u017C\u00F3\u0142\u0107 ZA\u017B\u00D3\u0141\u0106"
+        L"</nazwa>\r\n</qiv_start>";
+    ASSERT_EQ(raw->bytes.size(), (expected.size() + 1) * sizeof(wchar_t));
+    EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(raw->bytes.data()), expected.size()),
+              expected);
+    EXPECT_EQ(read_version_file(), text);
+}
+
+TEST_F(ConfigCacheWin32, LongValuesComeBackWhole) {
+    std::string text;
+    for (int line = 0; text.size() < 400000; ++line)
+        text += "<plik nazwa=\"źródło" + std::to_string(line) + ".dll\"/>\r\n";
+    write_version_file(text);
+    EXPECT_EQ(read_version_file(), text);
+    write_version_file("krótki");  // a shorter value replaces the long one entirely
+    EXPECT_EQ(read_version_file(), "krótki");
+}
+
+TEST_F(ConfigCacheWin32, ValuesWrittenByOthersWithoutOrWithExtraZerosAreRead) {
+    const std::wstring bare = L"bez zera";
+    write_raw(REG_SZ, bare.data(), bare.size() * sizeof(wchar_t));
+    EXPECT_EQ(read_version_file(), "bez zera");
+    const wchar_t padded[] = L"zera\0\0";
+    write_raw(REG_EXPAND_SZ, padded, sizeof padded);
+    EXPECT_EQ(read_version_file(), "zera");
+    write_raw(REG_SZ, L"", sizeof(wchar_t));
+    EXPECT_EQ(read_version_file(), "");
+}
+
+TEST_F(ConfigCacheWin32, AValueOfAnotherTypeIsAnErrorNamingTheKey) {
+    const DWORD number = 7;
+    write_raw(REG_DWORD, &number, sizeof number);
+    try {
+        read_version_file();
+        ADD_FAILURE() << "no error";
+    } catch (const TIoError& e) {
+        EXPECT_NE(std::string(e.what()).find("HKEY_CURRENT_USER\\SOFTWARE\\QIV\\QIV_START"),
+                  std::string::npos)
+            << e.what();
+    }
+}
+
+}  // namespace
+}  // namespace qiv_start::platform

@@ -1,0 +1,89 @@
+// The command line as an administrator meets it: help, wrong use, new and access.
+#include "core/config/config_prod.h"
+#include "repository_fixture.h"
+
+namespace qiv_start::test {
+namespace {
+
+using CommandLine = RepositoryTest;
+
+TEST_F(CommandLine, HelpIsPolishAndWrongUseIsExitCodeTwo) {
+    EXPECT_EQ(run({"--help"}), 0);
+    for (const char* part : {"Użycie: qiv_repo", "Polecenia:", "new", "hash", "check", "verify",
+                             "access", "Kody wyjścia"}) {
+        EXPECT_NE(out_.str().find(part), std::string::npos) << part << "\n" << out_.str();
+    }
+    EXPECT_EQ(run({"hash", "--help"}), 0);
+    EXPECT_NE(out_.str().find("Użycie: qiv_repo hash"), std::string::npos) << out_.str();
+    EXPECT_NE(out_.str().find("--dry-run"), std::string::npos);
+
+    EXPECT_EQ(run({}), 2);
+    EXPECT_NE(err_.str().find("podaj polecenie"), std::string::npos) << err_.str();
+    EXPECT_EQ(run({"hash", path(), "--nieznana"}), 2);
+    EXPECT_NE(err_.str().find("Błędne wywołanie: nieoczekiwane argumenty: --nieznana"),
+              std::string::npos)
+        << err_.str();
+    EXPECT_EQ(run({"new", path()}), 2);
+    EXPECT_NE(err_.str().find("brak wymaganego argumentu --server"), std::string::npos)
+        << err_.str();
+    EXPECT_EQ(run({"access", path()}), 2);
+}
+
+TEST_F(CommandLine, NewRepositoryLoadsInTheLauncherAndRefusesAFolderInUse) {
+    ASSERT_EQ(run({"new", path(), "--server", "https://a.example/repo/", "--server",
+                   "http://b.example/"}),
+              0)
+        << err_.str();
+    EXPECT_EQ(read("servers.cfg"), "https://a.example/repo/\r\nhttp://b.example/\r\n");
+    const std::string bytes = read("qiv_start_2.xml");
+    EXPECT_EQ(bytes.rfind("\xEF\xBB\xBF", 0), 0u);
+    const auto config = core::TConfigProd::from_document(bytes, 1250);
+    EXPECT_TRUE(config->get_terminals().empty());
+    EXPECT_EQ(config->get_page_url(), "https://a.example/repo/index.html");
+    EXPECT_EQ(config->get_btn_width(), 400);
+    EXPECT_EQ(config->get_color_btn_frame(), 0x800000);
+    EXPECT_NE(read("index.html").find("qiv_start_2.exe"), std::string::npos);
+
+    // A new repository lacks only the launcher's digest.
+    EXPECT_EQ(run({"check", path()}), 1);
+    EXPECT_NE(out_.str().find("brak sumy MD5 programu qiv_start_2"), std::string::npos);
+    EXPECT_NE(out_.str().find("Błędy: 1, ostrzeżenia: 0."), std::string::npos) << out_.str();
+
+    EXPECT_EQ(run({"new", path(), "--server", "http://c.example/"}), 1);
+    EXPECT_NE(err_.str().find("nie jest pusty"), std::string::npos);
+    EXPECT_EQ(read("servers.cfg"), "https://a.example/repo/\r\nhttp://b.example/\r\n");
+    EXPECT_EQ(run({"new", (dir_.path() / "inny").string(), "--server", "http://c.example"}), 2);
+    EXPECT_FALSE(std::filesystem::exists(dir_.path() / "inny"));
+}
+
+TEST_F(CommandLine, AccessNamesTheRuleForEachTerminal) {
+    std::filesystem::create_directories(repository_);
+    write("qiv_start_2.xml",
+          document("  <network mask=\"255.255.0.0\" ip=\"192.168.7.9\"/>\n"
+                   "  <terminal><id>KASA</id><name>Kasa</name><access_mode value=\"ALL\"/>"
+                   "</terminal>\n"
+                   "  <terminal><id>BIURO</id><name>Biuro</name><access_mode value=\"lan\"/>"
+                   "</terminal>\n"));
+    ASSERT_EQ(run({"access", path(), "--ip", "192.168.200.1"}), 0) << err_.str();
+    EXPECT_NE(out_.str().find("KASA         dozwolony  Kasa (wiersz 8): access_mode \"ALL\""),
+              std::string::npos)
+        << out_.str();
+    EXPECT_NE(out_.str().find("BIURO        dozwolony  Biuro (wiersz 9): adres 192.168.200.1 "
+                              "należy do: sieć 192.168.7.9 maska 255.255.0.0 (wiersz 7)"),
+              std::string::npos)
+        << out_.str();
+
+    ASSERT_EQ(run({"access", path(), "--ip", "10.1.1.1"}), 0);
+    EXPECT_NE(out_.str().find("BIURO        zabroniony Biuro"), std::string::npos) << out_.str();
+    EXPECT_EQ(run({"access", path(), "--ip", "10.1.1"}), 2);
+
+    // The launcher stops at an invalid network before it lists any terminal.
+    write("qiv_start_2.xml", document("  <network mask=\"255.0.255.0\" ip=\"10.0.0.0\"/>\n"
+                                      "  <terminal><id>KASA</id></terminal>\n"));
+    EXPECT_EQ(run({"access", path(), "--ip", "10.1.1.1"}), 1);
+    EXPECT_NE(err_.str().find("sieć w wierszu 7: Invalid network mask."), std::string::npos)
+        << err_.str();
+}
+
+}  // namespace
+}  // namespace qiv_start::test

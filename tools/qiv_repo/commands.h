@@ -1,0 +1,63 @@
+// The administrator's tasks, each callable on its own with its options.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "qiv_repo/console.h"
+
+namespace qiv_start::repo {
+
+struct TNewOptions {
+    std::string directory;
+    std::vector<std::string> servers;
+};
+// A new repository folder: server list, a document without terminals, the download page.
+int run_new(const TNewOptions& options, TConsole& console);
+
+struct THashOptions {
+    std::string directory;
+    std::string launcher;  // empty: the document's own digest stays as it is
+    bool dry_run = false;
+    unsigned threads = 0;  // 0: one per processor core
+    bool sha256 = false;   // add <sha256> to every file entry (present ones are always refreshed)
+};
+// Writes every file's digest into the document.
+int run_hash(const THashOptions& options, TConsole& console);
+
+struct TCheckOptions {
+    std::string directory;
+    std::vector<std::string> public_keys;  // with any: the signatures must verify with one
+};
+// Everything in the folder that a workstation would trip over.
+int run_check(const TCheckOptions& options, TConsole& console);
+
+struct TVerifyOptions {
+    std::string url;
+    std::string ca_file;  // empty: the system's certificate store
+};
+// Fetches every file from every server of the repository and compares it with the document.
+int run_verify(const TVerifyOptions& options, TConsole& console);
+
+struct TAccessOptions {
+    std::string source;  // folder or base address
+    std::string ip;
+    std::string ca_file;
+};
+// The terminals that a workstation with the address may start, with the rule for each.
+int run_access(const TAccessOptions& options, TConsole& console);
+
+struct TKeygenOptions {
+    std::string key_file;
+};
+// A new signing key: the private key to the file, for its owner alone; the public key printed.
+int run_keygen(const TKeygenOptions& options, TConsole& console);
+
+struct TSignOptions {
+    std::string directory;
+    std::string key_file;
+};
+// The signatures of the document and the server list, beside them.
+int run_sign(const TSignOptions& options, TConsole& console);
+
+}  // namespace qiv_start::repo
