@@ -87,9 +87,9 @@ std::shared_ptr<TController> TControllerProdFactory::get_controller(
         return std::make_unique<TDownloaderProd>(std::move(listener), servers, pool,
                                                  std::move(stop));
     };
-    auto controller = std::make_shared<TControllerProd>(downloader, config, TWorkstation::system(),
-                                                        !trusted_keys_.empty(),
-                                                        std::move(make_downloader));
+    auto controller =
+        std::make_shared<TControllerProd>(downloader, config, TWorkstation::system(),
+                                          !trusted_keys_.empty(), std::move(make_downloader));
     controller->add_listener(listener_);
     return controller;
 }
@@ -149,7 +149,8 @@ void TControllerProdFactory::take_server_list(const std::string& bytes) {
 
 std::shared_ptr<TController> create_controller(const std::shared_ptr<TCoreListener>& listener,
                                                std::shared_ptr<TConnectionPool> pool) {
-    return std::make_shared<TControllerProdFactory>(build_trusted_keys(), std::move(pool))->get_controller(listener);
+    return std::make_shared<TControllerProdFactory>(build_trusted_keys(), std::move(pool))
+        ->get_controller(listener);
 }
 
 }  // namespace qiv_start::core
