@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
                                            std::stop_token stop) -> std::unique_ptr<TDownloader> {
         return std::make_unique<TDownloaderProd>(std::move(record), servers, pool, std::move(stop));
     };
-    TControllerProd controller(downloader, config, TWorkstation::system(), make_downloader);
+    TControllerProd controller(downloader, config, TWorkstation::system(), false, make_downloader);
     controller.add_listener(listener);
 
     const auto start = std::chrono::steady_clock::now();
