@@ -44,7 +44,8 @@ std::map<std::string, std::string> files_under(const fs::path& folder) {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
         if (entry.is_regular_file())
-            files[fs::relative(entry.path(), folder).string()] = test::read_bytes(entry.path());
+            files[fs::relative(entry.path(), folder).generic_string()] =
+                test::read_bytes(entry.path());
     }
     return files;
 }
