@@ -37,9 +37,14 @@ int main(int argc, char** argv) {
     std::filesystem::current_path(argv[2]);
     auto listener = std::make_shared<TSilentListener>();
     const std::vector<std::string> servers{argv[1]};
-    auto downloader = std::make_shared<TDownloaderProd>(listener, servers);
+    auto pool = std::make_shared<TConnectionPool>();
+    auto downloader = std::make_shared<TDownloaderProd>(listener, servers, pool);
     auto config = std::make_shared<TConfigProd>(listener, downloader, servers);
-    TControllerProd controller(downloader, config);
+    TDownloaderMaker make_downloader = [&](std::shared_ptr<TCoreListener> record,
+                                           std::stop_token stop) -> std::unique_ptr<TDownloader> {
+        return std::make_unique<TDownloaderProd>(std::move(record), servers, pool, std::move(stop));
+    };
+    TControllerProd controller(downloader, config, TWorkstation::system(), false, make_downloader);
     controller.add_listener(listener);
 
     const auto start = std::chrono::steady_clock::now();

@@ -93,6 +93,8 @@ class TAtomicFileWriter {
     void write(const char* data, std::size_t size);  // raises TIoError
     // Drops everything written so far.
     void truncate();  // raises TIoError
+    // Puts what was written so far on the disk, so that a later commit() has little left to do.
+    void flush();  // raises TIoError
     // Raises TIoError; TFileInUseError when another program holds the target open.
     void commit(TDurability durability = TDurability::kFlushed);
     const std::string& path() const { return path_; }

@@ -3,6 +3,7 @@
 #include <QDesktopServices>
 #include <QString>
 #include <QUrl>
+#include <QtGlobal>
 #include <cstdlib>
 
 #include "core/support/auto_file_listener.h"
@@ -18,12 +19,29 @@ void open_in_browser(const std::string& url) {
         platform::open_url(url);
 }
 
+core::TTransportOptions transport() {
+    core::TTransportOptions options;
+#ifdef QIV_BENCH_CA_VARIABLE
+    // Benchmark builds only: a test authority is trusted instead of the system's store, so that
+    // HTTPS can be timed against a local server. Other builds have no such door.
+    options.ca_file = qEnvironmentVariable("QIV_BENCH_CA_FILE").toStdString();
+#endif
+    return options;
+}
+
 }  // namespace
 
 TStartServices production_services() {
     TStartServices services;
     services.executable_path = platform::executable_path;
-    services.create_controller = core::create_controller;
+    // One pool for the run: the version check, the chooser and the start reuse one another's
+    // connections. Made with the first controller, so that a failure shows where it always did.
+    auto pool = std::make_shared<std::shared_ptr<core::TConnectionPool>>();
+    services.create_controller = [pool](const std::shared_ptr<core::TCoreListener>& listener) {
+        if (!*pool)
+            *pool = std::make_shared<core::TConnectionPool>(transport());
+        return core::create_controller(listener, *pool);
+    };
     services.create_version_check_log = [] {
         return std::make_shared<core::TAutoFileListener>("check_version");
     };

@@ -2,16 +2,12 @@
 // folder and a per-user configuration folder of its own.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <thread>
 
 #include "core/support/md5.h"
+#include "launcher_test.h"
 #include "support/temp_dir.h"
 
 namespace qiv_start::test {
@@ -19,78 +15,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string quoted(const fs::path& path) {
-    return "'" + path.string() + "'";
-}
-
-// Runs a shell command and returns its standard output; fails the test on a non-zero exit.
-std::string output_of(const std::string& command) {
-    std::string output;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        throw std::runtime_error("cannot run " + command);
-    char buffer[4096];
-    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
-        output.append(buffer, n);
-    if (::pclose(pipe) != 0)
-        throw std::runtime_error("command failed: " + command);
-    return output;
-}
-
-class LauncherRun : public ::testing::Test {
+class LauncherRun : public LauncherTest {
   protected:
+    LauncherRun() : LauncherTest(QIV_LAUNCHER) {}
+
     void SetUp() override {
         fs::create_directories(repository_);
-        fs::create_directories(work_ / "config");
-        const std::string port = output_of(script("scripts/nginx-serve") + " start " +
-                                           quoted(repository_) + " " + quoted(nginx_));
-        base_url_ = "http://127.0.0.1:" + port.substr(0, port.find('\n')) + "/";
+        base_url_ = serve(repository_);
         output_of(script("examples/make-repository") + " " + quoted(repository_) + " " + base_url_ +
                   " " + quoted(QIV_LAUNCHER) + " " + quoted(QIV_REPO));
         write_bytes(work_ / "config" / "servers.cfg", base_url_ + "\r\n");
     }
-
-    void TearDown() override { stop_repository(); }
-
-    void stop_repository() { output_of(script("scripts/nginx-serve") + " stop " + quoted(nginx_)); }
-
-    static std::string script(const std::string& name) {
-        return quoted(fs::path(QIV_SOURCE_DIR) / name);
-    }
-
-    // The launcher's exit code, 124 when it is still running after two minutes (waiting for
-    // input in a window, say); its output goes to launcher.out.
-    int run_launcher(const std::string& arguments) {
-        const std::string command =
-            "cd " + quoted(work_) + " && env XDG_CONFIG_HOME=" + quoted(config_home_) +
-            " QT_QPA_PLATFORM=offscreen timeout 120 " + quoted(QIV_LAUNCHER) + " " + arguments +
-            " >" + quoted(dir_.path() / "launcher.out") + " 2>&1";
-        const int status = std::system(command.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    // The newest run log with the prefix.
-    std::string log(const std::string& prefix) const {
-        fs::path newest;
-        for (const auto& entry : fs::directory_iterator(work_ / "logs")) {
-            const std::string name = entry.path().filename().string();
-            if (name.rfind(prefix + "_", 0) == 0 && (newest.empty() || entry.path() > newest)) {
-                newest = entry.path();
-            }
-        }
-        return newest.empty() ? std::string() : read_bytes(newest);
-    }
-
-    // What the sample terminal wrote when it started, waiting a bounded while for it.
-    std::string started_record(const std::string& terminal = "kasa") const {
-        const fs::path record = work_ / "terminale" / terminal / "started.txt";
-        for (int i = 0; i < 100 && !fs::exists(record); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return fs::exists(record) ? read_bytes(record) : std::string();
-    }
-
-    void forget_start() { fs::remove(work_ / "terminale" / "kasa" / "started.txt"); }
 
     static int count(const std::string& text, const std::string& what) {
         int n = 0;
@@ -99,11 +34,7 @@ class LauncherRun : public ::testing::Test {
         return n;
     }
 
-    TTempDir dir_;
     fs::path repository_ = dir_.path() / "repository";
-    fs::path nginx_ = dir_.path() / "nginx";
-    fs::path work_ = dir_.path() / "work";
-    fs::path config_home_ = dir_.path() / "config-home";
     std::string base_url_;
 };
 
@@ -201,7 +132,7 @@ TEST_F(LauncherRun, UnreachableRepositoryFallsBackToTheCacheOrEndsWithExitCodeOn
     ASSERT_FALSE(started_record().empty());
     forget_start();
     const std::string servers_before = read_bytes(work_ / "config" / "servers.cfg");
-    stop_repository();
+    stop_serving();
 
     EXPECT_EQ(run_launcher("KASA"), 0);
     EXPECT_FALSE(started_record().empty());

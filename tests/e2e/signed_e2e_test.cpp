@@ -3,15 +3,11 @@
 // test tampers with.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <thread>
 
 #include "core/support/md5.h"
+#include "launcher_test.h"
 #include "support/temp_dir.h"
 #include "support/test_keys.h"
 
@@ -23,27 +19,6 @@ namespace fs = std::filesystem;
 const char* const kNoValidServerList =
     "uwaga: Pobrana lista serwerów jest nieprawidłowa; pozostaje dotychczasowa.";
 const char* const kDownloadFailed = "uwaga: Błąd pobierania ustawień z sieci.";
-
-std::string quoted(const fs::path& path) {
-    return "'" + path.string() + "'";
-}
-
-std::string output_of(const std::string& command) {
-    std::string output;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        throw std::runtime_error("cannot run " + command);
-    char buffer[4096];
-    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
-        output.append(buffer, n);
-    if (::pclose(pipe) != 0)
-        throw std::runtime_error("command failed: " + command);
-    return output;
-}
-
-std::string script(const std::string& name) {
-    return quoted(fs::path(QIV_SOURCE_DIR) / name);
-}
 
 void replace_once(std::string& text, const std::string& what, const std::string& with) {
     const auto at = text.find(what);
@@ -59,14 +34,13 @@ void sign(const fs::path& repository, const core::TSigningKey& key = test_key_a(
     }
 }
 
-class SignedRepository : public ::testing::Test {
+class SignedRepository : public LauncherTest {
   protected:
+    SignedRepository() : LauncherTest(QIV_LAUNCHER) {}
+
     void SetUp() override {
-        fs::create_directories(work_ / "config");
         fs::create_directories(www_);
-        const std::string port = output_of(script("scripts/nginx-serve") + " start " +
-                                           quoted(www_) + " " + quoted(nginx_));
-        const std::string base = "http://127.0.0.1:" + port.substr(0, port.find('\n')) + "/";
+        const std::string base = serve(www_);
         good_url_ = base + "good/";
         mirror_url_ = base + "mirror/";
         output_of(script("examples/make-repository") + " " + quoted(good_) + " " + good_url_ + " " +
@@ -80,52 +54,22 @@ class SignedRepository : public ::testing::Test {
         write_bytes(work_ / "config" / "servers.cfg", good_url_ + "\r\n");
     }
 
-    void TearDown() override { stop_repository(); }
-
-    void stop_repository() { output_of(script("scripts/nginx-serve") + " stop " + quoted(nginx_)); }
-
     int run_launcher(const std::string& arguments) {
-        fs::remove(work_ / "terminale" / "kasa" / "started.txt");
-        const std::string command =
-            "cd " + quoted(work_) + " && env XDG_CONFIG_HOME=" + quoted(config_home_) +
-            " QT_QPA_PLATFORM=offscreen " + quoted(QIV_LAUNCHER) + " " + arguments + " >" +
-            quoted(dir_.path() / "launcher.out") + " 2>&1";
-        const int status = std::system(command.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    std::string log(const std::string& prefix) const {
-        fs::path newest;
-        for (const auto& entry : fs::directory_iterator(work_ / "logs")) {
-            const std::string name = entry.path().filename().string();
-            if (name.rfind(prefix + "_", 0) == 0 && (newest.empty() || entry.path() > newest))
-                newest = entry.path();
-        }
-        return newest.empty() ? std::string() : read_bytes(newest);
+        forget_start();
+        return LauncherTest::run_launcher(arguments);
     }
 
     bool logged(const std::string& prefix, const std::string& line) const {
         return log(prefix).find(line + "\r\n") != std::string::npos;
     }
 
-    std::string started_record() const {
-        const fs::path record = work_ / "terminale" / "kasa" / "started.txt";
-        for (int i = 0; i < 100 && !fs::exists(record); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        return fs::exists(record) ? read_bytes(record) : std::string();
-    }
-
     fs::path cache_file(const std::string& name = "version_file") const {
         return config_home_ / "QIV" / "QIV_START" / name;
     }
 
-    TTempDir dir_;
     fs::path www_ = dir_.path() / "www";
     fs::path good_ = www_ / "good";
     fs::path mirror_ = www_ / "mirror";
-    fs::path nginx_ = dir_.path() / "nginx";
-    fs::path work_ = dir_.path() / "work";
-    fs::path config_home_ = dir_.path() / "config-home";
     std::string good_url_;
     std::string mirror_url_;
 };
@@ -145,7 +89,7 @@ TEST_F(SignedRepository, IsSyncedAndStartedAndItsDocumentCachedWithTheSignature)
     EXPECT_EQ(log("qiv_start").find("uwaga"), std::string::npos) << log("qiv_start");
 
     // Offline, the signed cache serves.
-    stop_repository();
+    stop_serving();
     ASSERT_EQ(run_launcher("KASA"), 0);
     EXPECT_TRUE(logged("check_version", kDownloadFailed));
     EXPECT_FALSE(started_record().empty());
@@ -231,7 +175,7 @@ TEST_F(SignedRepository, AFileWhoseSha256DiffersIsNeitherSavedNorStarted) {
 
 TEST_F(SignedRepository, ADocumentPlantedInTheCacheIsRefused) {
     ASSERT_EQ(run_launcher("KASA"), 0);
-    stop_repository();
+    stop_serving();
     const std::string document = read_bytes(cache_file());
     std::string planted = document;
     replace_once(planted, "<name>kasa.sh</name>", "<name>przejety.sh</name>");

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -57,8 +58,9 @@ struct TTestHttpServer::Impl {
     bool stopping = false;
     std::map<std::string, TScript> scripts;
     std::vector<std::string> requests;
+    std::set<int> client_ports;
 
-    explicit Impl(TScheme s);
+    Impl(TScheme s, int keep_alive_seconds);
     ~Impl();
     void script(const std::string& name, TScript script);
     void handle(const httplib::Request& request, httplib::Response& response);
@@ -67,7 +69,7 @@ struct TTestHttpServer::Impl {
     void end_stalls(bool& reason);
 };
 
-TTestHttpServer::Impl::Impl(TScheme s) : scheme(s) {
+TTestHttpServer::Impl::Impl(TScheme s, int keep_alive_seconds) : scheme(s) {
     if (scheme == kHttps) {
         certificates = create_test_certificates(directory.path());
         server = std::make_unique<httplib::SSLServer>(certificates.cert_file.c_str(),
@@ -77,8 +79,11 @@ TTestHttpServer::Impl::Impl(TScheme s) : scheme(s) {
     }
     if (!server->is_valid())
         throw std::runtime_error("test server cannot be set up");
-    // Idle connections must not hold up stopping.
-    server->set_keep_alive_timeout(1);
+    server->set_keep_alive_timeout(keep_alive_seconds);
+    // A client may go on over one connection for as long as it likes, as nginx lets it, and
+    // stalled answers and idle connections must not keep others waiting for a thread.
+    server->set_keep_alive_max_count(1000);
+    server->new_task_queue = [] { return new httplib::ThreadPool(32); };
     server->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
         handle(request, response);
     });
@@ -107,6 +112,7 @@ void TTestHttpServer::Impl::handle(const httplib::Request& request, httplib::Res
     {
         std::lock_guard lock(mutex);
         requests.push_back(request.method + " " + request.target);
+        client_ports.insert(request.remote_port);
         const auto found = scripts.find(request.target);
         if (found != scripts.end())
             script = found->second;
@@ -181,7 +187,8 @@ void TTestHttpServer::Impl::end_stalls(bool& reason) {
     stall_ended.notify_all();
 }
 
-TTestHttpServer::TTestHttpServer(TScheme scheme) : impl_(std::make_unique<Impl>(scheme)) {}
+TTestHttpServer::TTestHttpServer(TScheme scheme, int keep_alive_seconds)
+    : impl_(std::make_unique<Impl>(scheme, keep_alive_seconds)) {}
 
 TTestHttpServer::~TTestHttpServer() = default;
 
@@ -234,6 +241,11 @@ void TTestHttpServer::release_stalls() {
 std::vector<std::string> TTestHttpServer::requests() const {
     std::lock_guard lock(impl_->mutex);
     return impl_->requests;
+}
+
+std::size_t TTestHttpServer::connections() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->client_ports.size();
 }
 
 }  // namespace qiv_start::test

@@ -14,7 +14,9 @@ class TTestHttpServer {
   public:
     enum TScheme { kHttp, kHttps };
 
-    explicit TTestHttpServer(TScheme scheme = kHttp);
+    // keep_alive_seconds: how long an idle connection stays open. Short by default, so that an
+    // idle client does not hold up stopping.
+    explicit TTestHttpServer(TScheme scheme = kHttp, int keep_alive_seconds = 1);
     ~TTestHttpServer();
     TTestHttpServer(const TTestHttpServer&) = delete;
     TTestHttpServer& operator=(const TTestHttpServer&) = delete;
@@ -47,6 +49,8 @@ class TTestHttpServer {
 
     // Requests received so far, in order, as method, blank and request target: "HEAD /a.txt".
     std::vector<std::string> requests() const;
+    // Client connections that have sent a request so far.
+    std::size_t connections() const;
 
   private:
     struct Impl;

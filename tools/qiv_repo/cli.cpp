@@ -60,6 +60,13 @@ CLI::App* add_command(CLI::App& app, const std::string& name, const std::string&
     return command;
 }
 
+void add_ca_file_option(CLI::App* command, std::string& ca_file) {
+    command
+        ->add_option("--ca-file", ca_file,
+                     "Plik PEM z zaufanymi urzędami certyfikacji zamiast systemowych")
+        ->type_name("PLIK");
+}
+
 const std::vector<TCommandAdder>& command_adders() {
     static const std::vector<TCommandAdder> adders = {
         add_new_command,    add_hash_command,   add_check_command, add_verify_command,

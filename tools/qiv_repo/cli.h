@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,5 +38,20 @@ void add_sign_command(TCommandContext& context);
 
 // A subcommand with the tool's conventions: grouped under the commands, help flag in Polish.
 CLI::App* add_command(CLI::App& app, const std::string& name, const std::string& description);
+
+// Makes run, with the options that the command line filled in, the action when the command is
+// chosen.
+template <class TOptions>
+void run_when_chosen(CLI::App* command, TCommandContext& context, std::shared_ptr<TOptions> options,
+                     int (*run)(const TOptions&, TConsole&)) {
+    command->callback([options, run, &context] {
+        context.action = [options, run, &console = context.console] {
+            return run(*options, console);
+        };
+    });
+}
+
+// --ca-file: the authorities to trust over HTTPS instead of the system's.
+void add_ca_file_option(CLI::App* command, std::string& ca_file);
 
 }  // namespace qiv_start::repo

@@ -141,15 +141,8 @@ void add_access_command(TCommandContext& context) {
         ->required()
         ->type_name("");
     command->add_option("--ip", options->ip, "Adres IPv4 stacji")->required()->type_name("A.B.C.D");
-    command
-        ->add_option("--ca-file", options->ca_file,
-                     "Plik PEM z zaufanymi urzędami certyfikacji zamiast systemowych")
-        ->type_name("PLIK");
-    command->callback([options, &context] {
-        context.action = [options, &console = context.console] {
-            return run_access(*options, console);
-        };
-    });
+    add_ca_file_option(command, options->ca_file);
+    run_when_chosen(command, context, options, run_access);
 }
 
 }  // namespace qiv_start::repo

@@ -85,11 +85,7 @@ void add_check_command(TCommandContext& context) {
                      "Klucz publiczny (base64), którym mają się weryfikować podpisy "
                      "qiv_start_2.xml.sig i servers.cfg.sig; można podać kilka")
         ->type_name("KLUCZ");
-    command->callback([options, &context] {
-        context.action = [options, &console = context.console] {
-            return run_check(*options, console);
-        };
-    });
+    run_when_chosen(command, context, options, run_check);
 }
 
 }  // namespace qiv_start::repo

@@ -217,11 +217,7 @@ void add_hash_command(TCommandContext& context) {
     command->add_flag("--dry-run", options->dry_run, "Tylko pokazuje zmiany, niczego nie zapisuje");
     command->add_flag("--sha256", options->sha256,
                       "Dopisuje też <sha256> do każdego pliku (istniejące odświeża zawsze)");
-    command->callback([options, &context] {
-        context.action = [options, &console = context.console] {
-            return run_hash(*options, console);
-        };
-    });
+    run_when_chosen(command, context, options, run_hash);
 }
 
 }  // namespace qiv_start::repo

@@ -70,11 +70,7 @@ void add_keygen_command(TCommandContext& context) {
         ->add_option("PLIK_KLUCZA", options->key_file, "Plik klucza prywatnego (nie może istnieć)")
         ->required()
         ->type_name("");
-    command->callback([options, &context] {
-        context.action = [options, &console = context.console] {
-            return run_keygen(*options, console);
-        };
-    });
+    run_when_chosen(command, context, options, run_keygen);
 }
 
 void add_sign_command(TCommandContext& context) {
@@ -89,11 +85,7 @@ void add_sign_command(TCommandContext& context) {
     command->add_option("--key", options->key_file, "Plik klucza prywatnego z qiv_repo keygen")
         ->required()
         ->type_name("PLIK");
-    command->callback([options, &context] {
-        context.action = [options, &console = context.console] {
-            return run_sign(*options, console);
-        };
-    });
+    run_when_chosen(command, context, options, run_sign);
 }
 
 }  // namespace qiv_start::repo

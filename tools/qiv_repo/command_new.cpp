@@ -120,11 +120,7 @@ void add_new_command(TCommandContext& context) {
                      "Adres bazowy serwera, zakończony ukośnikiem; można podać kilka")
         ->required()
         ->type_name("URL");
-    command->callback([options, &context] {
-        context.action = [options, &console = context.console] {
-            return run_new(*options, console);
-        };
-    });
+    run_when_chosen(command, context, options, run_new);
 }
 
 }  // namespace qiv_start::repo

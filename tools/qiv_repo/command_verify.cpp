@@ -194,15 +194,8 @@ void add_verify_command(TCommandContext& context) {
     command->add_option("URL", options->url, "Adres bazowy repozytorium, zakończony ukośnikiem")
         ->required()
         ->type_name("");
-    command
-        ->add_option("--ca-file", options->ca_file,
-                     "Plik PEM z zaufanymi urzędami certyfikacji zamiast systemowych")
-        ->type_name("PLIK");
-    command->callback([options, &context] {
-        context.action = [options, &console = context.console] {
-            return run_verify(*options, console);
-        };
-    });
+    add_ca_file_option(command, options->ca_file);
+    run_when_chosen(command, context, options, run_verify);
 }
 
 }  // namespace qiv_start::repo

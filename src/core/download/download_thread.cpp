@@ -3,6 +3,7 @@
 #include <cmath>
 #include <exception>
 
+#include "core/download/connection_pool.h"
 #include "core/download/http_client.h"
 #include "core/download/request_url.h"
 #include "core/support/error.h"
@@ -29,14 +30,21 @@ std::int8_t progress_percent(std::int64_t downloaded, std::int64_t file_size) {
 }
 
 TDownloadThread::TDownloadThread(TStream& stream, std::vector<std::string> servers,
-                                 std::string file_name, TTransportOptions options)
+                                 std::string file_name, std::shared_ptr<TConnectionPool> pool,
+                                 std::stop_token stop)
     : file_name_(std::move(file_name)),
       stream_(stream),
       servers_(std::move(servers)),
-      options_(std::move(options)) {
+      pool_(std::move(pool)),
+      stop_(std::move(stop)) {
     prepare_http_clients();
     thread_ = std::thread(&TDownloadThread::run, this);
 }
+
+TDownloadThread::TDownloadThread(TStream& stream, std::vector<std::string> servers,
+                                 std::string file_name, const TTransportOptions& options)
+    : TDownloadThread(stream, std::move(servers), std::move(file_name),
+                      std::make_shared<TConnectionPool>(options)) {}
 
 TDownloadThread::~TDownloadThread() {
     thread_.join();
@@ -71,10 +79,13 @@ void TDownloadThread::run() noexcept {
 void TDownloadThread::download_from_servers() {
     bool done = false;
     try {
-        THttpClient client(options_);
+        const TConnectionPool::TLoan client = pool_->borrow();
+        client->set_stop(stop_);
         // A failing server is dropped for the rest of this download; duplicates are tried again.
         for (const std::string& server : servers_) {
-            done = try_server(client, request_url(server, file_name_));
+            if (stop_.stop_requested())
+                break;
+            done = try_server(*client, request_url(server, file_name_));
             if (done)
                 break;
         }

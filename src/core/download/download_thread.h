@@ -5,7 +5,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +18,7 @@
 namespace qiv_start::core {
 
 class THttpClient;
+class TConnectionPool;
 
 // Tries the servers in their order until one delivers the file into the stream and the stream
 // accepts it. A body longer than its announced length is a failed attempt; a TIoError from the
@@ -24,9 +27,13 @@ class THttpClient;
 // is_finished() returns true.
 class TDownloadThread {
   public:
-    // Starts the work at once.
+    // Starts the work at once, over a connection of the pool. A stop requested through the token
+    // ends the work soon, as if no server had delivered the file.
     TDownloadThread(TStream& stream, std::vector<std::string> servers, std::string file_name,
-                    TTransportOptions options = {});
+                    std::shared_ptr<TConnectionPool> pool, std::stop_token stop = {});
+    // As above, over a pool of its own.
+    TDownloadThread(TStream& stream, std::vector<std::string> servers, std::string file_name,
+                    const TTransportOptions& options = {});
     // Waits for the work to end.
     ~TDownloadThread();
     TDownloadThread(const TDownloadThread&) = delete;
@@ -70,7 +77,8 @@ class TDownloadThread {
     std::string error_message_;
     TStream& stream_;
     std::vector<std::string> servers_;
-    TTransportOptions options_;
+    std::shared_ptr<TConnectionPool> pool_;
+    std::stop_token stop_;
     std::atomic<std::int64_t> downloaded_{0};
     std::mutex state_mutex_;
     std::condition_variable state_changed_;

@@ -14,8 +14,17 @@ constexpr std::chrono::milliseconds kPollPeriod{100};
 }  // namespace
 
 TDownloaderProd::TDownloaderProd(std::shared_ptr<TCoreListener> listener,
-                                 std::vector<std::string> servers, TTransportOptions options)
-    : listener_(std::move(listener)), servers_(std::move(servers)), options_(std::move(options)) {}
+                                 std::vector<std::string> servers,
+                                 std::shared_ptr<TConnectionPool> pool, std::stop_token stop)
+    : listener_(std::move(listener)),
+      servers_(std::move(servers)),
+      pool_(std::move(pool)),
+      stop_(std::move(stop)) {}
+
+TDownloaderProd::TDownloaderProd(std::shared_ptr<TCoreListener> listener,
+                                 std::vector<std::string> servers, const TTransportOptions& options)
+    : TDownloaderProd(std::move(listener), std::move(servers),
+                      std::make_shared<TConnectionPool>(options)) {}
 
 void TDownloaderProd::download_file_from_server(const std::string& file_name, TStream& stream) {
     download(servers_, file_name, stream);
@@ -28,7 +37,7 @@ void TDownloaderProd::download_file_from(const std::string& server, const std::s
 
 void TDownloaderProd::download(const std::vector<std::string>& servers,
                                const std::string& file_name, TStream& stream) {
-    TDownloadThread worker(stream, servers, file_name, options_);
+    TDownloadThread worker(stream, servers, file_name, pool_, stop_);
     send(format("download_start|%0:s", {file_name}));
 
     while (!worker.wait_for_metadata(kPollPeriod)) {

@@ -1,10 +1,13 @@
-// The downloader: one worker thread per file, progress reported to a listener.
+// The downloader: one worker thread per file, over the connections of one pool, progress
+// reported to a listener.
 #pragma once
 
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <vector>
 
+#include "core/download/connection_pool.h"
 #include "core/download/downloader.h"
 #include "core/download/transport_options.h"
 #include "core/support/messages.h"
@@ -13,8 +16,12 @@ namespace qiv_start::core {
 
 class TDownloaderProd : public TDownloader {
   public:
+    // A stop requested through the token ends a download under way soon, as a failed one.
     TDownloaderProd(std::shared_ptr<TCoreListener> listener, std::vector<std::string> servers,
-                    TTransportOptions options = {});
+                    std::shared_ptr<TConnectionPool> pool, std::stop_token stop = {});
+    // As above, over a pool of its own.
+    TDownloaderProd(std::shared_ptr<TCoreListener> listener, std::vector<std::string> servers,
+                    const TTransportOptions& options = {});
 
     void download_file_from_server(const std::string& file_name, TStream& stream) override;
     void download_file_from(const std::string& server, const std::string& file_name,
@@ -27,7 +34,8 @@ class TDownloaderProd : public TDownloader {
 
     std::shared_ptr<TCoreListener> listener_;
     std::vector<std::string> servers_;
-    TTransportOptions options_;
+    std::shared_ptr<TConnectionPool> pool_;
+    std::stop_token stop_;
 };
 
 }  // namespace qiv_start::core

@@ -35,6 +35,12 @@ void TFileStream::clear() {
     failure_.reset();
 }
 
+void TFileStream::flush() {
+    if (failure_)
+        throw TIoError(*failure_);
+    writer_.flush();
+}
+
 void TFileStream::commit() {
     if (failure_)
         throw TIoError(*failure_);

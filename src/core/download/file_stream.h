@@ -25,6 +25,9 @@ class TFileStream : public TStream {
     // Puts the file in place of whatever was at the path. Raises TIoError, also for a write that
     // failed during the download (a downloader may have swallowed that error).
     void commit();
+    // Puts the bytes on the disk ahead of commit(), which then has little left to do. Raises
+    // TIoError, as commit() would.
+    void flush();
     const std::string& path() const { return writer_.path(); }
 
   private:

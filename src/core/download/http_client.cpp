@@ -66,6 +66,34 @@ void prepare_http_clients() {
     static_cast<void>(prepared);
 }
 
+THttpShare::THttpShare() {
+    prepare_http_clients();
+    share_ = curl_share_init();
+    if (share_ == nullptr)
+        throw TError("The HTTP share cannot be created");
+    static_assert(CURL_LOCK_DATA_LAST <= std::tuple_size_v<decltype(locks_)>);
+    const auto lock_function = +[](CURL*, curl_lock_data data, curl_lock_access, void* self) {
+        static_cast<THttpShare*>(self)->locks_.at(data).lock();
+    };
+    const auto unlock_function = +[](CURL*, curl_lock_data data, void* self) {
+        static_cast<THttpShare*>(self)->locks_.at(data).unlock();
+    };
+    const bool set =
+        curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, lock_function) == CURLSHE_OK &&
+        curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, unlock_function) == CURLSHE_OK &&
+        curl_share_setopt(share_, CURLSHOPT_USERDATA, this) == CURLSHE_OK &&
+        curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) == CURLSHE_OK &&
+        curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS) == CURLSHE_OK;
+    if (!set) {
+        curl_share_cleanup(share_);
+        throw TError("The HTTP share cannot be set up");
+    }
+}
+
+THttpShare::~THttpShare() {
+    curl_share_cleanup(share_);
+}
+
 struct THttpClient::TTransfer {
     TTransfer(CURL* handle, const TReceiver* receiver) : curl(handle), receive(receiver) {}
 
@@ -79,13 +107,18 @@ void THttpClient::TCurlDeleter::operator()(void* handle) const {
     curl_easy_cleanup(handle);
 }
 
-THttpClient::THttpClient(const TTransportOptions& options) {
+THttpClient::THttpClient(const TTransportOptions& options, THttpShare* share) {
     prepare_http_clients();
     curl_.reset(curl_easy_init());
     if (!curl_)
         throw TError("The HTTP client cannot be created");
     configure(curl_.get(), options);
+    if (share != nullptr)
+        set_option(curl_.get(), CURLOPT_SHARE, share->handle());
     set_option(curl_.get(), CURLOPT_WRITEFUNCTION, &THttpClient::on_body);
+    set_option(curl_.get(), CURLOPT_XFERINFOFUNCTION, &THttpClient::on_progress);
+    set_option(curl_.get(), CURLOPT_XFERINFODATA, this);
+    set_option(curl_.get(), CURLOPT_NOPROGRESS, 0L);
 }
 
 THttpClient::~THttpClient() = default;
@@ -121,6 +154,10 @@ std::size_t THttpClient::on_body(char* data, std::size_t size, std::size_t count
         return CURL_WRITEFUNC_ERROR;
     }
     return size * count;
+}
+
+int THttpClient::on_progress(void* client, std::int64_t, std::int64_t, std::int64_t, std::int64_t) {
+    return static_cast<THttpClient*>(client)->stop_.stop_requested() ? 1 : 0;
 }
 
 void THttpClient::perform(const std::string& url, TTransfer& transfer) {

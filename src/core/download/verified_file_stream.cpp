@@ -78,6 +78,15 @@ bool TVerifiedFileStream::accept() {
     return false;
 }
 
+void TVerifiedFileStream::flush() {
+    if (failure_)
+        return;
+    if (verified_)
+        current_->flush();
+    else if (aside_)
+        aside_->flush();
+}
+
 void TVerifiedFileStream::commit() {
     if (verified_)
         current_->commit();

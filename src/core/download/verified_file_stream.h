@@ -35,6 +35,9 @@ class TVerifiedFileStream : public TStream {
     bool had_mismatch() const { return mismatched_; }
     // Why writing the temporary file failed, when it did.
     const std::optional<std::string>& write_failure() const { return failure_; }
+    // Puts the copy that commit() would take on the disk ahead of it; nothing when no copy
+    // arrived or writing it failed. Raises TIoError.
+    void flush();
     // Puts the verified copy, else the one kept aside, in place of the file at the path.
     // Raises TIoError; TFileInUseError when another program holds the old file open.
     void commit();

@@ -1,6 +1,7 @@
 #include "core/terminal/controller_prod.h"
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <set>
 
@@ -11,6 +12,8 @@
 #include "core/support/md5.h"
 #include "core/support/paths.h"
 #include "core/terminal/file_version.h"
+#include "core/terminal/look_ahead.h"
+#include "core/terminal/sync_plan.h"
 #include "core/terminal/terminal_access.h"
 #include "core/terminal/zip_extract.h"
 #include "platform/files.h"
@@ -49,7 +52,41 @@ const char* const kWaitingForOtherLauncher =
 // at once.
 const char* const kLockFile = "qiv_start_2.lock";
 
+// One of the downloads that may be under way at once, held for as long as it lives. Waiting for
+// one ends without it once a stop is requested.
+class TTransferSlot {
+  public:
+    TTransferSlot(std::counting_semaphore<>& slots, const std::stop_token& stop) : slots_(slots) {
+        while (!taken_ && !stop.stop_requested())
+            taken_ = slots_.try_acquire_for(std::chrono::milliseconds(20));
+    }
+    ~TTransferSlot() {
+        if (taken_)
+            slots_.release();
+    }
+    TTransferSlot(const TTransferSlot&) = delete;
+    TTransferSlot& operator=(const TTransferSlot&) = delete;
+
+    bool taken() const { return taken_; }
+
+  private:
+    std::counting_semaphore<>& slots_;
+    bool taken_ = false;
+};
+
+// The local copy has the published MD5 and, when one is published, SHA-256.
+bool matches_digests(const std::string& path, const TDigestPair& published) {
+    const TDigestPair digests = get_file_digests(path, !published.sha256.empty());
+    return digests.md5 == published.md5 && digests_match(digests, published);
+}
+
 }  // namespace
+
+struct TControllerProd::TFetched {
+    bool current = false;
+    std::unique_ptr<TVerifiedFileStream> stream;  // none when current
+    std::optional<std::string> failure;           // why the copy could not be put on the disk
+};
 
 TWorkstation TWorkstation::system() {
     return {platform::local_ipv4_addresses, platform::start_program};
@@ -57,11 +94,14 @@ TWorkstation TWorkstation::system() {
 
 TControllerProd::TControllerProd(std::shared_ptr<TDownloader> downloader,
                                  std::shared_ptr<TConfig> config, TWorkstation workstation,
-                                 bool digests_bind)
+                                 bool digests_bind, TDownloaderMaker make_downloader,
+                                 std::size_t transfers)
     : config_(std::move(config)),
       listeners_(std::make_shared<TListenerCollection<TCoreMessage>>()),
       downloader_(std::move(downloader)),
       workstation_(std::move(workstation)),
+      make_downloader_(std::move(make_downloader)),
+      transfers_(transfers),
       digests_bind_(digests_bind) {}
 
 void TControllerProd::add_listener(const std::shared_ptr<TCoreListener>& listener) {
@@ -134,6 +174,10 @@ void TControllerProd::sync_terminal(const std::shared_ptr<TTerminalConfig>& term
     send(info, format(kFileCount, {count}));
     remove_leftovers(default_files);
     remove_leftovers(own_files);
+    if (make_downloader_ && transfers_ > 1) {
+        sync_ahead(default_files, own_files);
+        return;
+    }
     send(info, format(kSyncingDefaultFiles, {}));
     for (const auto& file : default_files)
         update_file(file);
@@ -193,9 +237,7 @@ bool TControllerProd::is_current(TFileConfig& file, const TLocalFile& local) {
         return false;
     const std::string name = file.get_name();
     send(info, format(kCheckingVersion, {name}));
-    const std::string sha256 = file.get_sha256();
-    const TDigestPair digests = get_file_digests(local.path, !sha256.empty());
-    if (digests.md5 != file.get_hash() || !digests_match(digests, {digests.md5, sha256}))
+    if (!matches_digests(local.path, {file.get_hash(), file.get_sha256()}))
         return false;
     verified_.insert(local.path);
     send(info, format(kVersionCurrent, {name}));
@@ -211,6 +253,11 @@ bool TControllerProd::download_file(TFileConfig& file, const TLocalFile& local) 
     TVerifiedFileStream stream(local.directory, local.path, {file.get_hash(), file.get_sha256()},
                                !digests_bind_);
     downloader_->download_file_from_server(name, stream);
+    return store_download(stream, name, local.path);
+}
+
+bool TControllerProd::store_download(TVerifiedFileStream& stream, const std::string& name,
+                                     const std::string& path) {
     if (const auto& failure = stream.write_failure()) {
         send(error, format(kCannotSave, {name, *failure}));
         return false;
@@ -223,7 +270,7 @@ bool TControllerProd::download_file(TFileConfig& file, const TLocalFile& local) 
     if (!replace_old_copy(stream, name))
         return false;
     if (stream.is_verified()) {
-        verified_.insert(local.path);
+        verified_.insert(path);
     } else {
         send(warning, format(kDigestMismatch, {name}));
     }
@@ -250,6 +297,95 @@ bool TControllerProd::replace_old_copy(TVerifiedFileStream& stream, const std::s
         send(error, format(kCannotSave, {name, failure.what()}));
     }
     return false;
+}
+
+// The checks and downloads run ahead on the look-ahead's threads, each file's messages kept for
+// its turn. The turns come in order and do, with what was fetched, what update_file does.
+void TControllerProd::sync_ahead(const TFileConfigs& default_files, const TFileConfigs& own_files) {
+    std::vector<TPlannedFile> plan;
+    std::vector<std::optional<TLocalFile>> locals;
+    for (const auto* files : {&default_files, &own_files}) {
+        for (const auto& file : *files) {
+            plan.push_back(plan_file(file));
+            locals.push_back(plan.back().readable ? locate(*file) : std::nullopt);
+            // One outside the working folder is reported at its turn, the way it always was.
+            plan.back().readable = plan.back().readable && locals.back().has_value();
+        }
+    }
+    // Declared before the look-ahead: what was fetched and not used goes only after the workers
+    // have stopped, and takes its temporary file with it.
+    std::vector<TFetched> fetched(plan.size());
+    std::counting_semaphore<> transfers(static_cast<std::ptrdiff_t>(transfers_));
+    const std::size_t threads = transfers_ * kLookAheadThreads / kMaxTransfers;
+    const std::size_t window = transfers_ * kLookAheadWindow / kMaxTransfers;
+    TLookAhead ahead(predecessors(plan), threads, window,
+                     [&](std::size_t index, TCoreListener& record, std::stop_token stop) {
+                         if (plan[index].readable)
+                             fetched[index] =
+                                 fetch(plan[index], *locals[index], record, stop, transfers);
+                     });
+    send(info, format(kSyncingDefaultFiles, {}));
+    for (std::size_t index = 0; index < plan.size(); ++index) {
+        if (index == default_files.size())
+            send(info, format(kSyncingOwnFiles, {}));
+        take_turn(ahead, index, plan[index], locals[index], fetched[index]);
+    }
+    if (own_files.empty())
+        send(info, format(kSyncingOwnFiles, {}));
+}
+
+// Runs on a worker: the digest check and the download into a temporary file, nothing that
+// changes the file itself.
+TControllerProd::TFetched TControllerProd::fetch(const TPlannedFile& file, const TLocalFile& local,
+                                                 TCoreListener& record, std::stop_token stop,
+                                                 std::counting_semaphore<>& transfers) {
+    TFetched fetched;
+    if (platform::file_exists(local.path)) {
+        record.notify(TCoreMessage(info, format(kCheckingVersion, {file.name})));
+        fetched.current = matches_digests(local.path, {file.hash, file.sha256});
+        if (fetched.current) {
+            record.notify(TCoreMessage(info, format(kVersionCurrent, {file.name})));
+            return fetched;
+        }
+    }
+    fetched.stream = std::make_unique<TVerifiedFileStream>(
+        local.directory, local.path, TDigestPair{file.hash, file.sha256}, !digests_bind_);
+    {
+        const TTransferSlot slot(transfers, stop);
+        if (!slot.taken())
+            return fetched;
+        // The record outlives the downloader, which is let go at the end of this statement.
+        const std::shared_ptr<TCoreListener> listener(std::shared_ptr<TCoreListener>(), &record);
+        make_downloader_(listener, stop)->download_file_from_server(file.name, *fetched.stream);
+    }
+    // The data goes to the disk here, outside the download's slot, so that the replacement at
+    // the turn is quick.
+    try {
+        fetched.stream->flush();
+    } catch (const TError& failure) {
+        fetched.failure = failure.what();
+    }
+    return fetched;
+}
+
+void TControllerProd::take_turn(TLookAhead& ahead, std::size_t index, const TPlannedFile& file,
+                                const std::optional<TLocalFile>& local, TFetched& fetched) {
+    if (!file.readable) {
+        update_file(file.config);
+    } else {
+        ahead.follow(index, *listeners_);
+        bool present = fetched.current;
+        if (present)
+            verified_.insert(local->path);
+        else if (fetched.failure)
+            send(error, format(kCannotSave, {file.name, *fetched.failure}));
+        else
+            present = store_download(*fetched.stream, file.name, local->path);
+        if (present && file.unzip)
+            extract_archive(local->directory, file.name);
+        fetched = {};
+    }
+    ahead.finish(index);
 }
 
 void TControllerProd::extract_archive(const std::string& directory, const std::string& name) {

@@ -1,10 +1,13 @@
 // The controller: accessible terminals, file synchronisation and the launch.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <semaphore>
 #include <set>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -35,13 +38,33 @@ struct TLocalFile {
 
 class TVerifiedFileStream;
 
+// A downloader for a file fetched ahead: it reports to the listener given, and a download under
+// way ends soon once a stop is requested through the token.
+using TDownloaderMaker = std::function<std::unique_ptr<TDownloader>(
+    std::shared_ptr<TCoreListener> listener, std::stop_token stop)>;
+
+// Downloads under way at the same time during a synchronisation, at most.
+inline constexpr std::size_t kMaxTransfers = 8;
+// Files worked on ahead at the same time (digest checks, downloads, flushes to disk), and how far
+// ahead of the file being dealt with they may be: fetched files wait in their temporary files,
+// so that one slow file holds up the others less.
+inline constexpr std::size_t kLookAheadThreads = 2 * kMaxTransfers;
+inline constexpr std::size_t kLookAheadWindow = 4 * kMaxTransfers;
+
+class TLookAhead;
+struct TPlannedFile;
+
 class TControllerProd : public TController {
   public:
     // digests_bind: the configuration is signed, so a file is saved or started only when it
-    // matches its digests; by default, when the launcher was built with trusted keys.
+    // matches its digests; by default, when the launcher was built with trusted keys. With a
+    // downloader maker and more than one transfer, the files after the one being dealt with are
+    // checked and fetched ahead; what a user, a listener or the run log sees stays the same. With
+    // one transfer, files are taken one by one.
     TControllerProd(std::shared_ptr<TDownloader> downloader, std::shared_ptr<TConfig> config,
                     TWorkstation workstation = TWorkstation::system(),
-                    bool digests_bind = !build_trusted_keys().empty());
+                    bool digests_bind = !build_trusted_keys().empty(),
+                    TDownloaderMaker make_downloader = {}, std::size_t transfers = kMaxTransfers);
 
     void add_listener(const std::shared_ptr<TCoreListener>& listener) override;
     std::shared_ptr<TConfig> get_config() override;
@@ -59,6 +82,15 @@ class TControllerProd : public TController {
     void update_file(const std::shared_ptr<TFileConfig>& file);
     bool is_current(TFileConfig& file, const TLocalFile& local);
     bool download_file(TFileConfig& file, const TLocalFile& local);
+    bool store_download(TVerifiedFileStream& stream, const std::string& name,
+                        const std::string& path);
+    // What a file's turn takes over from the work done ahead.
+    struct TFetched;
+    void sync_ahead(const TFileConfigs& default_files, const TFileConfigs& own_files);
+    TFetched fetch(const TPlannedFile& file, const TLocalFile& local, TCoreListener& record,
+                   std::stop_token stop, std::counting_semaphore<>& transfers);
+    void take_turn(TLookAhead& ahead, std::size_t index, const TPlannedFile& file,
+                   const std::optional<TLocalFile>& local, TFetched& fetched);
     bool may_start(const std::shared_ptr<TTerminalConfig>& terminal);
     bool replace_old_copy(TVerifiedFileStream& stream, const std::string& name);
     static void extract_archive(const std::string& directory, const std::string& name);
@@ -69,6 +101,8 @@ class TControllerProd : public TController {
     std::shared_ptr<TListenerCollection<TCoreMessage>> listeners_;
     std::shared_ptr<TDownloader> downloader_;
     TWorkstation workstation_;
+    TDownloaderMaker make_downloader_;
+    std::size_t transfers_;
     bool digests_bind_;
     // The local paths whose files matched their digests in this run.
     std::set<std::string> verified_;

@@ -73,17 +73,23 @@ std::vector<std::string> read_server_list() {
 
 }  // namespace
 
-TControllerProdFactory::TControllerProdFactory(TTrustedKeys trusted_keys)
-    : trusted_keys_(std::move(trusted_keys)) {}
-
 std::shared_ptr<TController> TControllerProdFactory::get_controller(
     const std::shared_ptr<TCoreListener>& listener) {
     listener_ = listener;
+    if (!pool_)
+        pool_ = std::make_shared<TConnectionPool>();
     auto downloader = prepare_downloader();
     auto config = std::make_shared<TConfigProd>(listener_, downloader, servers_,
                                                 platform::ansi_code_page(), trusted_keys_);
-    auto controller = std::make_shared<TControllerProd>(downloader, config, TWorkstation::system(),
-                                                        !trusted_keys_.empty());
+    TDownloaderMaker make_downloader = [servers = servers_, pool = pool_](
+                                           std::shared_ptr<TCoreListener> listener,
+                                           std::stop_token stop) -> std::unique_ptr<TDownloader> {
+        return std::make_unique<TDownloaderProd>(std::move(listener), servers, pool,
+                                                 std::move(stop));
+    };
+    auto controller =
+        std::make_shared<TControllerProd>(downloader, config, TWorkstation::system(),
+                                          !trusted_keys_.empty(), std::move(make_downloader));
     controller->add_listener(listener_);
     return controller;
 }
@@ -94,11 +100,11 @@ std::shared_ptr<TDownloader> TControllerProdFactory::prepare_downloader() {
     servers_ = read_server_list();
     refresh_server_list();
     servers_ = read_server_list();
-    return std::make_shared<TDownloaderProd>(listener_, servers_);
+    return std::make_shared<TDownloaderProd>(listener_, servers_, pool_);
 }
 
 void TControllerProdFactory::refresh_server_list() {
-    TDownloaderProd downloader(listener_, servers_);
+    TDownloaderProd downloader(listener_, servers_, pool_);
     if (!trusted_keys_.empty()) {
         refresh_from_signed_list(downloader);
         return;
@@ -141,8 +147,10 @@ void TControllerProdFactory::take_server_list(const std::string& bytes) {
     platform::write_file_atomic(native_path(kServerListFile), bytes);
 }
 
-std::shared_ptr<TController> create_controller(const std::shared_ptr<TCoreListener>& listener) {
-    return std::make_shared<TControllerProdFactory>()->get_controller(listener);
+std::shared_ptr<TController> create_controller(const std::shared_ptr<TCoreListener>& listener,
+                                               std::shared_ptr<TConnectionPool> pool) {
+    return std::make_shared<TControllerProdFactory>(build_trusted_keys(), std::move(pool))
+        ->get_controller(listener);
 }
 
 }  // namespace qiv_start::core

@@ -4,8 +4,10 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "core/download/connection_pool.h"
 #include "core/download/downloader.h"
 #include "core/support/signature.h"
 #include "core/terminal/controller.h"
@@ -15,8 +17,12 @@ namespace qiv_start::core {
 class TControllerProdFactory : public TControllerFactory {
   public:
     // trusted_keys: with any, the server list and the configuration are taken only with a
-    // signature by one of them.
-    explicit TControllerProdFactory(TTrustedKeys trusted_keys = build_trusted_keys());
+    // signature by one of them. Every download of the controller built here, the server list's
+    // included, goes over the pool; without one, over a pool of its own that trusts the system's
+    // authorities.
+    explicit TControllerProdFactory(TTrustedKeys trusted_keys = build_trusted_keys(),
+                                    std::shared_ptr<TConnectionPool> pool = nullptr)
+        : trusted_keys_(std::move(trusted_keys)), pool_(std::move(pool)) {}
 
     std::shared_ptr<TController> get_controller(
         const std::shared_ptr<TCoreListener>& listener) override;
@@ -28,11 +34,14 @@ class TControllerProdFactory : public TControllerFactory {
     void take_server_list(const std::string& bytes);
 
     TTrustedKeys trusted_keys_;
+    std::shared_ptr<TConnectionPool> pool_;
     std::shared_ptr<TCoreListener> listener_;
     std::vector<std::string> servers_;
 };
 
-// A new factory's controller for the listener; nothing is shared between calls.
-std::shared_ptr<TController> create_controller(const std::shared_ptr<TCoreListener>& listener);
+// A new factory's controller for the listener. Nothing is shared between calls but the pool, when
+// one is given: the controllers of one run then reuse each other's connections.
+std::shared_ptr<TController> create_controller(const std::shared_ptr<TCoreListener>& listener,
+                                               std::shared_ptr<TConnectionPool> pool = nullptr);
 
 }  // namespace qiv_start::core

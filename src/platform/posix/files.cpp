@@ -190,6 +190,7 @@ void TFileReader::seek(std::uint64_t offset) {
 struct TAtomicFileWriter::Impl {
     int fd = -1;
     std::string temporary;
+    bool flushed = false;  // nothing written since the last flush
 };
 
 TAtomicFileWriter::TAtomicFileWriter(const std::string& path, TFileAccess access)
@@ -213,18 +214,27 @@ TAtomicFileWriter::~TAtomicFileWriter() {
 }
 
 void TAtomicFileWriter::write(const char* data, std::size_t size) {
+    impl_->flushed = false;
     write_all(impl_->fd, data, size, path_);
 }
 
 void TAtomicFileWriter::truncate() {
+    impl_->flushed = false;
     if (::ftruncate(impl_->fd, 0) != 0 || ::lseek(impl_->fd, 0, SEEK_SET) != 0) {
         fail("Cannot write file", path_, errno);
     }
 }
 
-void TAtomicFileWriter::commit(TDurability durability) {
-    if (durability == TDurability::kFlushed && ::fsync(impl_->fd) != 0)
+void TAtomicFileWriter::flush() {
+    if (::fsync(impl_->fd) != 0)
         fail("Cannot write file", path_, errno);
+    impl_->flushed = true;
+}
+
+// A flush with nothing written since spares the second one: each costs a disk cache flush.
+void TAtomicFileWriter::commit(TDurability durability) {
+    if (durability == TDurability::kFlushed && !impl_->flushed)
+        flush();
     if (::close(impl_->fd) != 0) {
         impl_->fd = -1;
         ::unlink(impl_->temporary.c_str());

@@ -193,6 +193,7 @@ void flush_files(const std::vector<std::string>& paths) {
 struct TAtomicFileWriter::Impl {
     HANDLE handle = INVALID_HANDLE_VALUE;
     std::string temporary;
+    bool flushed = false;  // nothing written since the last flush
 };
 
 // Files take their folder's permissions on Windows, so both kinds of access are created alike;
@@ -219,10 +220,12 @@ TAtomicFileWriter::~TAtomicFileWriter() {
 }
 
 void TAtomicFileWriter::write(const char* data, std::size_t size) {
+    impl_->flushed = false;
     write_all(impl_->handle, data, size, path_);
 }
 
 void TAtomicFileWriter::truncate() {
+    impl_->flushed = false;
     LARGE_INTEGER start{};
     if (!::SetFilePointerEx(impl_->handle, start, nullptr, FILE_BEGIN) ||
         !::SetEndOfFile(impl_->handle)) {
@@ -230,9 +233,16 @@ void TAtomicFileWriter::truncate() {
     }
 }
 
-void TAtomicFileWriter::commit(TDurability durability) {
-    if (durability == TDurability::kFlushed && !::FlushFileBuffers(impl_->handle))
+void TAtomicFileWriter::flush() {
+    if (!::FlushFileBuffers(impl_->handle))
         fail("Cannot write file", path_, ::GetLastError());
+    impl_->flushed = true;
+}
+
+// A flush with nothing written since spares the second one.
+void TAtomicFileWriter::commit(TDurability durability) {
+    if (durability == TDurability::kFlushed && !impl_->flushed)
+        flush();
     ::CloseHandle(impl_->handle);
     impl_->handle = INVALID_HANDLE_VALUE;
     const std::wstring temporary = wide(impl_->temporary);
