@@ -31,6 +31,7 @@ cleanup() {
     kill "$pid" 2>/dev/null || true
   done
   bash "$source_dir/scripts/nginx-serve" stop "$dir/nginx"
+  bash "$source_dir/scripts/nginx-serve" stop "$dir/nginx-tls"
   rm -rf "$dir"
 }
 trap cleanup EXIT
@@ -202,6 +203,26 @@ case_two_launchers() {
   tool click Qiv-start "${first_button[@]}"
   wait "$launched" || fail "first launcher ended with $?"
   expect_started
+}
+
+# The start over HTTPS, through the Schannel that the Windows launcher uses, with the plain HTTP
+# server gone. The certificate is self-signed: Windows refuses such a server unless the
+# certificate is in the workstation's store, while wine's Schannel accepts a server it cannot
+# verify. So this checks that every file comes over TLS and the terminal starts; the refusal of
+# an untrusted server cannot be checked under wine.
+case_https() {
+  openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 \
+    -days 1 -keyout "$dir/key.pem" -out "$dir/cert.pem" 2>/dev/null
+  local port
+  port=$(bash "$source_dir/scripts/nginx-serve" start "$repository" "$dir/nginx-tls" \
+    "$dir/cert.pem" "$dir/key.pem")
+  printf 'https://127.0.0.1:%s/\r\n' "$port" >"$repository/servers.cfg"
+  cp "$repository/servers.cfg" "$work/config/servers.cfg"
+  bash "$source_dir/scripts/nginx-serve" stop "$dir/nginx"
+  launch KASA || fail "the start over HTTPS ended with $?"
+  expect_started
+  log_has qiv_start 'terminal "KASA" uruchomiono'
+  grep -q '"GET /kasa.exe' "$dir/nginx-tls/access.log" || fail "kasa.exe did not come over HTTPS"
 }
 
 setup
