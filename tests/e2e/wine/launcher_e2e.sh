@@ -1,0 +1,230 @@
+#!/usr/bin/env bash
+# End-to-end runs of the Windows launcher under wine, against nginx serving the sample repository
+# on 127.0.0.1. Each case copies the real qiv_start_2.exe into a fresh folder and runs it there as
+# a workstation would; the Win32 tests' program plays the terminal (it records where it started)
+# and another program's window, and window_tool answers the launcher's windows with real mouse and
+# keyboard input.
+#
+#   launcher_e2e.sh CASE LAUNCHER TEST_PROGRAM WINDOW_TOOL QIV_REPO
+#
+# Runs inside scripts/wine-test, which provides the X server, the wine prefix and its server.
+# With QIV_SCREENSHOTS set to a folder, the chooser and the start window are saved there as PNG
+# pictures (chooser-wine.png, progress-wine.png).
+set -euo pipefail
+
+case_name=${1:?usage: launcher_e2e.sh CASE LAUNCHER TEST_PROGRAM WINDOW_TOOL QIV_REPO}
+launcher=${2:?launcher missing}
+test_program=${3:?test program missing}
+window_tool=${4:?window tool missing}
+qiv_repo=${5:?qiv_repo missing}
+shots=${QIV_SCREENSHOTS:-}
+: "${WINEPREFIX:?run under scripts/wine-test}" "${DISPLAY:?run under scripts/wine-test}"
+source_dir=$(cd "$(dirname "$0")/../../.." && pwd)
+wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
+
+dir=$(mktemp -d)
+work=$dir/work
+repository=$dir/repository
+background=()
+cleanup() {
+  for pid in "${background[@]}"; do
+    kill "$pid" 2>/dev/null || true
+  done
+  bash "$source_dir/scripts/nginx-serve" stop "$dir/nginx"
+  bash "$source_dir/scripts/nginx-serve" stop "$dir/nginx-tls"
+  rm -rf "$dir"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAILED ($case_name): $*" >&2
+  for log in "$work"/logs/*.log "$dir"/*.out; do
+    [ -f "$log" ] && { echo "--- $log" >&2; cat "$log" >&2; }
+  done
+  exit 1
+}
+
+# The folder as the Windows program sees it (wine shows the root as Z:).
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+
+tool() { "$wine" "$window_tool" "$@"; }
+
+# The launcher in the working folder, in the foreground; its exit code is returned.
+launch() {
+  local status=0
+  (cd "$work" && exec timeout 120 "$wine" "$work/qiv_start_2.exe" "$@") >"$dir/launcher.out" 2>&1 ||
+    status=$?
+  return "$status"
+}
+
+# The launcher in the background: its pid goes to $launched.
+launch_in_background() {
+  local out=$1
+  shift
+  (cd "$work" && exec timeout 120 "$wine" "$work/qiv_start_2.exe" "$@") >"$dir/$out" 2>&1 &
+  launched=$!
+  background+=("$launched")
+}
+
+# The newest run log with the prefix.
+newest_log() { find "$work/logs" -name "$1_*.log" 2>/dev/null | sort | tail -n 1; }
+
+log_has() { grep -qF -- "$2" "$(newest_log "$1")" || fail "log $1 lacks: $2"; }
+
+occurrences() { grep -oF -- "$2" "$(newest_log "$1")" | wc -l; }
+
+# The terminal's record of its start: its working folder, waited for a bounded while.
+started_in() {
+  local record=$work/terminale/kasa/started.txt
+  for _ in $(seq 1 100); do
+    [ -s "$record" ] && { head -n 1 "$record" | tr -d '\r'; return; }
+    sleep 0.1
+  done
+}
+
+expect_started() {
+  local where
+  where=$(started_in)
+  [ "$where" = "$(windows_path "$work/terminale/kasa")" ] || fail "terminal started in '$where'"
+  rm -f "$work/terminale/kasa/started.txt"
+}
+
+# The cache of the last good configuration lives in the prefix's registry: each case starts
+# without one, as on a workstation that never ran the launcher.
+forget_cache() { "$wine" reg delete 'HKCU\SOFTWARE\QIV' /f >/dev/null 2>&1 || true; }
+
+has_cache() { "$wine" reg query 'HKCU\SOFTWARE\QIV\QIV_START' /v version_file >/dev/null 2>&1; }
+
+setup() {
+  mkdir -p "$repository" "$work/config"
+  local port
+  port=$(bash "$source_dir/scripts/nginx-serve" start "$repository" "$dir/nginx")
+  base_url="http://127.0.0.1:$port/"
+  bash "$source_dir/examples/make-repository" "$repository" "$base_url" "$launcher" "$qiv_repo" \
+    "$test_program" >/dev/null
+  printf '%s\r\n' "$base_url" >"$work/config/servers.cfg"
+  cp "$launcher" "$work/qiv_start_2.exe"
+  forget_cache
+}
+
+# Virtual keys and the place of the chooser's first button (margin, topMargin, btnWidth and
+# btnHeight of the sample document) in its client area.
+vk_return=13
+vk_escape=27
+first_button=(210 40)
+chooser_size=(420 82)
+
+# A fresh folder: every file comes, the terminal starts in its own folder, the cache is written.
+# The second run finds every file current and starts the terminal again.
+case_cold_and_warm_start() {
+  launch KASA || fail "cold start ended with $?"
+  expect_started
+  cmp -s "$work/wspolne/slownik.txt" "$repository/slownik.txt" || fail "slownik.txt differs"
+  cmp -s "$work/qiv_start_2.xml" "$repository/qiv_start_2.xml" || fail "local copy differs"
+  [ -f "$work/terminale/kasa/dane/szablony/faktura.txt" ] || fail "archive not extracted"
+  log_has qiv_start 'file_count|6'
+  log_has qiv_start 'terminal "KASA" uruchomiono'
+  [ "$(occurrences qiv_start 'Wersji pliku jest poprawna')" = 0 ] || fail "cold start found files"
+  has_cache || fail "no configuration in the registry cache"
+
+  launch KASA || fail "warm start ended with $?"
+  expect_started
+  [ "$(occurrences qiv_start 'Wersji pliku jest poprawna|')" = 6 ] || fail "warm start downloaded"
+  [ "$(occurrences qiv_start 'download_start|')" = 2 ] || fail "warm start downloaded"
+}
+
+# Without a code the chooser offers the terminals this workstation may start; a click on the
+# first button starts it through the start window.
+case_chooser() {
+  launch_in_background chooser.out
+  tool size Qiv-start "${chooser_size[@]}" || fail "the chooser built no buttons"
+  [ -z "$shots" ] || tool shot Qiv-start "$(windows_path "$shots")\\chooser-wine.png"
+  tool click Qiv-start "${first_button[@]}" || fail "no chooser to click"
+  wait "$launched" || fail "launcher ended with $?"
+  expect_started
+  log_has qiv_start 'terminal "KASA" uruchomiono'
+}
+
+# A launcher whose digest differs from the document's asks whether to fetch the new version;
+# "Nie" (the escape key) ends it with nothing started.
+case_outdated_question() {
+  printf 'changed\r\n' >>"$work/qiv_start_2.exe"
+  launch_in_background outdated.out
+  tool key Qiv-start "$vk_escape" || fail "no question asked"
+  wait "$launched" || fail "launcher ended with $?"
+  tool gone Qiv-start || fail "the question stayed"
+  [ ! -e "$work/terminale" ] || fail "an outdated launcher synchronised"
+  [ -z "$(newest_log qiv_start)" ] || fail "an outdated launcher went on"
+  log_has check_version 'download_finished|qiv_start_2.xml'
+}
+
+# A terminal that cannot be started: the error box over the start window, which stays with the
+# events until it is closed (exit code 1). Then, with the repository down and no cache, there is
+# no configuration: an error box, and exit code 1 once it is acknowledged.
+case_error_box() {
+  printf 'not a program\r\n' >"$repository/kasa.exe"
+  "$qiv_repo" hash "$repository" --launcher "$launcher" >/dev/null
+  launch_in_background broken.out KASA
+  tool wait Qiv-start || fail "no error box for a terminal that cannot start"
+  tool wait 'Uruchamianie Terminala' || fail "the start window did not stay"
+  tool key Qiv-start "$vk_return"
+  tool gone Qiv-start || fail "the error box stayed"
+  [ "$(tool count 'Uruchamianie Terminala' | tr -d '\r')" = 1 ] || fail "the start window closed"
+  [ -z "$shots" ] || tool shot 'Uruchamianie Terminala' "$(windows_path "$shots")\\progress-wine.png"
+  tool close 'Uruchamianie Terminala'
+  local status=0
+  wait "$launched" || status=$?
+  [ "$status" = 1 ] || fail "a failed start ended with $status instead of 1"
+  log_has qiv_start 'file_count|6'
+  [ "$(occurrences qiv_start 'uruchomiono')" = 0 ] || fail "the broken terminal counted as started"
+
+  bash "$source_dir/scripts/nginx-serve" stop "$dir/nginx"
+  forget_cache
+  launch_in_background unreachable.out KASA
+  tool key Qiv-start "$vk_return" || fail "no error box"
+  status=0
+  wait "$launched" || status=$?
+  [ "$status" = 1 ] || fail "exit code $status instead of 1"
+  log_has check_version 'sprawdzi'
+}
+
+# A second launcher asks other programs' windows titled qiv_start_2 to close. The first
+# launcher's own windows have other titles and stay: both go on and start the terminal.
+case_two_launchers() {
+  "$wine" "$test_program" window qiv_start_2 >/dev/null 2>&1 &
+  background+=("$!")
+  tool wait qiv_start_2 || fail "no window of another program"
+  launch_in_background first.out
+  tool size Qiv-start "${chooser_size[@]}" || fail "the first chooser built no buttons"
+  launch KASA || fail "second launcher ended with $?"
+  tool gone qiv_start_2 || fail "the other program's window was not closed"
+  expect_started
+  [ "$(tool count Qiv-start | tr -d '\r')" = 1 ] || fail "the first launcher's chooser was closed"
+  tool click Qiv-start "${first_button[@]}"
+  wait "$launched" || fail "first launcher ended with $?"
+  expect_started
+}
+
+# The start over HTTPS, through the Schannel that the Windows launcher uses, with the plain HTTP
+# server gone. The certificate is self-signed: Windows refuses such a server unless the
+# certificate is in the workstation's store, while wine's Schannel accepts a server it cannot
+# verify. So this checks that every file comes over TLS and the terminal starts; the refusal of
+# an untrusted server cannot be checked under wine.
+case_https() {
+  openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 \
+    -days 1 -keyout "$dir/key.pem" -out "$dir/cert.pem" 2>/dev/null
+  local port
+  port=$(bash "$source_dir/scripts/nginx-serve" start "$repository" "$dir/nginx-tls" \
+    "$dir/cert.pem" "$dir/key.pem")
+  printf 'https://127.0.0.1:%s/\r\n' "$port" >"$repository/servers.cfg"
+  cp "$repository/servers.cfg" "$work/config/servers.cfg"
+  bash "$source_dir/scripts/nginx-serve" stop "$dir/nginx"
+  launch KASA || fail "the start over HTTPS ended with $?"
+  expect_started
+  log_has qiv_start 'terminal "KASA" uruchomiono'
+  grep -q '"GET /kasa.exe' "$dir/nginx-tls/access.log" || fail "kasa.exe did not come over HTTPS"
+}
+
+setup
+"case_$case_name"
+echo "launcher_e2e: $case_name passed"
