@@ -103,9 +103,10 @@ TEST_F(ChooseTerminalTest, BuildsOneColumnOfButtonsAndFitsTheWindowAroundIt) {
     show_and_load(form);
     const QPoint top_left = form.pos();
 
+    const char* const names[] = {"t0", "t1", "t2"};
     const QRect expected[] = {{10, 20, 400, 40}, {10, 62, 400, 40}, {10, 104, 400, 40}};
     for (int i = 0; i < 3; ++i) {
-        auto* b = button(form, ("t" + std::to_string(i)).c_str());
+        auto* b = button(form, names[i]);
         ASSERT_NE(b, nullptr) << i;
         EXPECT_EQ(b->geometry(), expected[i]);
         EXPECT_EQ(b->property("tag").toInt(), i);
