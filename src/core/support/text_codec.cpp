@@ -102,8 +102,13 @@ std::string sanitize_utf8(const std::string& bytes) {
     return result;
 }
 
+// Only a text whose bytes in the code page are well-formed UTF-8 was misread; any other (one that
+// came with a byte-order mark, say) is already right and would lose its letters.
 std::string redecode_as_utf8(const std::string& text, unsigned code_page) {
-    return sanitize_utf8(platform::encode_text(text, code_page));
+    const std::string bytes = platform::encode_text(text, code_page);
+    const bool misread =
+        platform::decode_bytes(bytes, code_page) == text && sanitize_utf8(bytes) == bytes;
+    return misread ? bytes : text;
 }
 
 }  // namespace qiv_start::core

@@ -20,7 +20,8 @@ std::vector<std::string> split_lines(const std::string& text);
 std::string sanitize_utf8(const std::string& bytes);
 
 // Takes a text to its bytes in code_page and reads those bytes as UTF-8: the repair for UTF-8
-// that was decoded in an 8-bit code page.
+// that was decoded in an 8-bit code page. A text that those bytes cannot hold, or whose bytes are
+// not UTF-8, was not misread that way and comes back as it is.
 std::string redecode_as_utf8(const std::string& text, unsigned code_page);
 
 }  // namespace qiv_start::core

@@ -66,5 +66,13 @@ TEST(RedecodeAsUtf8, RepairsUtf8ReadInAnEightBitCodePage) {
     EXPECT_EQ(redecode_as_utf8(misread, kCp1250), "zażółć");
 }
 
+// Polish letters read right (from a document with a byte-order mark) are single bytes in cp1250
+// and missing from cp1252: neither is UTF-8 that was misread.
+TEST(RedecodeAsUtf8, LeavesATextThatWasReadRightAsItIs) {
+    EXPECT_EQ(redecode_as_utf8("Kasa sprzedaży", kCp1250), "Kasa sprzedaży");
+    EXPECT_EQ(redecode_as_utf8("Kasa sprzedaży", 1252), "Kasa sprzedaży");
+    EXPECT_EQ(redecode_as_utf8("KASA 1.2", kCp1250), "KASA 1.2");
+}
+
 }  // namespace
 }  // namespace qiv_start::core
