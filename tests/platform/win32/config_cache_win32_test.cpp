@@ -15,54 +15,60 @@ namespace {
 
 const wchar_t* const kKey = L"SOFTWARE\\QIV\\QIV_START";
 const wchar_t* const kValue = L"version_file";
+const wchar_t* const kSignatureValue = L"version_file.sig";
 
 struct TRawValue {
     DWORD type = REG_NONE;
     std::vector<BYTE> bytes;
 };
 
-std::optional<TRawValue> read_raw() {
+std::optional<TRawValue> read_raw(const wchar_t* name = kValue) {
     DWORD type = 0;
     DWORD size = 0;
-    if (::RegGetValueW(HKEY_CURRENT_USER, kKey, kValue, RRF_RT_ANY | RRF_NOEXPAND, &type, nullptr,
+    if (::RegGetValueW(HKEY_CURRENT_USER, kKey, name, RRF_RT_ANY | RRF_NOEXPAND, &type, nullptr,
                        &size) != ERROR_SUCCESS) {
         return std::nullopt;
     }
     TRawValue value{type, std::vector<BYTE>(size)};
-    ::RegGetValueW(HKEY_CURRENT_USER, kKey, kValue, RRF_RT_ANY | RRF_NOEXPAND, &type,
+    ::RegGetValueW(HKEY_CURRENT_USER, kKey, name, RRF_RT_ANY | RRF_NOEXPAND, &type,
                    value.bytes.data(), &size);
     value.bytes.resize(size);
     return value;
 }
 
-void write_raw(DWORD type, const void* data, std::size_t size) {
+void write_raw(DWORD type, const void* data, std::size_t size, const wchar_t* name = kValue) {
     HKEY key = nullptr;
     ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                                 &key, nullptr),
               ERROR_SUCCESS);
-    ::RegSetValueExW(key, kValue, 0, type, static_cast<const BYTE*>(data),
-                     static_cast<DWORD>(size));
+    ::RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size));
     ::RegCloseKey(key);
 }
 
-void delete_raw() {
-    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, kValue);
+void delete_raw(const wchar_t* name = kValue) {
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, name);
 }
 
 class ConfigCacheWin32 : public ::testing::Test {
   protected:
     void SetUp() override {
-        saved_ = read_raw();
-        delete_raw();
+        for (const wchar_t* name : {kValue, kSignatureValue}) {
+            saved_.push_back(read_raw(name));
+            delete_raw(name);
+        }
     }
     void TearDown() override {
-        delete_raw();
-        if (saved_)
-            write_raw(saved_->type, saved_->bytes.data(), saved_->bytes.size());
+        const wchar_t* const names[] = {kValue, kSignatureValue};
+        for (std::size_t i = 0; i < saved_.size(); ++i) {
+            delete_raw(names[i]);
+            if (saved_[i])
+                write_raw(saved_[i]->type, saved_[i]->bytes.data(), saved_[i]->bytes.size(),
+                          names[i]);
+        }
     }
 
   private:
-    std::optional<TRawValue> saved_;
+    std::vector<std::optional<TRawValue>> saved_;
 };
 
 TEST_F(ConfigCacheWin32, NoValueIsNoCache) {
@@ -82,6 +88,24 @@ TEST_F(ConfigCacheWin32, PolishTextIsStoredAsAZeroTerminatedUnicodeString) {
     EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(raw->bytes.data()), expected.size()),
               expected);
     EXPECT_EQ(read_version_file(), text);
+}
+
+// A signed launcher keeps the document's exact bytes, which the signature covers; a text value
+// that an unsigned launcher wrote, or either part alone, is no signed cache.
+TEST_F(ConfigCacheWin32, ASignedDocumentKeepsItsExactBytesWithTheSignatureBeside) {
+    const std::string bytes = "\xEF\xBB\xBF<qiv_start>\r\n<nazwa>Kasa sprzeda\xC5\xBCy</nazwa>\xFF";
+    write_version_file("tekst");
+    write_raw(REG_SZ, L"c2ln", 5 * sizeof(wchar_t), kSignatureValue);
+    EXPECT_EQ(read_signed_version_file(), std::nullopt);
+
+    write_signed_version_file({bytes, "c2lnbmF0dXJl\n"});
+    ASSERT_EQ(read_raw()->type, DWORD{REG_BINARY});
+    const auto cached = read_signed_version_file();
+    ASSERT_TRUE(cached);
+    EXPECT_EQ(cached->bytes, bytes);
+    EXPECT_EQ(cached->signature, "c2lnbmF0dXJl\n");
+    delete_raw(kSignatureValue);
+    EXPECT_EQ(read_signed_version_file(), std::nullopt);
 }
 
 TEST_F(ConfigCacheWin32, LongValuesComeBackWhole) {
