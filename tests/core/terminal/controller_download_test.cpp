@@ -9,8 +9,8 @@
 #include <cstdlib>
 
 #include "core/download/downloader_prod.h"
-#include "core/support/md5.h"
 #include "core/terminal/controller_prod.h"
+#include "support/content_digests.h"
 #include "support/recording_listener.h"
 #include "support/scripted_config.h"
 #include "support/temp_dir.h"
@@ -20,14 +20,9 @@ namespace qiv_start::core {
 namespace {
 
 namespace fs = std::filesystem;
+using test::md5_of;
 using test::read_bytes;
 using test::write_bytes;
-
-std::string md5_of(const std::string& content) {
-    TMd5 digest;
-    digest.update(content.data(), content.size());
-    return digest.finish();
-}
 
 const char* const kPortalPage = "<html><body>Zaloguj się do sieci hotelowej</body></html>";
 

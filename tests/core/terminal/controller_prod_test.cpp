@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "core/support/error.h"
-#include "core/support/md5.h"
 #include "platform/files.h"
+#include "support/content_digests.h"
 #include "support/recording_listener.h"
 #include "support/scripted_config.h"
 #include "support/scripted_downloader.h"
@@ -21,20 +21,10 @@ namespace qiv_start::core {
 namespace {
 
 namespace fs = std::filesystem;
+using test::md5_of;
 using test::read_bytes;
+using test::sha256_of;
 using test::write_bytes;
-
-std::string md5_of(const std::string& content) {
-    TMd5 digest;
-    digest.update(content.data(), content.size());
-    return digest.finish();
-}
-
-std::string sha256_of(const std::string& content) {
-    TFileDigests digests(true);
-    digests.update(content.data(), content.size());
-    return digests.finish().sha256;
-}
 
 std::string lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),

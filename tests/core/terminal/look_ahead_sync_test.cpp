@@ -12,8 +12,8 @@
 
 #include "core/download/downloader_prod.h"
 #include "core/support/error.h"
-#include "core/support/md5.h"
 #include "core/terminal/controller_prod.h"
+#include "support/content_digests.h"
 #include "support/recording_listener.h"
 #include "support/scripted_config.h"
 #include "support/temp_dir.h"
@@ -24,13 +24,8 @@ namespace qiv_start::core {
 namespace {
 
 namespace fs = std::filesystem;
+using test::md5_of;
 using test::TTestHttpServer;
-
-std::string md5_of(const std::string& content) {
-    TMd5 digest;
-    digest.update(content.data(), content.size());
-    return digest.finish();
-}
 
 std::string zip_bytes(const fs::path& scratch, const std::vector<test::TZipMember>& members) {
     test::write_zip(scratch, members);
