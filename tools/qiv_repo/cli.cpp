@@ -91,9 +91,8 @@ int run_cli(const std::vector<std::string>& arguments, TConsole& console) {
         app.parse(static_cast<int>(argv.size()), argv.data());
     } catch (const CLI::CallForHelp&) {
         const auto chosen = app.get_subcommands();
-        console.out << (chosen.empty()
-                            ? app.help()
-                            : chosen.front()->help("qiv_repo " + chosen.front()->get_name()));
+        // A command's help names the command itself after the program's name.
+        console.out << (chosen.empty() ? app.help() : chosen.front()->help("qiv_repo"));
         return kExitOk;
     } catch (const CLI::ParseError& failure) {
         console.err << "Błędne wywołanie: " << polish_message(failure)
