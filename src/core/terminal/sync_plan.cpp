@@ -4,9 +4,9 @@
 #include <optional>
 #include <unordered_map>
 
-#include "core/support/ascii.h"
 #include "core/support/error.h"
 #include "core/support/paths.h"
+#include "core/support/windows_names.h"
 #include "core/terminal/look_ahead.h"
 
 namespace qiv_start::core {
@@ -14,32 +14,28 @@ namespace {
 
 using TParts = std::vector<std::string>;
 
-// The path's components in upper case, "." and empty ones left out, ".." resolved; none when
-// ".." climbs above the start, which is then taken to touch everything.
+// The path's components by their keys on Windows, "." and empty ones left out, ".." resolved
+// before the keys are taken, as Windows resolves it; none when ".." climbs above the start, which
+// is then taken to touch everything.
 std::optional<TParts> parts_of(std::string_view path) {
     TParts parts;
-    std::string part;
-    const auto close = [&]() -> bool {
+    std::size_t start = 0;
+    for (std::size_t end = 0; end <= path.size(); ++end) {
+        if (end < path.size() && path[end] != '\\' && path[end] != '/')
+            continue;
+        const std::string_view part = path.substr(start, end - start);
+        start = end + 1;
         if (part == "..") {
             if (parts.empty())
-                return false;
+                return std::nullopt;
             parts.pop_back();
         } else if (!part.empty() && part != ".") {
-            parts.push_back(part);
-        }
-        part.clear();
-        return true;
-    };
-    for (const char c : path) {
-        if (c == '\\' || c == '/') {
-            if (!close())
-                return std::nullopt;
-        } else {
-            part.push_back(ascii_upper(c));
+            parts.push_back(windows_name_key(part));
         }
     }
-    if (!close())
-        return std::nullopt;
+    // A name of dots and blanks only is taken for the folder it is in, as Windows takes it at the
+    // end of a path; elsewhere that orders at worst a few more files than needed.
+    std::erase(parts, std::string());
     return parts;
 }
 
