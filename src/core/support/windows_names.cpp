@@ -19,7 +19,8 @@ struct TUpperRun {
 };
 
 // Written by scripts/upcase-table from Unicode 14.0. Newer data only adds case pairs, so this
-// upper-cases at least what the upcase tables of NTFS volumes do.
+// upper-cases at least what the upcase tables of NTFS volumes do, and a few letters more whose
+// upper case belongs to another lower-case letter (ı, ſ, ς, µ).
 constexpr TUpperRun kUpperRuns[] = {
     {0x0061, 0x007A, -32, 1},    {0x00B5, 0x00B5, 743, 1},   {0x00E0, 0x00F6, -32, 1},
     {0x00F8, 0x00FE, -32, 1},    {0x00FF, 0x00FF, 121, 1},   {0x0101, 0x012F, -1, 2},

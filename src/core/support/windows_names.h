@@ -11,7 +11,7 @@ namespace qiv_start::core {
 // as NTFS compares names, by the simple upper-case mapping of the Basic Multilingual Plane, and
 // the trailing dots and blanks dropped, as Win32 drops them. Bytes that are not UTF-8 become
 // U+FFFD, as Windows converts them, a run of them one, however Windows counts them. Names that
-// are one file on Windows have one key; a few that are not may share one too.
+// are one file on Windows have one key; a few that are not (ı and I, say) may share one too.
 std::string windows_name_key(std::string_view name);
 
 }  // namespace qiv_start::core
