@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <iterator>
 
+#include "core/support/ascii.h"
 #include "core/support/text_codec.h"
 
 namespace qiv_start::core {
@@ -91,6 +92,8 @@ constexpr TUpperRun kUpperRuns[] = {
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
 char32_t upper(char32_t code) {
+    if (code < 0x80)  // most names are ASCII: no search for them
+        return static_cast<unsigned char>(ascii_upper(static_cast<char>(code)));
     const auto run =
         std::lower_bound(std::begin(kUpperRuns), std::end(kUpperRuns), code,
                          [](const TUpperRun& run, char32_t wanted) { return run.last < wanted; });
