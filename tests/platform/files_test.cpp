@@ -150,39 +150,22 @@ TEST(FolderLock, OneHolderAtATimeAndTheNextOneAfterIt) {
     EXPECT_TRUE(second.try_lock());
 }
 
-// Links made for a test; false where the system (or the user's rights) allows none.
-bool make_link(const fs::path& target, const fs::path& link) {
-    std::error_code error;
-    if (fs::is_directory(link.parent_path() / target))
-        fs::create_directory_symlink(target, link, error);
-    else
-        fs::create_symlink(target, link, error);
-    return !error;
-}
-
 TEST(FolderLock, ALinkInTheLockFilesPlaceLeadsNowhere) {
     TTempDir dir;
-    if (!make_link(dir.path() / "poza.lock", dir.path() / "lock"))
+    if (!test::make_folder_with_links(dir.path() / "w"))
         GTEST_SKIP() << "no symbolic links here";
     try {
-        TFolderLock lock(dir.file("lock"));
+        TFolderLock lock(dir.file("w/pusty"));
         lock.try_lock();
     } catch (const TIoError&) {
     }
-    EXPECT_FALSE(fs::exists(dir.path() / "poza.lock"));
+    EXPECT_FALSE(fs::exists(dir.path() / "poza" / "brak"));
 }
 
 TEST(Files, ALinkMayLeadAroundTheFolderButNotOutOfIt) {
     TTempDir dir;
-    fs::create_directories(dir.path() / "w" / "dane");
-    fs::create_directories(dir.path() / "poza");
-    write_bytes(dir.path() / "poza" / "plik", "x");
-    const fs::path w = dir.path() / "w";
-    if (!make_link(fs::path("..") / "poza", w / "out") ||
-        !make_link(fs::path("..") / "poza" / "plik", w / "plik") || !make_link("dane", w / "wew") ||
-        !make_link(fs::path("..") / "poza" / "brak", w / "pusty")) {
+    if (!test::make_folder_with_links(dir.path() / "w"))
         GTEST_SKIP() << "no symbolic links here";
-    }
     const std::pair<const char*, bool> cases[] = {
         {"", true},       {"dane/nowy/plik", true},   {"wew/nowy", true},
         {"out", false},   {"out/nowy", false},        {"plik", false},
