@@ -63,8 +63,7 @@ TEST(FolderLockPosix, AnotherUsersLockFileLocksAllTheSame) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "only root can act as two users";
     TTempDir dir;
-    fs::permissions(dir.path(),
-                    fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
+    fs::permissions(dir.path(), fs::perms{0755});
     const std::function<void(const std::string&)> makers[] = {
         [](const std::string& path) {
             const mode_t previous = ::umask(077);
@@ -73,8 +72,7 @@ TEST(FolderLockPosix, AnotherUsersLockFileLocksAllTheSame) {
         },
         [](const std::string& path) {
             test::write_bytes(path, "");
-            fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write |
-                                      fs::perms::group_read | fs::perms::others_read);
+            fs::permissions(path, fs::perms{0644});
         }};
     for (const auto& make : makers) {
         const std::string path = dir.file("qiv_start_2.lock");
@@ -91,9 +89,7 @@ TEST(FolderLockPosix, AnotherUsersLockFileLocksAllTheSame) {
 // not for the folder's absence.
 TEST(FilesPosix, AFileInAFolderThatCannotBeMadeFailsForThatReason) {
     TTempDir dir;
-    fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec |
-                                    fs::perms::group_read | fs::perms::group_exec |
-                                    fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(dir.path(), fs::perms{0555});
     const std::string path = dir.file("config/servers.cfg");
     const std::function<void()> creators[] = {[&] { TAtomicFileWriter writer(path); },
                                               [&] { TLogFile log(path); },
