@@ -184,7 +184,7 @@ void extract_missing_members(const std::string& archive_path, const std::string&
                              const TArchiveLimits& limits) {
     const TArchive archive = open_archive(archive_path);
     const std::vector<TMember> members = read_members(archive.get(), archive_path, limits);
-    // Nor may a link that is in the target already.
+    // Nor may a link that the target holds already; all are checked before anything is written.
     for (const TMember& member : members) {
         if (!platform::stays_inside(target_path, member.inside))
             throw TError(format(kOutsideTarget, {archive_path, member.name}));
