@@ -28,6 +28,11 @@ void set_permissions(const std::string& path, unsigned mode);
 // TIoError when the current directory cannot be determined.
 std::string full_path(const std::string& path);
 
+// True when path, relative to folder, leads into folder (or is folder) once every link on it is
+// followed, as far as it exists; what does not exist yet is taken by its name. A link that leads
+// nowhere counts as leading out, as does a folder that cannot be resolved.
+bool stays_inside(const std::string& folder, const std::string& path);
+
 // Size in bytes, or -1 when nothing can be read there.
 std::int64_t file_size(const std::string& path);
 

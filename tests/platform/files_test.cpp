@@ -150,6 +150,31 @@ TEST(FolderLock, OneHolderAtATimeAndTheNextOneAfterIt) {
     EXPECT_TRUE(second.try_lock());
 }
 
+TEST(FolderLock, ALinkInTheLockFilesPlaceLeadsNowhere) {
+    TTempDir dir;
+    if (!test::make_folder_with_links(dir.path() / "w"))
+        GTEST_SKIP() << "no symbolic links here";
+    try {
+        TFolderLock lock(dir.file("w/pusty"));
+        lock.try_lock();
+    } catch (const TIoError&) {
+    }
+    EXPECT_FALSE(fs::exists(dir.path() / "poza" / "brak"));
+}
+
+TEST(Files, ALinkMayLeadAroundTheFolderButNotOutOfIt) {
+    TTempDir dir;
+    if (!test::make_folder_with_links(dir.path() / "w"))
+        GTEST_SKIP() << "no symbolic links here";
+    const std::pair<const char*, bool> cases[] = {
+        {"", true},       {"dane/nowy/plik", true},   {"wew/nowy", true},
+        {"out", false},   {"out/nowy", false},        {"plik", false},
+        {"pusty", false}, {"dane/../../poza", false}, {"brak/../x", false}};
+    for (const auto& [path, inside] : cases)
+        EXPECT_EQ(stays_inside(dir.file("w"), path), inside) << path;
+    EXPECT_TRUE(stays_inside(dir.file("w/nowy"), "x"));
+}
+
 TEST(FileNames, TemporaryNamesOfBothBackendsAreRecognised) {
     EXPECT_TRUE(is_temporary_name_of("a.dll", "a.dll.part123456"));
     EXPECT_TRUE(is_temporary_name_of("a.dll", "a.dll.part4242_7"));

@@ -56,6 +56,22 @@ TCurrentDir::~TCurrentDir() {
     std::filesystem::current_path(previous_);
 }
 
+bool make_folder_with_links(const std::filesystem::path& folder) {
+    namespace fs = std::filesystem;
+    const fs::path outside = fs::path("..") / "poza";
+    fs::create_directories(folder / "dane");
+    write_bytes(folder / outside / "plik", "poza");
+    std::error_code error;
+    fs::create_directory_symlink(outside, folder / "out", error);
+    if (!error)
+        fs::create_symlink(outside / "plik", folder / "plik", error);
+    if (!error)
+        fs::create_directory_symlink("dane", folder / "wew", error);
+    if (!error)
+        fs::create_symlink(outside / "brak", folder / "pusty", error);
+    return !error;
+}
+
 std::string read_bytes(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in)

@@ -33,6 +33,12 @@ class TCurrentDir {
     std::filesystem::path previous_;
 };
 
+// Makes folder with a folder "dane" in it, and beside it a folder "poza" with a file "plik" in it;
+// then the links in folder: "out" to "poza", "plik" to "poza/plik", "wew" to "dane" and "pusty"
+// to "poza/brak", which does not exist. False where the system or the user's rights allow no
+// links.
+bool make_folder_with_links(const std::filesystem::path& folder);
+
 std::string read_bytes(const std::filesystem::path& file);
 void write_bytes(const std::filesystem::path& file, const std::string& bytes);
 

@@ -24,7 +24,7 @@ std::optional<std::string> path_problem(const std::string& path) {
         return "jest ścieżką bezwzględną";
     if (path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':')
         return "zawiera literę dysku";
-    if (!core::resolve_inside(path))
+    if (!core::resolve_lexically(path))
         return "zawiera \"..\" i wychodzi poza katalog roboczy; stacje odmówią zapisu";
     // The launcher accepts a ".." that stays inside, but it is almost always a slip.
     if (has_parent_component(path))

@@ -49,7 +49,7 @@ std::string join_path(std::string_view directory, std::string_view name) {
     return native_path(joined);
 }
 
-std::optional<std::string> resolve_inside(std::string_view path) {
+std::optional<std::string> resolve_lexically(std::string_view path) {
     if ((!path.empty() && is_separator(path.front())) || has_drive_letter(path))
         return std::nullopt;
     std::vector<std::string_view> kept;
@@ -72,6 +72,15 @@ std::optional<std::string> resolve_inside(std::string_view path) {
             resolved += platform::path_separator();
         resolved += part;
     }
+    return resolved;
+}
+
+// A local user who may write the working folder could otherwise point a folder of it elsewhere
+// and have the launcher write there.
+std::optional<std::string> resolve_inside(std::string_view path) {
+    std::optional<std::string> resolved = resolve_lexically(path);
+    if (resolved && !platform::stays_inside(".", *resolved))
+        return std::nullopt;
     return resolved;
 }
 

@@ -15,9 +15,13 @@ std::string native_path(std::string_view path);
 std::string join_path(std::string_view directory, std::string_view name);
 
 // The path resolved lexically ("." dropped, ".." taking back one folder), in native form, when it
-// stays inside the folder it is relative to; nothing for an absolute path, a drive letter, a UNC
-// path or a ".." that climbs out. Both '/' and '\' separate folders. An empty result is the
-// folder itself.
+// stays inside the folder it is relative to by its names; nothing for an absolute path, a drive
+// letter, a UNC path or a ".." that climbs out. Both '/' and '\' separate folders. An empty
+// result is the folder itself.
+std::optional<std::string> resolve_lexically(std::string_view path);
+
+// resolve_lexically for a path in the working folder, the current directory, when no link on it
+// leads out of that folder either.
 std::optional<std::string> resolve_inside(std::string_view path);
 
 // A plain file name: not empty, no separator, no drive letter, not "." or "..".

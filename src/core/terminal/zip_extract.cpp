@@ -74,7 +74,7 @@ TMember read_member(zip_t* archive, zip_uint64_t index, const std::string& archi
         member.mode = attributes >> 16;
     }
     // No absolute path, drive letter or ".." that climbs out may take a member out of the target.
-    const auto inside = resolve_inside(member.name);
+    const auto inside = resolve_lexically(member.name);
     if (!inside || member.name.empty())
         throw TError(format(kOutsideTarget, {archive_path, name}));
     member.inside = *inside;
@@ -184,6 +184,11 @@ void extract_missing_members(const std::string& archive_path, const std::string&
                              const TArchiveLimits& limits) {
     const TArchive archive = open_archive(archive_path);
     const std::vector<TMember> members = read_members(archive.get(), archive_path, limits);
+    // Nor may a link that the target holds already; all are checked before anything is written.
+    for (const TMember& member : members) {
+        if (!platform::stays_inside(target_path, member.inside))
+            throw TError(format(kOutsideTarget, {archive_path, member.name}));
+    }
     std::vector<std::string> written;
     for (zip_uint64_t index = 0; index < members.size(); ++index) {
         const TMember& member = members[index];

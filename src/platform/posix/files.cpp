@@ -7,12 +7,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <random>
 #include <string>
 
 #include "platform/error.h"
+#include "platform/files_backend.h"
 
 namespace qiv_start::platform {
 namespace {
@@ -30,6 +33,59 @@ std::string directory_of(const std::string& path) {
     if (slash == std::string::npos)
         return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A file in a missing folder fails with ENOENT, whatever kept the folder from being made: a
+// read-only disk, no permission, a full disk. The system's refusal to make the first missing
+// folder is then the reason worth reporting; the probe folder, should it be made, goes at once.
+int reason_for_missing_folder(const std::string& path, int error_number) {
+    if (error_number != ENOENT)
+        return error_number;
+    std::string missing;
+    struct stat info {};
+    for (std::string folder = directory_of(path); folder != missing;
+         folder = directory_of(folder)) {
+        if (::lstat(folder.c_str(), &info) == 0 || errno != ENOENT)
+            break;
+        missing = folder;
+    }
+    if (missing.empty())
+        return ENOENT;
+    if (::mkdir(missing.c_str(), 0700) != 0)
+        return errno == EEXIST ? ENOENT : errno;
+    ::rmdir(missing.c_str());
+    return ENOENT;
+}
+
+[[noreturn]] void fail_to_create(const std::string& path, int error_number) {
+    fail("Cannot create file", path, reason_for_missing_folder(path, error_number));
+}
+
+// Every user of the folder must be able to open the lock file, so a new one is readable by all
+// whatever the file-creation mask; writing it stays as the mask allows.
+int create_lock_file(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    struct stat info {};
+    if (fd >= 0 && ::fstat(fd, &info) == 0)
+        ::fchmod(fd, (info.st_mode & 0666) | 0444);
+    return fd;
+}
+
+// A lock file that another user made may be read-only to this one; flock needs no more than a
+// read descriptor. A link in its place is not followed: nothing is created or opened elsewhere.
+int open_lock_file(const std::string& path) {
+    int fd = create_lock_file(path);
+    if (fd >= 0)
+        return fd;
+    if (errno != EEXIST)
+        fail_to_create(path, errno);
+    fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    const int error_number = errno;
+    if (fd < 0 && (error_number == EACCES || error_number == EROFS))
+        fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        fail("Cannot open file", path, error_number);
+    return fd;
 }
 
 void write_all(int fd, const char* data, std::size_t size, const std::string& path) {
@@ -202,7 +258,7 @@ TAtomicFileWriter::TAtomicFileWriter(const std::string& path, TFileAccess access
         impl_->temporary = path + ".part" + std::to_string(random() % 1000000000);
         impl_->fd = ::open(impl_->temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (impl_->fd < 0 && (errno != EEXIST || attempt == 100))
-            fail("Cannot create file", path, errno);
+            fail_to_create(path, errno);
     }
 }
 
@@ -236,9 +292,10 @@ void TAtomicFileWriter::commit(TDurability durability) {
     if (durability == TDurability::kFlushed && !impl_->flushed)
         flush();
     if (::close(impl_->fd) != 0) {
+        const int error_number = errno;
         impl_->fd = -1;
         ::unlink(impl_->temporary.c_str());
-        fail("Cannot write file", path_, errno);
+        fail("Cannot write file", path_, error_number);
     }
     impl_->fd = -1;
     if (::rename(impl_->temporary.c_str(), path_.c_str()) != 0) {
@@ -261,7 +318,7 @@ TLogFile::TLogFile(const std::string& path) : impl_(std::make_unique<Impl>()) {
     if (impl_->fd < 0 && errno == EEXIST)
         throw TFileExistsError("Cannot create file \"" + path + "\": " + reason(EEXIST));
     if (impl_->fd < 0)
-        fail("Cannot create file", path, errno);
+        fail_to_create(path, errno);
 }
 
 TLogFile::~TLogFile() {
@@ -279,9 +336,7 @@ struct TFolderLock::Impl {
 
 TFolderLock::TFolderLock(const std::string& lock_file) : impl_(std::make_unique<Impl>()) {
     impl_->path = lock_file;
-    impl_->fd = ::open(lock_file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (impl_->fd < 0)
-        fail("Cannot create file", lock_file, errno);
+    impl_->fd = open_lock_file(lock_file);
 }
 
 // Closing the descriptor releases the lock.
@@ -305,5 +360,23 @@ void TFolderLock::lock() {
             fail("Cannot lock file", impl_->path, errno);
     }
 }
+
+namespace backend {
+
+bool entry_exists(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+std::optional<std::string> final_path(const std::string& path) {
+    char* const resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr)
+        return std::nullopt;
+    std::string result = resolved;
+    std::free(resolved);
+    return result;
+}
+
+}  // namespace backend
 
 }  // namespace qiv_start::platform

@@ -4,9 +4,11 @@
 #include <atomic>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "platform/error.h"
+#include "platform/files_backend.h"
 #include "platform/win32/wide.h"
 
 namespace qiv_start::platform {
@@ -26,6 +28,49 @@ std::wstring wide(const std::string& path) {
 
 DWORD attributes_of(const std::string& path) {
     return ::GetFileAttributesW(wide(path).c_str());
+}
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+std::string directory_of(const std::string& path) {
+    const auto separator = path.find_last_of("\\/");
+    return separator == std::string::npos ? std::string() : path.substr(0, separator);
+}
+
+// A file in a missing folder fails with ERROR_PATH_NOT_FOUND, whatever kept the folder from being
+// made: a read-only disk, no permission, a full disk. The system's refusal to make the first
+// missing folder is then the reason worth reporting; the probe folder, should it be made, goes
+// at once.
+DWORD reason_for_missing_folder(const std::string& path, DWORD error) {
+    if (error != ERROR_PATH_NOT_FOUND)
+        return error;
+    std::string missing;
+    for (std::string folder = directory_of(path); !folder.empty() && folder != missing;
+         folder = directory_of(folder)) {
+        if (attributes_of(folder) != INVALID_FILE_ATTRIBUTES)
+            break;
+        const DWORD absent = ::GetLastError();
+        if (absent != ERROR_FILE_NOT_FOUND && absent != ERROR_PATH_NOT_FOUND)
+            break;
+        missing = folder;
+    }
+    if (missing.empty())
+        return error;
+    if (!::CreateDirectoryW(wide(missing).c_str(), nullptr)) {
+        const DWORD refusal = ::GetLastError();
+        return refusal == ERROR_ALREADY_EXISTS ? error : refusal;
+    }
+    ::RemoveDirectoryW(wide(missing).c_str());
+    return error;
+}
+
+[[noreturn]] void fail_to_create(const std::string& path, DWORD error) {
+    fail("Cannot create file", path, reason_for_missing_folder(path, error));
+}
+
+HANDLE open_lock_file(const std::string& path, DWORD access, DWORD disposition) {
+    return ::CreateFileW(wide(path).c_str(), access, kShareAll, nullptr, disposition,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
 // The largest piece that one ReadFile or WriteFile call takes.
@@ -208,7 +253,7 @@ TAtomicFileWriter::TAtomicFileWriter(const std::string& path, TFileAccess /*acce
             return;
         const DWORD error = ::GetLastError();
         if (error != ERROR_FILE_EXISTS)
-            fail("Cannot create file", path, error);
+            fail_to_create(path, error);
     }
 }
 
@@ -243,9 +288,14 @@ void TAtomicFileWriter::flush() {
 void TAtomicFileWriter::commit(TDurability durability) {
     if (durability == TDurability::kFlushed && !impl_->flushed)
         flush();
-    ::CloseHandle(impl_->handle);
+    const bool closed = ::CloseHandle(impl_->handle) != 0;
+    const DWORD close_error = ::GetLastError();
     impl_->handle = INVALID_HANDLE_VALUE;
     const std::wstring temporary = wide(impl_->temporary);
+    if (!closed) {
+        ::DeleteFileW(temporary.c_str());
+        fail("Cannot write file", path_, close_error);
+    }
     const DWORD through = durability == TDurability::kFlushed ? MOVEFILE_WRITE_THROUGH : 0;
     if (!::MoveFileExW(temporary.c_str(), wide(path_).c_str(),
                        MOVEFILE_REPLACE_EXISTING | through)) {
@@ -272,7 +322,7 @@ TLogFile::TLogFile(const std::string& path) : impl_(std::make_unique<Impl>()) {
         if (error == ERROR_FILE_EXISTS)
             throw TFileExistsError("Cannot create file \"" + path +
                                    "\": " + win32::system_message(error));
-        fail("Cannot create file", path, error);
+        fail_to_create(path, error);
     }
 }
 
@@ -290,6 +340,26 @@ constexpr DWORD kLockRetryMilliseconds = 100;
 struct TFolderLock::Impl {
     HANDLE handle = INVALID_HANDLE_VALUE;
     std::string path;
+    bool locked = false;
+
+    // Every launcher opens the lock file shared and locks it with LockFileEx, which a handle for
+    // reading allows as well: a lock file that another user made read-only to this one still
+    // locks. A link in its place is opened itself, never followed. False while a launcher that
+    // opens the file unshared holds it.
+    bool open() {
+        handle = open_lock_file(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
+        DWORD error = ::GetLastError();
+        if (handle == INVALID_HANDLE_VALUE && error == ERROR_ACCESS_DENIED) {
+            handle = open_lock_file(path, GENERIC_READ, OPEN_EXISTING);
+            if (handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_SHARING_VIOLATION)
+                error = ERROR_SHARING_VIOLATION;
+        }
+        if (handle != INVALID_HANDLE_VALUE)
+            return true;
+        if (error != ERROR_SHARING_VIOLATION)
+            fail_to_create(path, error);
+        return false;
+    }
 };
 
 TFolderLock::TFolderLock(const std::string& lock_file) : impl_(std::make_unique<Impl>()) {
@@ -297,20 +367,26 @@ TFolderLock::TFolderLock(const std::string& lock_file) : impl_(std::make_unique<
 }
 
 TFolderLock::~TFolderLock() {
-    if (impl_->handle != INVALID_HANDLE_VALUE)
-        ::CloseHandle(impl_->handle);
+    if (impl_->handle == INVALID_HANDLE_VALUE)
+        return;
+    if (impl_->locked)
+        ::UnlockFile(impl_->handle, 0, 0, 1, 0);
+    ::CloseHandle(impl_->handle);
 }
 
-// The lock is the lock file opened without sharing: nobody else can open it meanwhile.
 bool TFolderLock::try_lock() {
-    if (impl_->handle != INVALID_HANDLE_VALUE)
+    if (impl_->locked)
         return true;
-    impl_->handle = ::CreateFileW(wide(impl_->path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (impl_->handle != INVALID_HANDLE_VALUE)
+    if (impl_->handle == INVALID_HANDLE_VALUE && !impl_->open())
+        return false;
+    OVERLAPPED start{};
+    if (::LockFileEx(impl_->handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                     &start)) {
+        impl_->locked = true;
         return true;
+    }
     const DWORD error = ::GetLastError();
-    if (error != ERROR_SHARING_VIOLATION)
+    if (error != ERROR_LOCK_VIOLATION)
         fail("Cannot lock file", impl_->path, error);
     return false;
 }
@@ -319,5 +395,33 @@ void TFolderLock::lock() {
     while (!try_lock())
         ::Sleep(kLockRetryMilliseconds);
 }
+
+namespace backend {
+
+bool entry_exists(const std::string& path) {
+    return attributes_of(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::optional<std::string> final_path(const std::string& path) {
+    const HANDLE handle =
+        ::CreateFileW(wide(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    constexpr DWORD kFlags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+    std::wstring name(MAX_PATH, L'\0');
+    DWORD length = ::GetFinalPathNameByHandleW(handle, name.data(), MAX_PATH, kFlags);
+    if (length >= MAX_PATH) {
+        name.resize(length);
+        length = ::GetFinalPathNameByHandleW(handle, name.data(), length, kFlags);
+    }
+    ::CloseHandle(handle);
+    if (length == 0 || length >= name.size())
+        return std::nullopt;
+    name.resize(length);
+    return win32::from_wide(name);
+}
+
+}  // namespace backend
 
 }  // namespace qiv_start::platform

@@ -7,16 +7,20 @@
 #include <string>
 
 #include "platform/error.h"
+#include "platform/files.h"
 #include "platform/win32/wide.h"
 
 namespace qiv_start::platform {
 
+// The file goes to the shell by its full path: given a bare name, the shell searches other
+// folders for a program of that name when the file is missing, and the program would see its
+// own path relative to the launcher's folder.
 void start_program(const std::string& directory, const std::string& file) {
-    const std::wstring wide_file = win32::to_wide(file);
-    const std::wstring wide_directory = win32::to_wide(directory);
-    const wchar_t* const working = directory.empty() ? nullptr : wide_directory.c_str();
+    const std::string folder = full_path(directory.empty() ? "." : directory);
+    const std::wstring wide_file = win32::to_wide(full_path(folder + "\\" + file));
+    const std::wstring wide_directory = win32::to_wide(folder);
     const auto result = reinterpret_cast<INT_PTR>(
-        ::ShellExecuteW(nullptr, L"open", wide_file.c_str(), L"", working, SW_SHOW));
+        ::ShellExecuteW(nullptr, L"open", wide_file.c_str(), L"", wide_directory.c_str(), SW_SHOW));
     // A result of 32 or less is a failure; the system's last error says why.
     if (result <= 32)
         throw TError(win32::system_message(::GetLastError()));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/files.h"
+#include "support/temp_dir.h"
 
 namespace qiv_start::core {
 namespace {
@@ -42,6 +43,18 @@ TEST(Paths, WhatLeavesTheFolderIsRefused) {
                              "\\\\server\\share", "C:\\x", "c:x", "a\\d:x"}) {
         EXPECT_FALSE(resolve_inside(path)) << path;
     }
+}
+
+// The working folder is the current directory; a link in it may lead around it, never out.
+TEST(Paths, ALinkThatLeadsOutOfTheWorkingFolderIsRefused) {
+    const test::TTempDir dir;
+    if (!test::make_folder_with_links(dir.path() / "w"))
+        GTEST_SKIP() << "no symbolic links here";
+    const test::TCurrentDir current(dir.path() / "w");
+    EXPECT_FALSE(resolve_inside("out\\kasa"));
+    EXPECT_FALSE(resolve_inside("plik"));
+    EXPECT_EQ(resolve_inside("wew\\kasa"), native("wew/kasa"));
+    EXPECT_EQ(resolve_lexically("out\\kasa"), native("out/kasa"));
 }
 
 TEST(Paths, PlainNamesHaveNoFolderInThem) {

@@ -81,6 +81,21 @@ TEST_F(ZipExtract, MembersThatWouldLeaveTheTargetAreRefused) {
     }
 }
 
+// A link in the target may lead around it; no member is written through one that leads out.
+TEST_F(ZipExtract, MembersAreNotWrittenThroughLinksThatLeadOut) {
+    if (!test::make_folder_with_links(target_))
+        GTEST_SKIP() << "no symbolic links here";
+    for (const std::string name : {"out/nowy.txt", "plik"}) {
+        EXPECT_EQ(failure_of({{"dobry.txt", "ok"}, {name, "zły"}}),
+                  "Archiwum \"" + archive_.string() + "\" zawiera plik \"" + name +
+                      "\" spoza katalogu docelowego.");
+        EXPECT_FALSE(fs::exists(target_ / "dobry.txt")) << name;
+    }
+    EXPECT_FALSE(fs::exists(dir_.path() / "poza" / "nowy.txt"));
+    extract({{"wew/nowy.txt", "ok"}});
+    EXPECT_EQ(read_bytes(target_ / "dane" / "nowy.txt"), "ok");
+}
+
 TEST_F(ZipExtract, SymbolicLinksAreRefusedAndNotCreated) {
     const std::string failure = failure_of(
         {{"dobry.txt", "ok"}, {"link", "/etc/passwd", ZIP_FL_ENC_GUESS, ZIP_CM_STORE, 0120777}});

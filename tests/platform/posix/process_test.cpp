@@ -82,7 +82,10 @@ TEST_F(StartProgram, FileThatIsNoProgramGoesToTheDesktopOpener) {
     EXPECT_EQ(wait_for(record_), fs::canonical(terminal_).string() + " ./instrukcja.pdf\n");
 }
 
+// Even where a search would find a program of that name: in the current folder, on the path.
 TEST_F(StartProgram, ProgramThatCannotBeStartedRaisesTheSystemsReason) {
+    for (const fs::path& found : {dir_.path() / "brak.sh", dir_.path() / "bin" / "brak.sh"})
+        write_program(found, "#!/bin/sh\ntouch started.txt\n");
     const test::TCurrentDir current(dir_.path());
     try {
         start_program("terminale/kasa", "brak.sh");

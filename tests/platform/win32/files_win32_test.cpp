@@ -97,6 +97,21 @@ TEST(FilesWin32, PathsAreInTheDriveForm) {
     EXPECT_TRUE(directory_exists(dir.file("a") + "\\b\\c"));
 }
 
+// As the lock file that another user made may be to this one.
+TEST(FilesWin32, AReadOnlyLockFileLocksAllTheSame) {
+    TTempDir dir;
+    const std::string path = dir.file("qiv_start_2.lock");
+    write_bytes(path, "");
+    ASSERT_TRUE(::SetFileAttributesW(fs::path(path).wstring().c_str(), FILE_ATTRIBUTE_READONLY));
+    {
+        TFolderLock first(path);
+        TFolderLock second(path);
+        EXPECT_TRUE(first.try_lock());
+        EXPECT_FALSE(second.try_lock());
+    }
+    ::SetFileAttributesW(fs::path(path).wstring().c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 TEST(FilesWin32, PolishNamesAreKept) {
     TTempDir dir;
     const std::string path = dir.file("zażółć gęślą jaźń.txt");

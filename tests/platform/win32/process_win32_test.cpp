@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include "platform/error.h"
 #include "platform/process.h"
+#include "support/environment.h"
 #include "support/temp_dir.h"
 #include "win32_test_support.h"
 
@@ -99,9 +101,16 @@ TEST_F(StartProgramWin32, DocumentOpensWithItsRegisteredProgramInTheFolder) {
         << document;
 }
 
-// ShellExecuteW's refusal reaches the caller, so a failed start is never reported as a success.
+// ShellExecuteW's refusal reaches the caller, so a failed start is never reported as a success,
+// even where the shell's search would find a program of that name: in the current folder, on the
+// search path.
 TEST_F(StartProgramWin32, AMissingProgramIsReported) {
+    fs::copy_file(test::test_program(), dir_.path() / "brak.exe");
+    const test::TCurrentDir current(dir_.path());
+    const char* const search = std::getenv("PATH");
+    const test::TScopedEnv path("PATH", dir_.path().string() + ";" + (search ? search : ""));
     EXPECT_THROW(start_program(terminal_.string(), "brak.exe"), TError);
+    EXPECT_THROW(start_program("terminale\\kasa", "brak.exe"), TError);
 }
 
 }  // namespace
