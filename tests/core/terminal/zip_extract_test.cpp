@@ -69,9 +69,11 @@ TEST_F(ZipExtract, ExistingFilesAreNeverOverwritten) {
     EXPECT_EQ(read_bytes(target_ / "b.txt"), "b");
 }
 
+// Also names that Windows would not store as plain files (a device, a trailing dot).
 TEST_F(ZipExtract, MembersThatWouldLeaveTheTargetAreRefused) {
-    for (const std::string name : {"../poza.txt", "dane\\..\\..\\poza.txt", "/tmp/poza.txt",
-                                   "C:\\poza.txt", "..", "dane/../../poza.txt"}) {
+    for (const std::string name :
+         {"../poza.txt", "dane\\..\\..\\poza.txt", "/tmp/poza.txt", "C:\\poza.txt", "..",
+          "dane/../../poza.txt", "dane\\nul.txt", "raport./a.txt"}) {
         fs::remove_all(target_);
         EXPECT_EQ(failure_of({{"dobry.txt", "ok"}, {name, "zły"}}),
                   "Archiwum \"" + archive_.string() + "\" zawiera plik \"" + name +
