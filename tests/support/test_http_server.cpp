@@ -19,7 +19,7 @@ namespace {
 enum class TKind {
     kServe,
     kChunked,
-    kLonger,
+    kOtherLength,
     kFail,
     kRedirect,
     kCutShort,
@@ -124,8 +124,8 @@ void TTestHttpServer::Impl::answer(const TScript& script, const std::string& met
                                    httplib::Response& response) {
     const std::string bytes = script.bytes;
     const std::size_t sent = script.sent;
-    if (script.kind == TKind::kLonger && method == "HEAD") {
-        response.set_content(bytes.substr(0, sent), kContentType);
+    if (script.kind == TKind::kOtherLength && method == "HEAD") {
+        response.set_content(std::string(sent, '\0'), kContentType);
         return;
     }
     switch (script.kind) {
@@ -133,7 +133,7 @@ void TTestHttpServer::Impl::answer(const TScript& script, const std::string& met
             response.set_content(bytes, kContentType);
             break;
         case TKind::kChunked:
-        case TKind::kLonger:
+        case TKind::kOtherLength:
             response.set_chunked_content_provider(kContentType,
                                                   [bytes](std::size_t, httplib::DataSink& sink) {
                                                       sink.write(bytes.data(), bytes.size());
@@ -211,7 +211,12 @@ void TTestHttpServer::serve_chunked(const std::string& name, std::string bytes) 
 
 void TTestHttpServer::serve_longer(const std::string& name, std::string bytes,
                                    std::size_t announced) {
-    impl_->script(name, make_script(TKind::kLonger, 200, std::move(bytes), announced));
+    impl_->script(name, make_script(TKind::kOtherLength, 200, std::move(bytes), announced));
+}
+
+void TTestHttpServer::serve_shorter(const std::string& name, std::string bytes,
+                                    std::size_t announced) {
+    serve_longer(name, std::move(bytes), announced);
 }
 
 void TTestHttpServer::fail(const std::string& name, int status) {

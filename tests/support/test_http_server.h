@@ -33,6 +33,8 @@ class TTestHttpServer {
     void serve_chunked(const std::string& name, std::string bytes);
     // HEAD announces `announced` bytes; GET sends all the bytes chunked, past that length.
     void serve_longer(const std::string& name, std::string bytes, std::size_t announced);
+    // HEAD announces `announced` bytes; GET sends all the bytes chunked, short of that length.
+    void serve_shorter(const std::string& name, std::string bytes, std::size_t announced);
     // Answers with the status (404, 500, ...) and a short error page.
     void fail(const std::string& name, int status);
     // Answers with the 3xx status and a Location header.

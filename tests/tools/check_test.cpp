@@ -76,6 +76,7 @@ TEST_F(CheckCommand, FindsEveryProblemOfASeededRepositoryOnItsLine) {
               file("exe_file", "kasa.exe", "C:\\kasa", md5("kasa.exe")) +
               file("file", "brak.txt", "dane", some) + file("file", "inny.txt", "..\\obok", some) +
               file("file", "male.txt", "/abs", lower(md5("male.txt"))) +
+              file("file", "nul.txt", "dane", some) +
               "    <dll_lib>nieznana</dll_lib>\n"
               "  </terminal>\n"
               "  <terminal>\n"
@@ -105,6 +106,7 @@ TEST_F(CheckCommand, FindsEveryProblemOfASeededRepositoryOnItsLine) {
     error("..\\obok", "zawiera \"..\"");
     error("inny.txt", "a plik ma " + md5("inny.txt"));
     error("/abs", "bezwzględną");
+    error("nul.txt", "Windows nie zapisze");
     error("male.txt", "ma małe litery");
     error("nieznana", "nie wskazuje żadnego <dll>");
     error("  <terminal>\n    <id>KASA</id>\n  </terminal>", "drugi terminal o kodzie \"KASA\"");

@@ -31,6 +31,8 @@ class TConnectionPool {
     // An idle client, or a new one when all are in use. Raises TError.
     TLoan borrow();
 
+    const TTransportOptions& options() const { return options_; }
+
   private:
     void give_back(THttpClient* client);
 

@@ -13,10 +13,10 @@ namespace {
 
 const char* const kDownloadFailed = "Niemożliwe było sciągnięcie pliku";
 
-// A body that runs past the length its server announced is cut off there.
-class TBodyTooLong : public TError {
+// A body that runs past its bound is cut off there; one short of its announced length is as bad.
+class TBodyOutOfBounds : public TError {
   public:
-    TBodyTooLong() : TError("The body is longer than its announced length") {}
+    explicit TBodyOutOfBounds(const char* what) : TError(what) {}
 };
 
 }  // namespace
@@ -103,10 +103,14 @@ void TDownloadThread::download_from_servers() {
 bool TDownloadThread::try_server(THttpClient& client, const std::string& url) {
     bool receiving = false;
     try {
-        publish_file_size(client.head(url));
+        const std::int64_t announced = client.head(url);
+        publish_file_size(announced);
+        body_limit_ = announced >= 0 ? announced : pool_->options().max_unannounced_size;
         receiving = true;
         restart_stream();
         client.get(url, [this](const char* data, std::size_t size) { receive(data, size); });
+        if (announced >= 0 && downloaded_.load(std::memory_order_relaxed) != announced)
+            throw TBodyOutOfBounds("The body is shorter than its announced length");
         return stream_.accept();
     } catch (const TIoError&) {
         throw;
@@ -129,10 +133,9 @@ void TDownloadThread::restart_stream() {
 }
 
 void TDownloadThread::receive(const char* data, std::size_t size) {
-    const std::int64_t announced = file_size_.load(std::memory_order_relaxed);
     const std::int64_t received = downloaded_.load(std::memory_order_relaxed);
-    if (announced >= 0 && static_cast<std::int64_t>(size) > announced - received)
-        throw TBodyTooLong();
+    if (size > static_cast<std::uint64_t>(body_limit_ - received))
+        throw TBodyOutOfBounds("The body runs past its announced length or the ceiling");
     stream_.write(data, size);
     downloaded_.store(downloaded_.load(std::memory_order_relaxed) + static_cast<std::int64_t>(size),
                       std::memory_order_release);

@@ -21,8 +21,9 @@ class THttpClient;
 class TConnectionPool;
 
 // Tries the servers in their order until one delivers the file into the stream and the stream
-// accepts it. A body longer than its announced length is a failed attempt; a TIoError from the
-// stream (a local write failure) ends the work at once. Another thread
+// accepts it. A body that is not of its announced length, or that passes the transport's
+// ceiling when no length is announced, is a failed attempt, as is a TError from the stream; a
+// TIoError from the stream (a local write failure) ends the work at once. Another thread
 // follows it through the read-only operations; the stream belongs to the worker until
 // is_finished() returns true.
 class TDownloadThread {
@@ -80,6 +81,7 @@ class TDownloadThread {
     std::shared_ptr<TConnectionPool> pool_;
     std::stop_token stop_;
     std::atomic<std::int64_t> downloaded_{0};
+    std::int64_t body_limit_ = 0;  // the current attempt's; the worker's own
     std::mutex state_mutex_;
     std::condition_variable state_changed_;
     std::thread thread_;

@@ -10,11 +10,18 @@
 
 namespace qiv_start::core {
 
-// Sequential writes only: writing anywhere but at the end raises TError. A stream destroyed
-// without commit() leaves nothing behind.
+// What a download leaves free on the disk of its folder: room for the system, the run logs and
+// the other files of the run, whatever a server sends.
+constexpr std::uint64_t kDiskMargin = std::uint64_t{64} * 1024 * 1024;
+
+// Sequential writes only: writing anywhere but at the end raises TError. A write that would leave
+// less than disk_margin free on the disk raises TError too, not TIoError: the server that sends
+// too much is at fault, and a download gives up that attempt only. A stream destroyed without
+// commit() leaves nothing behind.
 class TFileStream : public TStream {
   public:
-    explicit TFileStream(const std::string& path);  // raises TIoError
+    explicit TFileStream(const std::string& path,
+                         std::uint64_t disk_margin = kDiskMargin);  // raises TIoError
 
     void write(const char* data, std::size_t size) override;
     std::int64_t get_position() const override { return position_; }
@@ -31,7 +38,12 @@ class TFileStream : public TStream {
     const std::string& path() const { return writer_.path(); }
 
   private:
+    void take_room(std::size_t size);
+
     platform::TAtomicFileWriter writer_;
+    std::string folder_;
+    std::uint64_t disk_margin_;
+    std::uint64_t room_ = 0;  // bytes that may still be written before the disk is looked at
     std::int64_t position_ = 0;
     std::int64_t size_ = 0;
     std::optional<std::string> failure_;

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "core/support/ascii.h"
 #include "platform/files.h"
 
 namespace qiv_start::core {
@@ -11,9 +12,28 @@ bool is_separator(char c) {
     return c == '/' || c == '\\';
 }
 
-// "C:" and the like: on Windows a drive, wherever it stands in a relative path.
-bool has_drive_letter(std::string_view path) {
-    return path.size() >= 2 && path[1] == ':';
+// Windows opens the device, not a file, whatever extension follows and with blanks before it.
+bool is_device_name(std::string_view name) {
+    std::string_view base = name.substr(0, name.find('.'));
+    while (!base.empty() && base.back() == ' ')
+        base.remove_suffix(1);
+    for (const std::string_view device : {"CON", "PRN", "AUX", "NUL"}) {
+        if (equals_ignoring_ascii_case(base, device))
+            return true;
+    }
+    if (!starts_with_ignoring_ascii_case(base, "COM") &&
+        !starts_with_ignoring_ascii_case(base, "LPT")) {
+        return false;
+    }
+    const std::string_view number = base.substr(3);
+    return (number.size() == 1 && number[0] >= '1' && number[0] <= '9') || number == "\xC2\xB9" ||
+           number == "\xC2\xB2" || number == "\xC2\xB3";
+}
+
+// ':' also covers drive letters and alternate data streams.
+bool is_refused_character(char c) {
+    return static_cast<unsigned char>(c) < 0x20 ||
+           std::string_view("<>:\"|?*/\\").find(c) != std::string_view::npos;
 }
 
 std::vector<std::string_view> components(std::string_view path) {
@@ -50,7 +70,7 @@ std::string join_path(std::string_view directory, std::string_view name) {
 }
 
 std::optional<std::string> resolve_lexically(std::string_view path) {
-    if ((!path.empty() && is_separator(path.front())) || has_drive_letter(path))
+    if (!path.empty() && is_separator(path.front()))
         return std::nullopt;
     std::vector<std::string_view> kept;
     for (const std::string_view part : components(path)) {
@@ -62,8 +82,8 @@ std::optional<std::string> resolve_lexically(std::string_view path) {
             kept.pop_back();
             continue;
         }
-        if (part.find(':') != std::string_view::npos)
-            return std::nullopt;  // a drive or an alternate data stream further in
+        if (!is_plain_name(part))
+            return std::nullopt;
         kept.push_back(part);
     }
     std::string resolved;
@@ -84,14 +104,15 @@ std::optional<std::string> resolve_inside(std::string_view path) {
     return resolved;
 }
 
+// "." and ".." end with a dot.
 bool is_plain_name(std::string_view name) {
-    if (name.empty() || name == "." || name == "..")
+    if (name.empty() || name.back() == '.' || name.back() == ' ')
         return false;
     for (const char c : name) {
-        if (is_separator(c) || c == ':')
+        if (is_refused_character(c))
             return false;
     }
-    return true;
+    return !is_device_name(name);
 }
 
 }  // namespace qiv_start::core

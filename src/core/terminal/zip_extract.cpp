@@ -27,6 +27,9 @@ const char* const kTooManyMembers =
     "Archiwum \"%0:s\" zawiera zbyt wiele plików: %1:d (dopuszczalne %2:d).";
 const char* const kTooLarge =
     "Archiwum \"%0:s\" po rozpakowaniu zajęłoby %1:d bajtów (dopuszczalne %2:d).";
+const char* const kLargerThanRecorded =
+    "Archiwum \"%0:s\": plik \"%1:s\" po rozpakowaniu jest większy niż zapisany w archiwum "
+    "rozmiar %2:d bajtów.";
 
 // Unix file modes as zip archives record them in the high half of the external attributes.
 constexpr zip_uint32_t kTypeMask = 0170000;
@@ -128,7 +131,14 @@ void write_member(zip_t* archive, zip_uint64_t index, const TMember& member,
     platform::TAtomicFileWriter writer(path);
     std::vector<char> block(kBlockSize);
     zip_int64_t count = 0;
+    // The ceilings count the sizes the archive records, so a member may not unpack past its own.
+    zip_uint64_t left = member.size;
     while ((count = ::zip_fread(file.get(), block.data(), block.size())) > 0) {
+        if (static_cast<zip_uint64_t>(count) > left) {
+            throw TError(format(kLargerThanRecorded, {archive_path, member.name,
+                                                      static_cast<std::int64_t>(member.size)}));
+        }
+        left -= static_cast<zip_uint64_t>(count);
         writer.write(block.data(), static_cast<std::size_t>(count));
     }
     if (count < 0) {

@@ -11,7 +11,8 @@ namespace qiv_start::core {
 // else code page 437; a backslash in a name is a directory separator. Only the stored and
 // deflate methods are supported. Raises TError for an archive that cannot be opened or read; for
 // a member that would land outside target_path, a symbolic link, too many members or too many
-// bytes once unpacked (all before anything is written); or for another method. TIoError for a
+// bytes once unpacked (all before anything is written); for another method; or for a member that
+// unpacks past the size the archive records (stopped there and not saved). TIoError for a
 // file that cannot be written. The files written are flushed to disk together at the end. Paths
 // are in native form.
 // Ceilings that keep a hostile archive from filling the disk or the run: far above what a

@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "core/download/verified_file_stream.h"
+#include "support/content_digests.h"
 #include "support/environment.h"
+#include "support/temp_dir.h"
 #include "support/test_http_server.h"
 
 namespace qiv_start::core {
@@ -177,6 +181,31 @@ TEST(DownloadThread, BodiesPastTheirBoundAreCutOffAndTheNextServerAsked) {
     EXPECT_EQ(stream.data(), "http://a/\r\n");
     EXPECT_EQ(outcome.error_message, "");
     EXPECT_THAT(longer.requests(), ElementsAre("HEAD /servers.cfg", "GET /servers.cfg"));
+}
+
+// Without an announced length a body may not pass the ceiling (a small one here); with one it must
+// have that very length. Either way the next server is asked, and nothing of such a body is
+// kept, not even as a copy whose digest differs.
+TEST(DownloadThread, BodiesPastTheCeilingOrNotOfTheAnnouncedLengthAreNotKept) {
+    TTestHttpServer endless, longer, shorter;
+    endless.serve_chunked("a.bin", std::string(5000, 'e'));
+    longer.serve_longer("a.bin", std::string(3000, 'l'), 100);
+    shorter.serve_shorter("a.bin", std::string(100, 's'), 3000);
+    test::TTempDir directory;
+    test::write_bytes(directory.file("a.bin"), "old");
+    TTransportOptions options;
+    options.max_unannounced_size = 1000;
+    {
+        TVerifiedFileStream stream(directory.path().string(), directory.file("a.bin"),
+                                   {test::md5_of("new"), ""});
+        download(stream, {endless.base_url(), longer.base_url(), shorter.base_url()}, "a.bin",
+                 options);
+        EXPECT_FALSE(stream.has_copy());
+        for (const auto* server : {&endless, &longer, &shorter})
+            EXPECT_THAT(server->requests(), ElementsAre("HEAD /a.bin", "GET /a.bin"));
+    }
+    EXPECT_EQ(test::read_bytes(directory.file("a.bin")), "old");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(directory.path()), {}), 1);
 }
 
 TEST(DownloadThread, FailedDownloadLeavesTheStreamEmptyAndTheAnnouncedSize) {

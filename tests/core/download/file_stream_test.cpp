@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <limits>
 
 #include "core/support/error.h"
 #include "support/temp_dir.h"
@@ -42,6 +43,17 @@ TEST(FileStream, LeavesNothingBehindWithoutCommit) {
     }
     EXPECT_EQ(test::read_bytes(directory.file("a.txt")), "old");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(directory.path()), {}), 1);
+}
+
+// A margin larger than any disk stands for a disk that a server's body would fill.
+TEST(FileStream, AWriteThatWouldEatTheDiskMarginFailsAndNothingIsSaved) {
+    test::TTempDir directory;
+    test::write_bytes(directory.file("a.txt"), "old");
+    TFileStream stream(directory.file("a.txt"), std::numeric_limits<std::uint64_t>::max());
+    EXPECT_THROW(stream.write("new", 3), TError);
+    EXPECT_EQ(stream.get_size(), 0);
+    EXPECT_THROW(stream.commit(), TIoError);
+    EXPECT_EQ(test::read_bytes(directory.file("a.txt")), "old");
 }
 
 }  // namespace

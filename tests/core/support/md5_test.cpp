@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "core/support/error.h"
 #include "support/md5sum.h"
 #include "support/temp_dir.h"
@@ -93,6 +96,56 @@ TEST(FileDigests, OneReadGivesBothDigestsAsTheToolsDo) {
     EXPECT_EQ(abc.finish().sha256,
               "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD");
     EXPECT_THROW(get_file_digests(dir.file("missing"), true), TIoError);
+}
+
+// The published known answers (RFC 1321's test suite, FIPS 180's SHA-256 examples), checked
+// without outside tools so that they run on every target, through the file and the in-memory
+// digests. An empty expectation is not checked.
+TEST(Digests, KnownAnswersFromTheStandards) {
+    struct TVector {
+        std::string input;
+        std::string md5;
+        std::string sha256;
+    };
+    const std::vector<TVector> vectors = {
+        {"", "D41D8CD98F00B204E9800998ECF8427E", ""},
+        {"a", "0CC175B9C0F1B6A831C399E269772661", ""},
+        {"abc", "900150983CD24FB0D6963F7D28E17F72",
+         "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"},
+        {"message digest", "F96B697D7CB7938D525A2F31AAF161D0", ""},
+        {"abcdefghijklmnopqrstuvwxyz", "C3FCD3D76192E4007DFB496CCA67E13B", ""},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+         "D174AB98D277D9F5A5611C2C9F419D9F", ""},
+        {std::string("1234567890") + "1234567890" + "1234567890" + "1234567890" + "1234567890" +
+             "1234567890" + "1234567890" + "1234567890",
+         "57EDF4A22BE3C955AC49DA2E2107B67A", ""},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", "",
+         "248D6A61D20638B8E5C026930C3E6039A33CE45964FF2167F6ECEDD419DB06C1"},
+        {std::string(1000000, 'a'), "",
+         "CDC76E5C9914FB9281A1C7E284D73E67F1809A48A497200E046D39CCC7112CD0"},
+    };
+    TTempDir dir;
+    for (const TVector& vector : vectors) {
+        const std::string label =
+            vector.input.substr(0, 20) + " (" + std::to_string(vector.input.size()) + " bytes)";
+        write_bytes(dir.file("f"), vector.input);
+        TMd5 md5;
+        md5.update(vector.input.data(), vector.input.size());
+        TFileDigests both(true);
+        both.update(vector.input.data(), vector.input.size());
+        const TDigestPair fed = both.finish();
+        const TDigestPair read = get_file_digests(dir.file("f"), true);
+        if (!vector.md5.empty()) {
+            EXPECT_EQ(get_file_md5(dir.file("f")), vector.md5) << label;
+            EXPECT_EQ(md5.finish(), vector.md5) << label;
+            EXPECT_EQ(fed.md5, vector.md5) << label;
+            EXPECT_EQ(read.md5, vector.md5) << label;
+        }
+        if (!vector.sha256.empty()) {
+            EXPECT_EQ(fed.sha256, vector.sha256) << label;
+            EXPECT_EQ(read.sha256, vector.sha256) << label;
+        }
+    }
 }
 
 }  // namespace

@@ -64,5 +64,26 @@ TEST(Paths, PlainNamesHaveNoFolderInThem) {
         EXPECT_FALSE(is_plain_name(name)) << name;
 }
 
+// Repositories are written for Windows workstations: a name Windows takes for a device, or
+// alters or refuses, is no plain file there, whatever system the launcher runs on.
+TEST(Paths, NamesWindowsDoesNotStoreAsTheyAreAreRefusedAnywhereInAPath) {
+    for (const std::string& name : std::initializer_list<std::string>{
+             "CON",         "nul",     "Aux.txt",  "prn.log",     "com1",
+             "COM9.tar.gz", "lpt5",    "nul .txt", "COM\xC2\xB9", "lpt\xC2\xB3.txt",
+             "raport.",     "raport ", "a<b",      "a>b",         "a\"b",
+             "a|b",         "a?b",     "a*b",      "a:b",         std::string("a\0b", 3),
+             "a\x01b",      "a\x1F",   "a\tb",     "..."}) {
+        EXPECT_FALSE(is_plain_name(name)) << name;
+        for (const std::string& path :
+             {name, "dane\\" + name, name + "\\a.txt", "a/" + name + "/b"})
+            EXPECT_FALSE(resolve_inside(path)) << path;
+    }
+    for (const std::string name : {"console.txt", "com10", "lpt", "nul_", "auxiliary", ".hidden",
+                                   " przed", "com\xC2\xB9x", "\xC5\xBC\xC3\xB3\xC5\x82w"}) {
+        EXPECT_TRUE(is_plain_name(name)) << name;
+        EXPECT_EQ(resolve_inside("dane\\" + name), native("dane/" + name)) << name;
+    }
+}
+
 }  // namespace
 }  // namespace qiv_start::core

@@ -42,7 +42,11 @@ TEST(LookAhead, TurnsSeeTheMessagesInFileOrderWithinTheBounds) {
     std::atomic<bool> beyond_window{false};
     TLookAhead look_ahead(
         after, kDepth, kWindow, [&](std::size_t file, TCoreListener& record, std::stop_token) {
-            most = std::max(most.load(), ++running);
+            // A plain load-then-store could lose a higher count written in between.
+            const int now = ++running;
+            int seen = most.load();
+            while (now > seen && !most.compare_exchange_weak(seen, now)) {
+            }
             if (file == 9 && turns_over.load() < 9)
                 nine_too_early = true;
             if (file >= turns_over.load() + kWindow)

@@ -69,9 +69,11 @@ TEST_F(ZipExtract, ExistingFilesAreNeverOverwritten) {
     EXPECT_EQ(read_bytes(target_ / "b.txt"), "b");
 }
 
+// Also names that Windows would not store as plain files (a device, a trailing dot).
 TEST_F(ZipExtract, MembersThatWouldLeaveTheTargetAreRefused) {
-    for (const std::string name : {"../poza.txt", "dane\\..\\..\\poza.txt", "/tmp/poza.txt",
-                                   "C:\\poza.txt", "..", "dane/../../poza.txt"}) {
+    for (const std::string name :
+         {"../poza.txt", "dane\\..\\..\\poza.txt", "/tmp/poza.txt", "C:\\poza.txt", "..",
+          "dane/../../poza.txt", "dane\\nul.txt", "raport./a.txt"}) {
         fs::remove_all(target_);
         EXPECT_EQ(failure_of({{"dobry.txt", "ok"}, {name, "zły"}}),
                   "Archiwum \"" + archive_.string() + "\" zawiera plik \"" + name +
@@ -156,6 +158,31 @@ TEST_F(ZipExtract, ArchivesBeyondTheCeilingsAreRefusedWithNothingExtracted) {
     test::write_zip(archive_, {{"a.txt", "a"}, {"b.txt", std::string(99999, 'b')}});
     extract_missing_members(archive_.string(), target_.string(), limits);
     EXPECT_EQ(fs::file_size(target_ / "b.txt"), 99999u);
+}
+
+// The ceilings add up the sizes the archive records; a member whose data runs past its recorded
+// size is stopped there and not saved.
+TEST_F(ZipExtract, MemberLargerThanItsRecordedSizeFailsAndIsNotSaved) {
+    for (const std::int32_t method : {ZIP_CM_DEFLATE, ZIP_CM_STORE}) {
+        test::write_zip(archive_, {{"a.txt", std::string(200000, 'a'), ZIP_FL_ENC_GUESS, method}});
+        std::string bytes = read_bytes(archive_);
+        const auto record_size = [&bytes](std::size_t at) {
+            bytes.replace(at, 4, std::string("\x0A\0\0\0", 4));  // 10, little-endian
+        };
+        record_size(22);  // the local header's uncompressed size
+        record_size(bytes.find(std::string("PK\x01\x02", 4)) + 24);  // the central directory's
+        test::write_bytes(archive_, bytes);
+        try {
+            extract_missing_members(archive_.string(), target_.string());
+            ADD_FAILURE() << "a member larger than it says was extracted, method " << method;
+        } catch (const TError& failure) {
+            EXPECT_EQ(std::string(failure.what()),
+                      "Archiwum \"" + archive_.string() +
+                          "\": plik \"a.txt\" po rozpakowaniu jest większy niż zapisany w "
+                          "archiwum rozmiar 10 bajtów.");
+        }
+        EXPECT_TRUE(!fs::exists(target_) || fs::is_empty(target_)) << method;
+    }
 }
 
 // Members follow the same rule as the configuration's paths: ".." may not climb out.

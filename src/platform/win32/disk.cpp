@@ -1,0 +1,15 @@
+#include "platform/disk.h"
+
+#include "platform/win32/wide.h"
+
+namespace qiv_start::platform {
+
+std::optional<std::uint64_t> free_disk_space(const std::string& folder) {
+    // The first figure is what the caller may use, the quota taken off.
+    ULARGE_INTEGER available{};
+    if (!::GetDiskFreeSpaceExW(win32::to_wide(folder).c_str(), &available, nullptr, nullptr))
+        return std::nullopt;
+    return available.QuadPart;
+}
+
+}  // namespace qiv_start::platform
