@@ -92,7 +92,7 @@ class TFakeController : public core::TController {
         return terminals_;
     }
     std::string get_version(const std::string&) override { return {}; }
-    void run_terminal(const std::string& terminal_code) override {
+    bool run_terminal(const std::string& terminal_code) override {
         started.push_back(terminal_code);
         listener_->notify(
             core::TCoreMessage(core::info, "download_start|" + terminal_code + ".exe"));
@@ -100,6 +100,7 @@ class TFakeController : public core::TController {
             listener_->notify(core::TCoreMessage(core::error, run_error));
         if (run_error)
             throw core::TError(run_error);
+        return starts;
     }
 
     const std::shared_ptr<core::TCoreListener>& listener() const { return listener_; }
@@ -107,6 +108,7 @@ class TFakeController : public core::TController {
     std::vector<std::string> started;
     const char* run_error = nullptr;  // raised by run_terminal after its message
     bool run_error_reported = false;  // the error is also sent before it is raised
+    bool starts = true;               // false: the run ends with the terminal not started
 
   private:
     std::shared_ptr<TFakeConfig> config_;

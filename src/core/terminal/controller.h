@@ -16,7 +16,9 @@ class TController {
     virtual std::shared_ptr<TConfig> get_config() = 0;
     virtual TTerminalConfigs get_accessible_terminals() = 0;
     virtual std::string get_version(const std::string& file_name) = 0;
-    virtual void run_terminal(const std::string& terminal_code) = 0;
+    // Brings the terminal's files up to date and starts it; false when it was not started (the
+    // listeners have been told why). Raises TError when a failure ends the run.
+    virtual bool run_terminal(const std::string& terminal_code) = 0;
 };
 
 class TControllerFactory {

@@ -68,18 +68,20 @@ std::string TControllerProd::get_version(const std::string& file_name) {
     return get_file_version(file_name);
 }
 
-void TControllerProd::run_terminal(const std::string& terminal_code) {
+bool TControllerProd::run_terminal(const std::string& terminal_code) {
     for (const auto& terminal : get_accessible_terminals()) {
         if (terminal->get_id_code() != terminal_code)
             continue;
         send(info, format(kStartingTerminal, {terminal_code}));
         const auto lock = lock_working_folder();
         sync_terminal(terminal);
-        if (may_start(terminal))
-            start_terminal(terminal);
-        return;
+        if (!may_start(terminal))
+            return false;
+        start_terminal(terminal);
+        return true;
     }
     send(error, format(kTerminalNotAvailable, {terminal_code}));
+    return false;
 }
 
 // A folder where no lock file can be made is one where nobody else can write either: the run

@@ -43,7 +43,7 @@ class TControllerProd : public TController {
     std::shared_ptr<TConfig> get_config() override;
     TTerminalConfigs get_accessible_terminals() override;
     std::string get_version(const std::string& file_name) override;
-    void run_terminal(const std::string& terminal_code) override;
+    bool run_terminal(const std::string& terminal_code) override;
 
   private:
     bool is_in_restricted_network();

@@ -73,7 +73,8 @@ class ControllerSync : public ::testing::Test {
 
     std::vector<std::string> run(const std::string& code) {
         listener_->lines.clear();
-        controller()->run_terminal(code);
+        terminal_started_ = false;
+        terminal_started_ = controller()->run_terminal(code);
         return listener_->lines;
     }
 
@@ -92,6 +93,7 @@ class ControllerSync : public ::testing::Test {
     std::vector<std::string> started_;
     bool digests_bind_ = false;
     std::string start_error_;
+    bool terminal_started_ = false;  // what the last run answered
 };
 
 TEST_F(ControllerSync, DefaultFilesComeFirstThenTheTerminalsOwnAndTheTerminalStarts) {
@@ -223,6 +225,7 @@ TEST_F(ControllerSync, UnderASignedConfigurationAMismatchingFileIsNeitherSavedNo
     EXPECT_FALSE(fs::exists("terminale/kasa/cennik.txt"));
     EXPECT_EQ(read_bytes("wspolne/slownik.txt"), "słownik");
     EXPECT_EQ(started_.size(), 1u);
+    EXPECT_TRUE(terminal_started_);
 
     // A changed executable is not saved, and the copy already on disk is not started either.
     const auto exe = config_->terminals.back()->get_exe_file();
@@ -236,6 +239,7 @@ TEST_F(ControllerSync, UnderASignedConfigurationAMismatchingFileIsNeitherSavedNo
              "zgadza się z ustawieniami."));
     EXPECT_FALSE(said("informacja: terminal \"KASA\" uruchomiono"));
     EXPECT_EQ(started_.size(), 1u);
+    EXPECT_FALSE(terminal_started_);
 }
 
 TEST_F(ControllerSync, AnAttemptThatStartedOverKeepsOnlyTheBytesOfTheLastOne) {
@@ -324,7 +328,7 @@ TEST_F(ControllerSync, CodeThatNoAccessibleTerminalCarriesIsReportedOnce) {
 
     for (const std::string code : {"NIEMA", "kasa", ""}) {
         listener_->lines.clear();
-        made->run_terminal(code);
+        EXPECT_FALSE(made->run_terminal(code));
         EXPECT_EQ(listener_->lines, std::vector<std::string>{"błąd: Terminal z kodem \"" + code +
                                                              "\" nie jest dostępny."});
     }
