@@ -125,14 +125,19 @@ void TQivStartApplication::choose_terminal() {
 
 void TQivStartApplication::show_start_window() {
     TFormStartTerminal window(dialogs_);
-    window.set_exec_proc(
-        [this](std::shared_ptr<core::TCoreListener> listener) { exec_terminal(listener); });
+    // While the controller waits for another launcher, the window stays alive and its close box
+    // ends the run.
+    window.set_exec_proc([this, &window](std::shared_ptr<core::TCoreListener> listener) {
+        exec_terminal(listener,
+                      [&window](std::chrono::milliseconds step) { return window.wait_step(step); });
+    });
     // The window ends accepted only when the work ran to its end.
     if (window.exec() != QDialog::Accepted)
         terminal_started_ = false;
 }
 
-void TQivStartApplication::exec_terminal(const std::shared_ptr<core::TCoreListener>& listener) {
+void TQivStartApplication::exec_terminal(const std::shared_ptr<core::TCoreListener>& listener,
+                                         core::TWaitStep wait_step) {
     const auto listeners = std::make_shared<core::TListenerCollection<core::TCoreMessage>>();
     listeners->add(listener);
     const auto run_log = services_.create_run_log();
@@ -141,6 +146,7 @@ void TQivStartApplication::exec_terminal(const std::shared_ptr<core::TCoreListen
     listeners->add(last_error);
     try {
         controller_ = services_.create_controller(listeners);
+        controller_->set_wait_step(std::move(wait_step));
         terminal_started_ = controller_->run_terminal(terminal_code_);
     } catch (const std::exception& e) {
         // An error that ends the run belongs in its log, not only on the screen; once, when the

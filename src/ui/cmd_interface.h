@@ -36,7 +36,8 @@ class TQivStartApplication {
     bool has_terminal_argument() const { return !arguments_.empty(); }
     void choose_terminal();
     void show_start_window();
-    void exec_terminal(const std::shared_ptr<core::TCoreListener>& listener);
+    void exec_terminal(const std::shared_ptr<core::TCoreListener>& listener,
+                       core::TWaitStep wait_step);
 
     std::vector<std::string> arguments_;
     TStartServices services_;

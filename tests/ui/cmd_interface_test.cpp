@@ -13,6 +13,7 @@
 #include "support/recording_listener.h"
 #include "support/temp_dir.h"
 #include "ui/form_choose_terminal.h"
+#include "ui/form_start_terminal.h"
 #include "ui/terminal_button.h"
 #include "ui_fakes.h"
 
@@ -46,6 +47,7 @@ class StartTest : public ::testing::Test {
             controllers.back()->run_error = run_error;
             controllers.back()->run_error_reported = run_error_reported;
             controllers.back()->starts = terminal_starts;
+            controllers.back()->waits_for_folder = waits_for_folder;
             return controllers.back();
         };
         s.create_version_check_log = [this] {
@@ -108,6 +110,7 @@ class StartTest : public ::testing::Test {
     const char* run_error = nullptr;
     bool run_error_reported = false;
     bool terminal_starts = true;
+    bool waits_for_folder = false;
     bool close_fails = false;
     bool upgrade = false;
     QTimer poll;
@@ -227,6 +230,28 @@ TEST_F(StartTest, TerminalNotStartedGivesExitCodeOne) {
     terminal_starts = false;
     EXPECT_EQ(run(executable("qiv_start_2" + platform::executable_suffix()), {"B"}), 1);
     EXPECT_EQ(started(), TTexts{"B"});
+    EXPECT_TRUE(dialogs.errors.empty());
+}
+
+// While the run waits for another launcher, the start window answers, and its close box ends the
+// run with nothing started.
+TEST_F(StartTest, ClosingTheWindowWhileWaitingForTheFolderEndsTheRun) {
+    waits_for_folder = true;
+    poll.setInterval(1);
+    QObject::connect(&poll, &QTimer::timeout, [this] {
+        if (controllers.size() < 2 || !controllers.back()->waiting)
+            return;
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (qobject_cast<TFormStartTerminal*>(window) && window->isVisible()) {
+                poll.stop();
+                window->close();
+            }
+        }
+    });
+    poll.start();
+    EXPECT_EQ(run(executable("qiv_start_2" + platform::executable_suffix()), {"B"}), 1);
+    ASSERT_EQ(controllers.size(), 2u);
+    EXPECT_TRUE(controllers.back()->wait_given_up);
     EXPECT_TRUE(dialogs.errors.empty());
 }
 

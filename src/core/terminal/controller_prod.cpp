@@ -1,5 +1,7 @@
 #include "core/terminal/controller_prod.h"
 
+#include <thread>
+
 #include "core/support/error.h"
 #include "core/support/format.h"
 #include "core/terminal/file_version.h"
@@ -30,6 +32,13 @@ const char* const kWaitingForOtherLauncher =
 // Held while files are synchronised and started, so that two launchers never work on one folder
 // at once.
 const char* const kLockFile = "qiv_start_2.lock";
+// How long a waiting launcher lets pass between its attempts at the lock.
+constexpr std::chrono::milliseconds kLockRetry{150};
+
+bool sleep_step(std::chrono::milliseconds step) {
+    std::this_thread::sleep_for(step);
+    return true;
+}
 
 }  // namespace
 
@@ -44,12 +53,17 @@ TControllerProd::TControllerProd(std::shared_ptr<TDownloader> downloader,
     : config_(std::move(config)),
       listeners_(std::make_shared<TListenerCollection<TCoreMessage>>()),
       workstation_(std::move(workstation)),
+      wait_step_(sleep_step),
       digests_bind_(digests_bind),
       synchroniser_(std::move(downloader), listeners_, digests_bind, std::move(make_downloader),
                     transfers) {}
 
 void TControllerProd::add_listener(const std::shared_ptr<TCoreListener>& listener) {
     listeners_->add(listener);
+}
+
+void TControllerProd::set_wait_step(TWaitStep wait_step) {
+    wait_step_ = wait_step ? std::move(wait_step) : sleep_step;
 }
 
 std::shared_ptr<TConfig> TControllerProd::get_config() {
@@ -73,7 +87,9 @@ bool TControllerProd::run_terminal(const std::string& terminal_code) {
         if (terminal->get_id_code() != terminal_code)
             continue;
         send(info, format(kStartingTerminal, {terminal_code}));
-        const auto lock = lock_working_folder();
+        std::unique_ptr<platform::TFolderLock> lock;
+        if (!lock_working_folder(lock))
+            return false;
         sync_terminal(terminal);
         if (!may_start(terminal))
             return false;
@@ -84,19 +100,26 @@ bool TControllerProd::run_terminal(const std::string& terminal_code) {
     return false;
 }
 
-// A folder where no lock file can be made is one where nobody else can write either: the run
-// goes on without the lock, as it always did there.
-std::unique_ptr<platform::TFolderLock> TControllerProd::lock_working_folder() {
+// False when the wait for another launcher was given up. A folder where no lock file can be made
+// at all (a read-only one) is one where no launcher can write either: the run goes on there
+// without the lock, as it always did. A failure once the wait has begun ends the run instead, as
+// the other launcher may still be at work.
+bool TControllerProd::lock_working_folder(std::unique_ptr<platform::TFolderLock>& lock) {
     try {
-        auto lock = std::make_unique<platform::TFolderLock>(kLockFile);
-        if (!lock->try_lock()) {
-            send(info, kWaitingForOtherLauncher);
-            lock->lock();
-        }
-        return lock;
+        lock = std::make_unique<platform::TFolderLock>(kLockFile);
+        if (lock->try_lock())
+            return true;
     } catch (const TIoError&) {
-        return nullptr;
+        lock.reset();
+        return true;
     }
+    send(info, kWaitingForOtherLauncher);
+    while (wait_step_(kLockRetry)) {
+        if (lock->try_lock())
+            return true;
+    }
+    lock.reset();
+    return false;
 }
 
 bool TControllerProd::is_in_restricted_network() {

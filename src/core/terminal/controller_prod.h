@@ -40,6 +40,7 @@ class TControllerProd : public TController {
                     TDownloaderMaker make_downloader = {}, std::size_t transfers = kMaxTransfers);
 
     void add_listener(const std::shared_ptr<TCoreListener>& listener) override;
+    void set_wait_step(TWaitStep wait_step) override;
     std::shared_ptr<TConfig> get_config() override;
     TTerminalConfigs get_accessible_terminals() override;
     std::string get_version(const std::string& file_name) override;
@@ -48,7 +49,7 @@ class TControllerProd : public TController {
   private:
     bool is_in_restricted_network();
     std::vector<std::string> get_local_ip_addresses();
-    std::unique_ptr<platform::TFolderLock> lock_working_folder();
+    bool lock_working_folder(std::unique_ptr<platform::TFolderLock>& lock);
     void sync_terminal(const std::shared_ptr<TTerminalConfig>& terminal);
     bool may_start(const std::shared_ptr<TTerminalConfig>& terminal);
     void start_terminal(const std::shared_ptr<TTerminalConfig>& terminal);
@@ -57,6 +58,7 @@ class TControllerProd : public TController {
     std::shared_ptr<TConfig> config_;
     std::shared_ptr<TListenerCollection<TCoreMessage>> listeners_;
     TWorkstation workstation_;
+    TWaitStep wait_step_;
     bool digests_bind_;
     TSynchroniser synchroniser_;
 };

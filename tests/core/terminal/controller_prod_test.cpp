@@ -443,5 +443,57 @@ TEST_F(ControllerSync, SecondLauncherWaitsForTheFolderAndThenFindsTheFilesCurren
     EXPECT_EQ(started_.size(), 1u);
 }
 
+// Another launcher holds the folder. The caller's wait step runs between the attempts at the
+// lock: the other launcher lets go, the close box gives up, or the wait fails.
+TEST_F(ControllerSync, WaitForTheFolderRunsTheCallersStepsAndEndsAsTheyDecide) {
+    struct TCase {
+        const char* what;
+        int release_at;              // the step at which the other launcher lets go
+        int give_up_at;              // the step that answers false
+        int failing_at;              // the step that raises TIoError
+        std::optional<bool> answer;  // what run_terminal answers; nothing when it raises
+    };
+    for (const TCase& one : {TCase{"released", 3, 0, 0, true}, TCase{"given up", 0, 2, 0, false},
+                             TCase{"failing", 0, 0, 2, std::nullopt}}) {
+        SCOPED_TRACE(one.what);
+        config_->terminals.clear();
+        add_terminal("KASA", {serve("cennik.txt", "terminale\\kasa", "cennik")});
+        std::optional<platform::TFolderLock> other;
+        other.emplace("qiv_start_2.lock");
+        ASSERT_TRUE(other->try_lock());
+        int steps = 0;
+        auto waiting = controller();
+        waiting->set_wait_step([&](std::chrono::milliseconds) {
+            ++steps;
+            if (steps == one.release_at)
+                other.reset();
+            if (steps == one.failing_at)
+                throw platform::TIoError("Cannot lock file");
+            return steps != one.give_up_at;
+        });
+        listener_->lines.clear();
+        const std::size_t requested = downloader_->requested.size();
+        const std::size_t started = started_.size();
+
+        std::optional<bool> result;
+        try {
+            result = waiting->run_terminal("KASA");
+        } catch (const platform::TIoError&) {
+        }
+
+        const auto& lines = listener_->lines;
+        EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                             "informacja: oczekiwanie na zakończenie pracy innej kopii programu w "
+                             "tym katalogu"),
+                  1);
+        EXPECT_EQ(steps, std::max({one.release_at, one.give_up_at, one.failing_at}));
+        EXPECT_EQ(result, one.answer);
+        // Only a run that got the lock synchronises and starts.
+        const bool locked = one.release_at != 0;
+        EXPECT_EQ(downloader_->requested.size() > requested, locked);
+        EXPECT_EQ(started_.size() - started, locked ? 1u : 0u);
+    }
+}
+
 }  // namespace
 }  // namespace qiv_start::core
