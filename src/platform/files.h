@@ -41,6 +41,9 @@ std::vector<std::string> list_directory(const std::string& path);
 // True when candidate is the name of a temporary file that a TAtomicFileWriter makes beside
 // the file called name.
 bool is_temporary_name_of(const std::string& name, const std::string& candidate);
+// True when candidate is the name of a temporary file that a TAtomicFileWriter makes beside any
+// file.
+bool is_temporary_name(const std::string& candidate);
 
 // Whole-file read; raises TIoError.
 std::string read_file(const std::string& path);

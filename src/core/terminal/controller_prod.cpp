@@ -4,7 +4,9 @@
 
 #include "core/support/error.h"
 #include "core/support/format.h"
+#include "core/support/paths.h"
 #include "core/terminal/file_version.h"
+#include "core/terminal/leftovers.h"
 #include "core/terminal/terminal_access.h"
 #include "platform/files.h"
 #include "platform/network.h"
@@ -90,7 +92,7 @@ bool TControllerProd::run_terminal(const std::string& terminal_code) {
         std::unique_ptr<platform::TFolderLock> lock;
         if (!lock_working_folder(lock))
             return false;
-        sync_terminal(terminal);
+        sync_terminal(terminal, lock != nullptr);
         if (!may_start(terminal))
             return false;
         start_terminal(terminal);
@@ -134,14 +136,19 @@ std::vector<std::string> TControllerProd::get_local_ip_addresses() {
     return addresses;
 }
 
-void TControllerProd::sync_terminal(const std::shared_ptr<TTerminalConfig>& terminal) {
+// A killed run's leftovers go only under the lock: without it, another launcher may be writing.
+// The working folder holds the document, the settings folder the list of servers.
+void TControllerProd::sync_terminal(const std::shared_ptr<TTerminalConfig>& terminal, bool locked) {
     send(info, format(kSyncingTerminal, {terminal->get_id_code()}));
     const TFileConfigs default_files = config_->get_default_files();
     const TFileConfigs own_files = terminal->get_files();
     const auto count = static_cast<std::int64_t>(default_files.size() + own_files.size());
     send(info, format(kFileCount, {count}));
-    synchroniser_.synchronise(
-        {{kSyncingDefaultFiles, default_files}, {kSyncingOwnFiles, own_files}});
+    const std::vector<TFileSection> sections{{kSyncingDefaultFiles, default_files},
+                                             {kSyncingOwnFiles, own_files}};
+    if (locked)
+        remove_leftovers(sections, {"", native_path(kSettingsFolder)});
+    synchroniser_.synchronise(sections);
 }
 
 // Under a signed configuration only an executable that matched its digests in this run starts.

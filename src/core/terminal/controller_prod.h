@@ -16,6 +16,9 @@
 
 namespace qiv_start::core {
 
+// The folder of the launcher's own settings (the list of servers) inside the working folder.
+inline constexpr const char* kSettingsFolder = "config";
+
 // What the controller asks of the workstation; tests replace it.
 struct TWorkstation {
     // The IPv4 addresses the host name resolves to; empty when unknown.
@@ -50,7 +53,7 @@ class TControllerProd : public TController {
     bool is_in_restricted_network();
     std::vector<std::string> get_local_ip_addresses();
     bool lock_working_folder(std::unique_ptr<platform::TFolderLock>& lock);
-    void sync_terminal(const std::shared_ptr<TTerminalConfig>& terminal);
+    void sync_terminal(const std::shared_ptr<TTerminalConfig>& terminal, bool locked);
     bool may_start(const std::shared_ptr<TTerminalConfig>& terminal);
     void start_terminal(const std::shared_ptr<TTerminalConfig>& terminal);
     void send(const TMessageType& type, const std::string& text);

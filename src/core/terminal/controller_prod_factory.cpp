@@ -14,7 +14,6 @@
 namespace qiv_start::core {
 namespace {
 
-const char* const kConfigDirectory = "config";
 const char* const kServerListFile = "config\\servers.cfg";
 const char* const kRepositoryServerList = "servers.cfg";
 const char* const kDefaultServer = QIV_DEFAULT_SERVER;
@@ -42,7 +41,7 @@ bool is_valid_server_list(const std::string& bytes) {
 }
 
 void ensure_config_directory() {
-    platform::create_directories(native_path(kConfigDirectory));
+    platform::create_directories(native_path(kSettingsFolder));
 }
 
 // Only another process holding the empty list ends the run. Any other refusal leaves the file in

@@ -1,7 +1,6 @@
 #include "core/terminal/synchroniser.h"
 
 #include <chrono>
-#include <map>
 #include <semaphore>
 #include <set>
 
@@ -95,7 +94,6 @@ class TSynchroniser::TImpl {
         std::optional<std::string> failure;           // why the copy could not be put on the disk
     };
 
-    static void remove_leftovers(const std::vector<TFileSection>& sections);
     void sync_one_by_one(const std::vector<TFileSection>& sections);
     void update_file(const std::shared_ptr<TFileConfig>& file);
     bool is_current(TFileConfig& file, const TLocalFile& local);
@@ -122,7 +120,6 @@ class TSynchroniser::TImpl {
 
 void TSynchroniser::TImpl::synchronise(const std::vector<TFileSection>& sections) {
     verified_.clear();
-    remove_leftovers(sections);
     if (make_downloader_ && transfers_ > 1)
         sync_ahead(sections);
     else
@@ -134,32 +131,6 @@ void TSynchroniser::TImpl::sync_one_by_one(const std::vector<TFileSection>& sect
         send(info, section.heading);
         for (const auto& file : section.files)
             update_file(file);
-    }
-}
-
-// Temporary files that a killed run left beside the files: each folder is read once. Nobody else
-// writes there while the folder is locked; one that cannot be removed stays.
-void TSynchroniser::TImpl::remove_leftovers(const std::vector<TFileSection>& sections) {
-    std::map<std::string, std::set<std::string>> names_by_folder;
-    for (const TFileSection& section : sections) {
-        for (const auto& file : section.files) {
-            if (const auto local = locate(*file))
-                names_by_folder[local->directory].insert(file->get_name());
-        }
-    }
-    for (const auto& [folder, names] : names_by_folder) {
-        const std::string listed = folder.empty() ? "." : folder;
-        for (const std::string& entry : platform::list_directory(listed)) {
-            const auto part = entry.rfind(".part");
-            if (part == std::string::npos || !names.contains(entry.substr(0, part)) ||
-                !platform::is_temporary_name_of(entry.substr(0, part), entry)) {
-                continue;
-            }
-            try {
-                platform::delete_file(listed + platform::path_separator() + entry);
-            } catch (const TError&) {
-            }
-        }
     }
 }
 

@@ -83,6 +83,14 @@ class ControllerSync : public ::testing::Test {
         return std::find(lines.begin(), lines.end(), line) != lines.end();
     }
 
+    std::string zip_bytes(const std::vector<test::TZipMember>& members) {
+        const fs::path path = dir_.path() / "built.zip";
+        test::write_zip(path, members);
+        std::string bytes = read_bytes(path);
+        fs::remove(path);
+        return bytes;
+    }
+
     test::TTempDir dir_;
     test::TCurrentDir current_{dir_.path()};
     std::shared_ptr<test::TScriptedConfig> config_ = std::make_shared<test::TScriptedConfig>();
@@ -268,16 +276,7 @@ TEST_F(ControllerSync, DirectoryThatCannotBeCreatedIsReportedAndTheNextFileFollo
     EXPECT_EQ(started_.size(), 1u);
 }
 
-class ControllerArchives : public ControllerSync {
-  protected:
-    std::string zip_bytes(const std::vector<test::TZipMember>& members) {
-        const fs::path path = dir_.path() / "built.zip";
-        test::write_zip(path, members);
-        std::string bytes = read_bytes(path);
-        fs::remove(path);
-        return bytes;
-    }
-};
+class ControllerArchives : public ControllerSync {};
 
 TEST_F(ControllerArchives, CurrentArchiveRestoresADeletedMemberAndLeavesTheOthersAlone) {
     add_terminal("KASA",
@@ -390,18 +389,37 @@ TEST_F(ControllerSync, ProgramThatCannotBeStartedIsAnErrorNotASuccess) {
     EXPECT_FALSE(said("informacja: terminal \"KASA\" uruchomiono"));
 }
 
+// What a killed run may have left in a folder that the launcher writes goes. A configured file, an
+// archive's member and what lies elsewhere stay, whatever their names.
 TEST_F(ControllerSync, TemporaryFilesOfAKilledRunAreRemovedAndOthersLeftAlone) {
-    add_terminal("KASA", {serve("cennik.txt", "terminale\\kasa", "cennik")});
-    for (const char* name : {"cennik.txt.part123456789", "cennik.txt.part4242_7",
-                             "cennik.txt.partia", "inny.txt.part1"}) {
-        write_bytes(fs::path("terminale/kasa") / name, "resztki");
-    }
+    const std::string archive =
+        zip_bytes({{"szablony\\faktura.txt", "faktura"}, {"notatki.part7", "z archiwum"}});
+    add_terminal("KASA", {serve("cennik.txt", "terminale\\kasa", "cennik"),
+                          serve("cennik.txt.part12", "terminale\\kasa", "nazwa jak resztka"),
+                          serve("dane.zip", "terminale\\kasa", archive, true)});
+    run("KASA");
+    write_bytes("terminale/kasa/notatki.part7", "zmienione na miejscu");
+    const std::vector<std::pair<std::string, bool>> files = {
+        // the path, and whether the file stays
+        {"terminale/kasa/cennik.txt.part123456789", false},
+        {"terminale/kasa/cennik.txt.part4242_7", false},
+        {"terminale/kasa/inny.txt.part1", false},
+        {"terminale/kasa/szablony/faktura.txt.part99", false},
+        {"qiv_start_2.xml.part5", false},
+        {"config/servers.cfg.part6_1", false},
+        {"terminale/kasa/cennik.txt.partia", true},
+        {"terminale/kasa/cennik.txt.part_", true},
+        {"inne/notatka.txt.part1", true},
+    };
+    for (const auto& [path, stays] : files)
+        write_bytes(path, "resztki");
 
     run("KASA");
 
-    EXPECT_EQ(
-        names_in("terminale/kasa"),
-        (std::vector<std::string>{"cennik.txt", "cennik.txt.partia", "inny.txt.part1", "kasa.sh"}));
+    for (const auto& [path, stays] : files)
+        EXPECT_EQ(fs::exists(path), stays) << path;
+    EXPECT_EQ(downloader_->count("cennik.txt.part12"), 1u);
+    EXPECT_EQ(read_bytes("terminale/kasa/notatki.part7"), "zmienione na miejscu");
 }
 
 // A listener that notes, with each message, whether the test had let go of the folder by then.
