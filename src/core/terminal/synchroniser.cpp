@@ -56,6 +56,17 @@ class TTransferSlot {
     bool taken_ = false;
 };
 
+// Why the old copy cannot be replaced, when another program holds it open: a download would be in
+// vain, on this start and the next.
+std::optional<std::string> in_use(const std::string& path) {
+    try {
+        platform::check_replaceable(path);
+        return std::nullopt;
+    } catch (const platform::TFileInUseError& failure) {
+        return failure.what();
+    }
+}
+
 // The local copy has the published MD5 and, when one is published, SHA-256.
 bool matches_digests(const std::string& path, const TDigestPair& published) {
     const TDigestPair digests = get_file_digests(path, !published.sha256.empty());
@@ -90,8 +101,8 @@ class TSynchroniser::TImpl {
     // What a file's turn takes over from the work done ahead.
     struct TFetched {
         bool current = false;
-        std::unique_ptr<TVerifiedFileStream> stream;  // none when current
-        std::optional<std::string> failure;           // why the copy could not be put on the disk
+        std::unique_ptr<TVerifiedFileStream> stream;  // none when current or not fetched
+        std::optional<std::string> error;  // what the turn reports instead of replacing the file
     };
 
     void sync_one_by_one(const std::vector<TFileSection>& sections);
@@ -162,6 +173,10 @@ bool TSynchroniser::TImpl::is_current(TFileConfig& file, const TLocalFile& local
 // complete and then goes in one rename. False when the file could not be brought in.
 bool TSynchroniser::TImpl::download_file(TFileConfig& file, const TLocalFile& local) {
     const std::string name = file.get_name();
+    if (const auto reason = in_use(local.path)) {
+        send(error, format(kCannotDelete, {name, *reason}));
+        return false;
+    }
     // Under a signed configuration the digests are what the administrator vouches for: a copy
     // that differs from them never stands in for the file.
     TVerifiedFileStream stream(local.directory, local.path, {file.get_hash(), file.get_sha256()},
@@ -258,6 +273,10 @@ TSynchroniser::TImpl::TFetched TSynchroniser::TImpl::fetch(const TPlannedFile& f
             record.notify(TCoreMessage(info, format(kVersionCurrent, {file.name})));
             return fetched;
         }
+        if (const auto reason = in_use(local.path)) {
+            fetched.error = format(kCannotDelete, {file.name, *reason});
+            return fetched;
+        }
     }
     fetched.stream = std::make_unique<TVerifiedFileStream>(
         local.directory, local.path, TDigestPair{file.hash, file.sha256}, !digests_bind_);
@@ -274,7 +293,7 @@ TSynchroniser::TImpl::TFetched TSynchroniser::TImpl::fetch(const TPlannedFile& f
     try {
         fetched.stream->flush();
     } catch (const TError& failure) {
-        fetched.failure = failure.what();
+        fetched.error = format(kCannotSave, {file.name, failure.what()});
     }
     return fetched;
 }
@@ -288,8 +307,8 @@ void TSynchroniser::TImpl::take_turn(TLookAhead& ahead, std::size_t index, const
         bool present = fetched.current;
         if (present)
             verified_.insert(local->path);
-        else if (fetched.failure)
-            send(error, format(kCannotSave, {file.name, *fetched.failure}));
+        else if (fetched.error)
+            send(error, *fetched.error);
         else
             present = store_download(*fetched.stream, file.name, local->path);
         if (present && file.unzip)

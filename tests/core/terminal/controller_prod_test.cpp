@@ -156,6 +156,28 @@ TEST_F(ControllerSync, StaleFileIsReplacedWithoutLeftovers) {
     EXPECT_EQ(names_in("terminale/kasa"), (std::vector<std::string>{"cennik.txt", "kasa.sh"}));
 }
 
+// The reader holds the stale copy as a running terminal holds its library. Windows keeps such a
+// file from being replaced: it is reported, not downloaded in vain. POSIX replaces it.
+TEST_F(ControllerSync, StaleFileHeldOpenIsReportedInsteadOfDownloadedWhereItCannotBeReplaced) {
+    add_terminal("KASA", {serve("biblioteka.dll", "terminale\\kasa", "nowa")});
+    write_bytes("terminale/kasa/biblioteka.dll", "stara");
+    {
+        const platform::TFileReader holder(
+            (fs::path("terminale") / "kasa" / "biblioteka.dll").string());
+        run("KASA");
+    }
+#ifdef _WIN32
+    const auto& lines = listener_->lines;
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.starts_with("błąd: Błąd podczas usuwania pliku \"biblioteka.dll\": ");
+    }));
+    EXPECT_EQ(downloader_->count("biblioteka.dll"), 0u);
+    EXPECT_EQ(read_bytes("terminale/kasa/biblioteka.dll"), "stara");
+#else
+    EXPECT_EQ(read_bytes("terminale/kasa/biblioteka.dll"), "nowa");
+#endif
+}
+
 TEST_F(ControllerSync, LowerCaseDigestIsDownloadedOnEveryRunWithoutAWarning) {
     auto file = serve("cennik.txt", "terminale\\kasa", "cennik");
     file->set_hash(lower(file->get_hash()));
