@@ -40,12 +40,21 @@ std::int64_t file_size(const std::string& path);
 // another process has it open (Windows; POSIX removes open files).
 void delete_file(const std::string& path);
 
+// Raises TFileInUseError, with the system's reason, when another program holds the file open in
+// a way that keeps it from being replaced (Windows: without sharing its deletion). Anything else,
+// a missing file too, is left to the replacement to report. POSIX replaces open files: nothing to
+// check there.
+void check_replaceable(const std::string& path);
+
 // The names of the entries in a directory, without "." and ".."; empty when it cannot be read.
 std::vector<std::string> list_directory(const std::string& path);
 
 // True when candidate is the name of a temporary file that a TAtomicFileWriter makes beside
 // the file called name.
 bool is_temporary_name_of(const std::string& name, const std::string& candidate);
+// True when candidate is the name of a temporary file that a TAtomicFileWriter makes beside any
+// file.
+bool is_temporary_name(const std::string& candidate);
 
 // Whole-file read; raises TIoError.
 std::string read_file(const std::string& path);

@@ -77,17 +77,39 @@ void write_file_atomic(const std::string& path, const std::string& content, TFil
     writer.commit();
 }
 
-// Both backends name a temporary file: the target's name, ".part", then digits and underscores.
+namespace {
+
+// A decimal number at the start of text, without sign; the digits taken.
+std::size_t digits_at(const std::string& text, std::size_t at) {
+    std::size_t end = at;
+    while (end < text.size() && text[end] >= '0' && text[end] <= '9')
+        ++end;
+    return end - at;
+}
+
+}  // namespace
+
+// The backends name a temporary file: the target's name, ".part", then a number (POSIX) or two
+// joined by an underscore (Windows: the process and a counter).
 bool is_temporary_name_of(const std::string& name, const std::string& candidate) {
     const std::string prefix = name + ".part";
-    if (candidate.size() <= prefix.size() || !candidate.starts_with(prefix))
+    if (!candidate.starts_with(prefix))
         return false;
-    for (std::size_t at = prefix.size(); at < candidate.size(); ++at) {
-        const char c = candidate[at];
-        if ((c < '0' || c > '9') && c != '_')
-            return false;
+    std::size_t at = prefix.size();
+    const std::size_t first = digits_at(candidate, at);
+    at += first;
+    if (first != 0 && at < candidate.size() && candidate[at] == '_') {
+        const std::size_t second = digits_at(candidate, at + 1);
+        at += second == 0 ? 0 : second + 1;
     }
-    return true;
+    return first != 0 && at == candidate.size();
+}
+
+// The number at the end holds no ".part", so the last one ends the target's name.
+bool is_temporary_name(const std::string& candidate) {
+    const auto part = candidate.rfind(".part");
+    return part != std::string::npos && part != 0 &&
+           is_temporary_name_of(candidate.substr(0, part), candidate);
 }
 
 }  // namespace qiv_start::platform

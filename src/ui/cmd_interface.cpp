@@ -23,6 +23,8 @@ const char* const kWrongNameText = "Nazwa pliku wykonywalnego nie jest prawidło
 const char* const kOutdatedText = "Wersja programu jest przestarzała, proszę pobrać nową wersję i zastąpić istniejącą\rCzy zrobi to teraz?";
 // clang-format on
 const char* const kDownloadPage = "index.html";
+// The exit code of every run that ends without the terminal started; scripts rely on it.
+constexpr int kNotStarted = 1;
 
 std::string file_name_of(const std::string& path) {
     const auto separator = path.find_last_of(platform::path_separator());
@@ -47,10 +49,10 @@ TQivStartApplication::TQivStartApplication(std::vector<std::string> arguments,
 int TQivStartApplication::run() {
     try {
         start();
-        return start_failed_ ? 1 : 0;
+        return terminal_started_ ? 0 : kNotStarted;
     } catch (const std::exception& e) {
         dialogs_.error(e.what());
-        return 1;
+        return kNotStarted;
     }
 }
 
@@ -95,7 +97,7 @@ bool TQivStartApplication::check_version_of_program() {
         return true;
     if (dialogs_.ask_yes_no(kOutdatedText))
         open_download_page(config->get_servers());
-    services_.end_process(0);
+    services_.end_process(kNotStarted);
     return false;
 }
 
@@ -123,14 +125,19 @@ void TQivStartApplication::choose_terminal() {
 
 void TQivStartApplication::show_start_window() {
     TFormStartTerminal window(dialogs_);
-    window.set_exec_proc(
-        [this](std::shared_ptr<core::TCoreListener> listener) { exec_terminal(listener); });
+    // While the controller waits for another launcher, the window stays alive and its close box
+    // ends the run.
+    window.set_exec_proc([this, &window](std::shared_ptr<core::TCoreListener> listener) {
+        exec_terminal(listener,
+                      [&window](std::chrono::milliseconds step) { return window.wait_step(step); });
+    });
     // The window ends accepted only when the work ran to its end.
     if (window.exec() != QDialog::Accepted)
-        start_failed_ = true;
+        terminal_started_ = false;
 }
 
-void TQivStartApplication::exec_terminal(const std::shared_ptr<core::TCoreListener>& listener) {
+void TQivStartApplication::exec_terminal(const std::shared_ptr<core::TCoreListener>& listener,
+                                         core::TWaitStep wait_step) {
     const auto listeners = std::make_shared<core::TListenerCollection<core::TCoreMessage>>();
     listeners->add(listener);
     const auto run_log = services_.create_run_log();
@@ -139,7 +146,8 @@ void TQivStartApplication::exec_terminal(const std::shared_ptr<core::TCoreListen
     listeners->add(last_error);
     try {
         controller_ = services_.create_controller(listeners);
-        controller_->run_terminal(terminal_code_);
+        controller_->set_wait_step(std::move(wait_step));
+        terminal_started_ = controller_->run_terminal(terminal_code_);
     } catch (const std::exception& e) {
         // An error that ends the run belongs in its log, not only on the screen; once, when the
         // core has already reported it.

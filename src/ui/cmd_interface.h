@@ -20,8 +20,8 @@ class TQivStartApplication {
     // Checks the executable's name and version, closes other launchers' windows, takes the
     // terminal code from the command line or the chooser window and starts the terminal.
     void start();
-    // start, with an error that escapes it shown to the user; the process's exit code: 1 also when
-    // the terminal's synchronisation or start failed.
+    // start, with an error that escapes it shown to the user; the process's exit code: 0 when the
+    // terminal was started, 1 whenever it was not.
     int run();
 
     // True when the program runs under its upgrade name.
@@ -36,7 +36,8 @@ class TQivStartApplication {
     bool has_terminal_argument() const { return !arguments_.empty(); }
     void choose_terminal();
     void show_start_window();
-    void exec_terminal(const std::shared_ptr<core::TCoreListener>& listener);
+    void exec_terminal(const std::shared_ptr<core::TCoreListener>& listener,
+                       core::TWaitStep wait_step);
 
     std::vector<std::string> arguments_;
     TStartServices services_;
@@ -46,7 +47,7 @@ class TQivStartApplication {
     std::shared_ptr<core::TController> controller_;
     std::string terminal_code_;
     bool upgrade_ = false;
-    bool start_failed_ = false;
+    bool terminal_started_ = false;
 };
 
 }  // namespace qiv_start::ui

@@ -1,6 +1,7 @@
 #include "ui/form_start_terminal.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -114,6 +115,14 @@ void TFormStartTerminal::reject() {
         return;
     }
     QDialog::reject();
+}
+
+// The work runs inside a timer event: a loop of its own lets the window's events through.
+bool TFormStartTerminal::wait_step(std::chrono::milliseconds step) {
+    QEventLoop loop;
+    QTimer::singleShot(step, &loop, &QEventLoop::quit);
+    loop.exec();
+    return !close_requested_;
 }
 
 void TFormStartTerminal::Timer1Timer() {

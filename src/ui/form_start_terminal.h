@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -36,6 +37,10 @@ class TFormStartTerminal : public QDialog, public core::TCoreListener {
 
     // Closing while the work runs takes effect when the work ends.
     void reject() override;
+
+    // For the work while it waits: returns once about `step` has passed, the window painted and
+    // answering meanwhile; false once the close box was used, so that the work ends.
+    bool wait_step(std::chrono::milliseconds step);
 
   protected:
     void showEvent(QShowEvent* event) override;

@@ -156,7 +156,7 @@ TEST_F(SignedRepository, AFileWhoseSha256DiffersIsNeitherSavedNorStarted) {
     write_bytes(good_ / "qiv_start_2.xml", document);
     sign(good_);
 
-    run_launcher("KASA");
+    EXPECT_EQ(run_launcher("KASA"), 1);
     const std::string run_log = log("qiv_start");
     for (const char* name : {"cennik.txt", "kasa.sh"}) {
         EXPECT_NE(run_log.find("błąd: Plik \"" + std::string(name) +

@@ -181,6 +181,22 @@ TEST(FileNames, TemporaryNamesOfBothBackendsAreRecognised) {
     EXPECT_FALSE(is_temporary_name_of("a.dll", "a.dll.part"));
     EXPECT_FALSE(is_temporary_name_of("a.dll", "a.dll.partia"));
     EXPECT_FALSE(is_temporary_name_of("a.dll", "b.dll.part1"));
+    EXPECT_FALSE(is_temporary_name_of("a.dll", "a.dll.part_"));
+    EXPECT_FALSE(is_temporary_name_of("a.dll", "a.dll.part12_"));
+    EXPECT_FALSE(is_temporary_name_of("a.dll", "a.dll.part1_2_3"));
+    EXPECT_TRUE(is_temporary_name("a.part1.part2"));
+    EXPECT_FALSE(is_temporary_name(".part1"));
+    EXPECT_FALSE(is_temporary_name("a.dll"));
+}
+
+// The sweep of a killed run's leftovers knows the writer's temporary files by their names alone.
+TEST(FileNames, TheWritersTemporaryFileHasATemporaryName) {
+    TTempDir dir;
+    TAtomicFileWriter writer(dir.file("a.dll"));
+    const std::vector<std::string> names = list_directory(dir.path().string());
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_TRUE(is_temporary_name_of("a.dll", names.front())) << names.front();
+    EXPECT_TRUE(is_temporary_name(names.front())) << names.front();
 }
 
 TEST(LogFile, LeavesAnOldFileAloneAndWritesThrough) {

@@ -13,6 +13,7 @@
 #include "support/recording_listener.h"
 #include "support/temp_dir.h"
 #include "ui/form_choose_terminal.h"
+#include "ui/form_start_terminal.h"
 #include "ui/terminal_button.h"
 #include "ui_fakes.h"
 
@@ -45,6 +46,8 @@ class StartTest : public ::testing::Test {
                 std::make_shared<test::TFakeController>(config, test::three_terminals(), listener));
             controllers.back()->run_error = run_error;
             controllers.back()->run_error_reported = run_error_reported;
+            controllers.back()->starts = terminal_starts;
+            controllers.back()->waits_for_folder = waits_for_folder;
             return controllers.back();
         };
         s.create_version_check_log = [this] {
@@ -106,6 +109,8 @@ class StartTest : public ::testing::Test {
     const char* controller_error = nullptr;
     const char* run_error = nullptr;
     bool run_error_reported = false;
+    bool terminal_starts = true;
+    bool waits_for_folder = false;
     bool close_fails = false;
     bool upgrade = false;
     QTimer poll;
@@ -117,7 +122,7 @@ TEST_F(StartTest, WrongExecutableNameIsReportedAndNothingElseRuns) {
                                     "qiv_start_2_UPGR" + suffix, "my_qiv_start_2" + suffix}) {
         dialogs.warnings.clear();
         const std::string path = executable(name);
-        EXPECT_EQ(run(path, {"A"}), 0);
+        EXPECT_EQ(run(path, {"A"}), 1);
         EXPECT_EQ(dialogs.warnings, TTexts{"Nazwa pliku wykonywalnego nie jest prawidłowa: " +
                                            path + "\rProszę zmienić nazwę na domyślną (" + path +
                                            ".exe) i uruchomić program jeszcze raz."});
@@ -131,7 +136,7 @@ TEST_F(StartTest, WrongExecutableNameIsReportedAndNothingElseRuns) {
 TEST_F(StartTest, OnlyTheFileNameCountsNotTheFolders) {
     std::filesystem::create_directory(dir.path() / "qiv_start_2");
     const std::string path = executable("qiv_start_2/launcher");
-    EXPECT_EQ(run(path, {"A"}), 0);
+    EXPECT_EQ(run(path, {"A"}), 1);
     EXPECT_EQ(dialogs.warnings.size(), 1u);
     EXPECT_TRUE(controllers.empty());
 }
@@ -162,9 +167,9 @@ TEST_F(StartTest, OutdatedLauncherAnsweredNoEndsWithoutStartingAnything) {
     std::transform(config->hash.begin(), config->hash.end(), config->hash.begin(), ::tolower);
     config->servers = {"http://a/", "http://b/"};
     dialogs.answer = false;
-    EXPECT_EQ(run(path, {"A"}), 0);
+    EXPECT_EQ(run(path, {"A"}), 1);
     EXPECT_EQ(dialogs.questions, TTexts{kOutdated});
-    EXPECT_EQ(exit_codes, std::vector<int>{0});
+    EXPECT_EQ(exit_codes, std::vector<int>{1});
     EXPECT_TRUE(opened.empty());
     EXPECT_TRUE(closed_titles.empty());
     EXPECT_EQ(controllers.size(), 1u);
@@ -176,9 +181,9 @@ TEST_F(StartTest, OutdatedLauncherAnsweredYesOpensTheFirstServersPage) {
     config->hash = "0123456789ABCDEF0123456789ABCDEF";
     config->servers = {"http://a/repo/", "http://b/"};
     dialogs.answer = true;
-    EXPECT_EQ(run(path, {"A"}), 0);
+    EXPECT_EQ(run(path, {"A"}), 1);
     EXPECT_EQ(opened, TTexts{"http://a/repo/index.html"});
-    EXPECT_EQ(exit_codes, std::vector<int>{0});
+    EXPECT_EQ(exit_codes, std::vector<int>{1});
     EXPECT_TRUE(started().empty());
 
     // Without a server there is no page to open; the process ends all the same.
@@ -186,9 +191,9 @@ TEST_F(StartTest, OutdatedLauncherAnsweredYesOpensTheFirstServersPage) {
     opened.clear();
     exit_codes.clear();
     config->hash = "0123456789ABCDEF0123456789ABCDEF";
-    EXPECT_EQ(run(path, {"A"}), 0);
+    EXPECT_EQ(run(path, {"A"}), 1);
     EXPECT_TRUE(opened.empty());
-    EXPECT_EQ(exit_codes, std::vector<int>{0});
+    EXPECT_EQ(exit_codes, std::vector<int>{1});
 }
 
 TEST_F(StartTest, ErrorEscapingTheStartIsShownWithExitCodeOne) {
@@ -217,6 +222,37 @@ TEST_F(StartTest, FailedStartIsLoggedEndsTheUnattendedRunAndGivesExitCodeOne) {
     ASSERT_NE(run_log, nullptr);
     EXPECT_EQ(run_log->lines,
               (TTexts{"informacja: download_start|B.exe", std::string("błąd: ") + run_error}));
+}
+
+// A run that ends without an error but with the terminal not started (not available, its
+// executable not verified) fails all the same.
+TEST_F(StartTest, TerminalNotStartedGivesExitCodeOne) {
+    terminal_starts = false;
+    EXPECT_EQ(run(executable("qiv_start_2" + platform::executable_suffix()), {"B"}), 1);
+    EXPECT_EQ(started(), TTexts{"B"});
+    EXPECT_TRUE(dialogs.errors.empty());
+}
+
+// While the run waits for another launcher, the start window answers, and its close box ends the
+// run with nothing started.
+TEST_F(StartTest, ClosingTheWindowWhileWaitingForTheFolderEndsTheRun) {
+    waits_for_folder = true;
+    poll.setInterval(1);
+    QObject::connect(&poll, &QTimer::timeout, [this] {
+        if (controllers.size() < 2 || !controllers.back()->waiting)
+            return;
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (qobject_cast<TFormStartTerminal*>(window) && window->isVisible()) {
+                poll.stop();
+                window->close();
+            }
+        }
+    });
+    poll.start();
+    EXPECT_EQ(run(executable("qiv_start_2" + platform::executable_suffix()), {"B"}), 1);
+    ASSERT_EQ(controllers.size(), 2u);
+    EXPECT_TRUE(controllers.back()->wait_given_up);
+    EXPECT_TRUE(dialogs.errors.empty());
 }
 
 // An error the core has already reported is not written to the run log a second time.
@@ -249,7 +285,7 @@ TEST_F(StartTest, WithoutArgumentTheChosenTerminalStarts) {
 
 TEST_F(StartTest, ChooserClosedWithoutChoiceStartsNothing) {
     when_chooser_ready([](TFormChooseTerminal& chooser) { chooser.reject(); });
-    EXPECT_EQ(run(executable("qiv_start_2" + platform::executable_suffix()), {}), 0);
+    EXPECT_EQ(run(executable("qiv_start_2" + platform::executable_suffix()), {}), 1);
     EXPECT_EQ(controllers.size(), 2u);
     EXPECT_TRUE(started().empty());
     EXPECT_EQ(run_log, nullptr);

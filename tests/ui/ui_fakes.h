@@ -2,6 +2,7 @@
 // sequence without a repository or anyone at the screen.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -84,6 +85,7 @@ class TFakeController : public core::TController {
           listener_(std::move(listener)) {}
 
     void add_listener(const std::shared_ptr<core::TCoreListener>&) override {}
+    void set_wait_step(core::TWaitStep step) override { wait_step = std::move(step); }
     std::shared_ptr<core::TConfig> get_config() override { return config_; }
     core::TTerminalConfigs get_accessible_terminals() override {
         listener_->notify(core::TCoreMessage(core::info, "download_start|qiv_start_2.xml"));
@@ -92,7 +94,7 @@ class TFakeController : public core::TController {
         return terminals_;
     }
     std::string get_version(const std::string&) override { return {}; }
-    void run_terminal(const std::string& terminal_code) override {
+    bool run_terminal(const std::string& terminal_code) override {
         started.push_back(terminal_code);
         listener_->notify(
             core::TCoreMessage(core::info, "download_start|" + terminal_code + ".exe"));
@@ -100,6 +102,9 @@ class TFakeController : public core::TController {
             listener_->notify(core::TCoreMessage(core::error, run_error));
         if (run_error)
             throw core::TError(run_error);
+        if (waits_for_folder)
+            return wait_for_folder();
+        return starts;
     }
 
     const std::shared_ptr<core::TCoreListener>& listener() const { return listener_; }
@@ -107,8 +112,22 @@ class TFakeController : public core::TController {
     std::vector<std::string> started;
     const char* run_error = nullptr;  // raised by run_terminal after its message
     bool run_error_reported = false;  // the error is also sent before it is raised
+    bool starts = true;               // false: the run ends with the terminal not started
+    // The run waits for another launcher's folder until its wait step gives up.
+    bool waits_for_folder = false;
+    bool waiting = false;
+    bool wait_given_up = false;
+    core::TWaitStep wait_step;
 
   private:
+    // Bounded, so that a wait that is never given up fails the test rather than hangs it.
+    bool wait_for_folder() {
+        waiting = true;
+        for (int step = 0; step < 10000 && !wait_given_up; ++step)
+            wait_given_up = !wait_step(std::chrono::milliseconds(1));
+        return false;
+    }
+
     std::shared_ptr<TFakeConfig> config_;
     core::TTerminalConfigs terminals_;
     std::shared_ptr<core::TCoreListener> listener_;

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "core/config/file_config_prod.h"
+#include "core/config/signed_fetch.h"
 #include "core/config/terminal_config_prod.h"
 #include "core/config/xml_binding.h"
 #include "core/support/error.h"
@@ -18,12 +19,9 @@ namespace qiv_start::core {
 namespace {
 
 const char* const kDocumentName = "qiv_start_2.xml";
-const char* const kSignatureName = "qiv_start_2.xml.sig";
 const char* const kNotSigned = "Plik \"%0:s\" z serwera %1:s nie ma ważnego podpisu.";
 // A document bigger than this is no configuration: the download is cut off there.
 constexpr std::size_t kMaxDocumentSize = std::size_t{16} * 1024 * 1024;
-// A signature is 88 characters; anything much longer is none.
-constexpr std::size_t kMaxSignatureSize = 4096;
 const char* const kDownloadFailed = "Błąd pobierania ustawień z sieci.";
 const char* const kNoCachedConfig =
     "Brak danych ustawień. Konieczne jest ręczne uruchomienie programów.";
@@ -153,22 +151,16 @@ std::string TConfigProd::Impl::download_config() {
 }
 
 // A document without a trusted signature from its own server counts as not delivered by that
-// server, so someone on the path to one mirror can at most hold the workstation where it is.
+// server.
 std::string TConfigProd::Impl::download_signed_document() {
-    for (const std::string& server : servers) {
-        TMemoryStream document(kMaxDocumentSize);
-        downloader->download_file_from(server, kDocumentName, document);
-        if (document.get_size() == 0)
-            continue;
-        TMemoryStream signature(kMaxSignatureSize);
-        downloader->download_file_from(server, kSignatureName, signature);
-        if (is_signed_by(document.data(), signature.data(), trusted_keys)) {
-            signed_document = platform::TSignedDocument{document.data(), signature.data()};
-            return document.data();
-        }
-        send(warning, format(kNotSigned, {kDocumentName, server}));
-    }
-    return {};
+    auto copy = fetch_signed(*downloader, servers, {kDocumentName, kMaxDocumentSize, {}},
+                             trusted_keys, [this](const std::string& server) {
+                                 send(warning, format(kNotSigned, {kDocumentName, server}));
+                             });
+    if (!copy)
+        return {};
+    signed_document = platform::TSignedDocument{copy->bytes, std::move(copy->signature)};
+    return std::move(copy->bytes);
 }
 
 // With trusted keys the signature is checked again, so a document put in the cache by hand is

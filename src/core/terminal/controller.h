@@ -1,6 +1,8 @@
 // Prepares and starts terminals.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -9,14 +11,23 @@
 
 namespace qiv_start::core {
 
+// Called again and again while a run waits for another launcher to leave the working folder, on
+// the run's thread: returns once about `step` has passed, false when the run is to end instead of
+// waiting on. A window keeps itself painted and answering meanwhile.
+using TWaitStep = std::function<bool(std::chrono::milliseconds step)>;
+
 class TController {
   public:
     virtual ~TController() = default;
     virtual void add_listener(const std::shared_ptr<TCoreListener>& listener) = 0;
+    // Replaces the plain sleep between the attempts at the folder's lock.
+    virtual void set_wait_step(TWaitStep wait_step) = 0;
     virtual std::shared_ptr<TConfig> get_config() = 0;
     virtual TTerminalConfigs get_accessible_terminals() = 0;
     virtual std::string get_version(const std::string& file_name) = 0;
-    virtual void run_terminal(const std::string& terminal_code) = 0;
+    // Brings the terminal's files up to date and starts it; false when it was not started (the
+    // listeners have been told why). Raises TError when a failure ends the run.
+    virtual bool run_terminal(const std::string& terminal_code) = 0;
 };
 
 class TControllerFactory {

@@ -1,6 +1,7 @@
 #include "core/terminal/controller_prod_factory.h"
 
 #include "core/config/config_prod.h"
+#include "core/config/signed_fetch.h"
 #include "core/download/downloader_prod.h"
 #include "core/support/ascii.h"
 #include "core/support/error.h"
@@ -13,12 +14,8 @@
 namespace qiv_start::core {
 namespace {
 
-const char* const kConfigDirectory = "config";
 const char* const kServerListFile = "config\\servers.cfg";
 const char* const kRepositoryServerList = "servers.cfg";
-const char* const kServerListSignature = "servers.cfg.sig";
-// A signature is 88 characters; anything much longer is none.
-constexpr std::size_t kMaxSignatureSize = 4096;
 const char* const kDefaultServer = QIV_DEFAULT_SERVER;
 // A list of servers longer than this is no list: the download is cut off there.
 constexpr std::size_t kMaxServerListSize = std::size_t{4} * 1024 * 1024;
@@ -44,7 +41,7 @@ bool is_valid_server_list(const std::string& bytes) {
 }
 
 void ensure_config_directory() {
-    platform::create_directories(native_path(kConfigDirectory));
+    platform::create_directories(native_path(kSettingsFolder));
 }
 
 // Only another process holding the empty list ends the run. Any other refusal leaves the file in
@@ -120,21 +117,12 @@ void TControllerProdFactory::refresh_server_list() {
 // workstation to servers of its choosing.
 void TControllerProdFactory::refresh_from_signed_list(TDownloader& downloader) {
     bool refused = false;
-    for (const std::string& server : servers_) {
-        TMemoryStream list(kMaxServerListSize);
-        downloader.download_file_from(server, kRepositoryServerList, list);
-        if (list.get_size() == 0)
-            continue;
-        TMemoryStream signature(kMaxSignatureSize);
-        downloader.download_file_from(server, kServerListSignature, signature);
-        if (is_signed_by(list.data(), signature.data(), trusted_keys_) &&
-            is_valid_server_list(list.data())) {
-            take_server_list(list.data());
-            return;
-        }
-        refused = true;
-    }
-    if (refused)
+    const auto copy = fetch_signed(
+        downloader, servers_, {kRepositoryServerList, kMaxServerListSize, is_valid_server_list},
+        trusted_keys_, [&refused](const std::string&) { refused = true; });
+    if (copy)
+        take_server_list(copy->bytes);
+    else if (refused)
         listener_->notify(TCoreMessage(warning, kInvalidServerList));
 }
 

@@ -217,4 +217,15 @@ void extract_missing_members(const std::string& archive_path, const std::string&
     platform::flush_files(written);
 }
 
+std::vector<std::string> member_files(const std::string& archive_path,
+                                      const std::string& target_path) {
+    const TArchive archive = open_archive(archive_path);
+    std::vector<std::string> files;
+    for (const TMember& member : read_members(archive.get(), archive_path, {})) {
+        if (!member.inside.empty() && member.name.back() != '/')
+            files.push_back(join_path(target_path, member.inside));
+    }
+    return files;
+}
+
 }  // namespace qiv_start::core

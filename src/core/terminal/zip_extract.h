@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qiv_start::core {
 
@@ -29,5 +30,10 @@ void extract_missing_members(const std::string& archive_path, const std::string&
 // the archive opens, every name stays inside the target, no member is a symbolic link and every
 // file member uses a supported method. Raises TError with the same texts.
 void check_archive(const std::string& archive_path);
+
+// The paths that extract_missing_members writes the archive's files to under target_path (native
+// form; empty for the working folder). Raises TError as check_archive does.
+std::vector<std::string> member_files(const std::string& archive_path,
+                                      const std::string& target_path);
 
 }  // namespace qiv_start::core

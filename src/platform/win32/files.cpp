@@ -167,6 +167,19 @@ void delete_file(const std::string& path) {
     fail("Cannot delete file", path, error);
 }
 
+// Opened for deletion and shared with nobody, as a replacement needs it, and let go at once.
+void check_replaceable(const std::string& path) {
+    const HANDLE handle = ::CreateFileW(wide(path).c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(handle);
+        return;
+    }
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
+        throw TFileInUseError(win32::system_message(error));
+}
+
 struct TFileReader::Impl {
     HANDLE handle = INVALID_HANDLE_VALUE;
     std::string path;

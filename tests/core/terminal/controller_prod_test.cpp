@@ -73,13 +73,22 @@ class ControllerSync : public ::testing::Test {
 
     std::vector<std::string> run(const std::string& code) {
         listener_->lines.clear();
-        controller()->run_terminal(code);
+        terminal_started_ = false;
+        terminal_started_ = controller()->run_terminal(code);
         return listener_->lines;
     }
 
     bool said(const std::string& line) const {
         const auto& lines = listener_->lines;
         return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+
+    std::string zip_bytes(const std::vector<test::TZipMember>& members) {
+        const fs::path path = dir_.path() / "built.zip";
+        test::write_zip(path, members);
+        std::string bytes = read_bytes(path);
+        fs::remove(path);
+        return bytes;
     }
 
     test::TTempDir dir_;
@@ -92,6 +101,7 @@ class ControllerSync : public ::testing::Test {
     std::vector<std::string> started_;
     bool digests_bind_ = false;
     std::string start_error_;
+    bool terminal_started_ = false;  // what the last run answered
 };
 
 TEST_F(ControllerSync, DefaultFilesComeFirstThenTheTerminalsOwnAndTheTerminalStarts) {
@@ -144,6 +154,28 @@ TEST_F(ControllerSync, StaleFileIsReplacedWithoutLeftovers) {
     EXPECT_FALSE(said("informacja: Wersji pliku jest poprawna|cennik.txt"));
     EXPECT_EQ(read_bytes("terminale/kasa/cennik.txt"), "nowy cennik");
     EXPECT_EQ(names_in("terminale/kasa"), (std::vector<std::string>{"cennik.txt", "kasa.sh"}));
+}
+
+// The reader holds the stale copy as a running terminal holds its library. Windows keeps such a
+// file from being replaced: it is reported, not downloaded in vain. POSIX replaces it.
+TEST_F(ControllerSync, StaleFileHeldOpenIsReportedInsteadOfDownloadedWhereItCannotBeReplaced) {
+    add_terminal("KASA", {serve("biblioteka.dll", "terminale\\kasa", "nowa")});
+    write_bytes("terminale/kasa/biblioteka.dll", "stara");
+    {
+        const platform::TFileReader holder(
+            (fs::path("terminale") / "kasa" / "biblioteka.dll").string());
+        run("KASA");
+    }
+#ifdef _WIN32
+    const auto& lines = listener_->lines;
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.starts_with("błąd: Błąd podczas usuwania pliku \"biblioteka.dll\": ");
+    }));
+    EXPECT_EQ(downloader_->count("biblioteka.dll"), 0u);
+    EXPECT_EQ(read_bytes("terminale/kasa/biblioteka.dll"), "stara");
+#else
+    EXPECT_EQ(read_bytes("terminale/kasa/biblioteka.dll"), "nowa");
+#endif
 }
 
 TEST_F(ControllerSync, LowerCaseDigestIsDownloadedOnEveryRunWithoutAWarning) {
@@ -223,6 +255,7 @@ TEST_F(ControllerSync, UnderASignedConfigurationAMismatchingFileIsNeitherSavedNo
     EXPECT_FALSE(fs::exists("terminale/kasa/cennik.txt"));
     EXPECT_EQ(read_bytes("wspolne/slownik.txt"), "słownik");
     EXPECT_EQ(started_.size(), 1u);
+    EXPECT_TRUE(terminal_started_);
 
     // A changed executable is not saved, and the copy already on disk is not started either.
     const auto exe = config_->terminals.back()->get_exe_file();
@@ -236,6 +269,7 @@ TEST_F(ControllerSync, UnderASignedConfigurationAMismatchingFileIsNeitherSavedNo
              "zgadza się z ustawieniami."));
     EXPECT_FALSE(said("informacja: terminal \"KASA\" uruchomiono"));
     EXPECT_EQ(started_.size(), 1u);
+    EXPECT_FALSE(terminal_started_);
 }
 
 TEST_F(ControllerSync, AnAttemptThatStartedOverKeepsOnlyTheBytesOfTheLastOne) {
@@ -264,16 +298,7 @@ TEST_F(ControllerSync, DirectoryThatCannotBeCreatedIsReportedAndTheNextFileFollo
     EXPECT_EQ(started_.size(), 1u);
 }
 
-class ControllerArchives : public ControllerSync {
-  protected:
-    std::string zip_bytes(const std::vector<test::TZipMember>& members) {
-        const fs::path path = dir_.path() / "built.zip";
-        test::write_zip(path, members);
-        std::string bytes = read_bytes(path);
-        fs::remove(path);
-        return bytes;
-    }
-};
+class ControllerArchives : public ControllerSync {};
 
 TEST_F(ControllerArchives, CurrentArchiveRestoresADeletedMemberAndLeavesTheOthersAlone) {
     add_terminal("KASA",
@@ -324,7 +349,7 @@ TEST_F(ControllerSync, CodeThatNoAccessibleTerminalCarriesIsReportedOnce) {
 
     for (const std::string code : {"NIEMA", "kasa", ""}) {
         listener_->lines.clear();
-        made->run_terminal(code);
+        EXPECT_FALSE(made->run_terminal(code));
         EXPECT_EQ(listener_->lines, std::vector<std::string>{"błąd: Terminal z kodem \"" + code +
                                                              "\" nie jest dostępny."});
     }
@@ -386,18 +411,37 @@ TEST_F(ControllerSync, ProgramThatCannotBeStartedIsAnErrorNotASuccess) {
     EXPECT_FALSE(said("informacja: terminal \"KASA\" uruchomiono"));
 }
 
+// What a killed run may have left in a folder that the launcher writes goes. A configured file, an
+// archive's member and what lies elsewhere stay, whatever their names.
 TEST_F(ControllerSync, TemporaryFilesOfAKilledRunAreRemovedAndOthersLeftAlone) {
-    add_terminal("KASA", {serve("cennik.txt", "terminale\\kasa", "cennik")});
-    for (const char* name : {"cennik.txt.part123456789", "cennik.txt.part4242_7",
-                             "cennik.txt.partia", "inny.txt.part1"}) {
-        write_bytes(fs::path("terminale/kasa") / name, "resztki");
-    }
+    const std::string archive =
+        zip_bytes({{"szablony\\faktura.txt", "faktura"}, {"notatki.part7", "z archiwum"}});
+    add_terminal("KASA", {serve("cennik.txt", "terminale\\kasa", "cennik"),
+                          serve("cennik.txt.part12", "terminale\\kasa", "nazwa jak resztka"),
+                          serve("dane.zip", "terminale\\kasa", archive, true)});
+    run("KASA");
+    write_bytes("terminale/kasa/notatki.part7", "zmienione na miejscu");
+    const std::vector<std::pair<std::string, bool>> files = {
+        // the path, and whether the file stays
+        {"terminale/kasa/cennik.txt.part123456789", false},
+        {"terminale/kasa/cennik.txt.part4242_7", false},
+        {"terminale/kasa/inny.txt.part1", false},
+        {"terminale/kasa/szablony/faktura.txt.part99", false},
+        {"qiv_start_2.xml.part5", false},
+        {"config/servers.cfg.part6_1", false},
+        {"terminale/kasa/cennik.txt.partia", true},
+        {"terminale/kasa/cennik.txt.part_", true},
+        {"inne/notatka.txt.part1", true},
+    };
+    for (const auto& [path, stays] : files)
+        write_bytes(path, "resztki");
 
     run("KASA");
 
-    EXPECT_EQ(
-        names_in("terminale/kasa"),
-        (std::vector<std::string>{"cennik.txt", "cennik.txt.partia", "inny.txt.part1", "kasa.sh"}));
+    for (const auto& [path, stays] : files)
+        EXPECT_EQ(fs::exists(path), stays) << path;
+    EXPECT_EQ(downloader_->count("cennik.txt.part12"), 1u);
+    EXPECT_EQ(read_bytes("terminale/kasa/notatki.part7"), "zmienione na miejscu");
 }
 
 // A listener that notes, with each message, whether the test had let go of the folder by then.
@@ -437,6 +481,58 @@ TEST_F(ControllerSync, SecondLauncherWaitsForTheFolderAndThenFindsTheFilesCurren
     for (std::size_t i = 2; i < watcher->lines.size(); ++i)
         EXPECT_TRUE(watcher->lines[i].first) << watcher->lines[i].second;
     EXPECT_EQ(started_.size(), 1u);
+}
+
+// Another launcher holds the folder. The caller's wait step runs between the attempts at the
+// lock: the other launcher lets go, the close box gives up, or the wait fails.
+TEST_F(ControllerSync, WaitForTheFolderRunsTheCallersStepsAndEndsAsTheyDecide) {
+    struct TCase {
+        const char* what;
+        int release_at;              // the step at which the other launcher lets go
+        int give_up_at;              // the step that answers false
+        int failing_at;              // the step that raises TIoError
+        std::optional<bool> answer;  // what run_terminal answers; nothing when it raises
+    };
+    for (const TCase& one : {TCase{"released", 3, 0, 0, true}, TCase{"given up", 0, 2, 0, false},
+                             TCase{"failing", 0, 0, 2, std::nullopt}}) {
+        SCOPED_TRACE(one.what);
+        config_->terminals.clear();
+        add_terminal("KASA", {serve("cennik.txt", "terminale\\kasa", "cennik")});
+        std::optional<platform::TFolderLock> other;
+        other.emplace("qiv_start_2.lock");
+        ASSERT_TRUE(other->try_lock());
+        int steps = 0;
+        auto waiting = controller();
+        waiting->set_wait_step([&](std::chrono::milliseconds) {
+            ++steps;
+            if (steps == one.release_at)
+                other.reset();
+            if (steps == one.failing_at)
+                throw platform::TIoError("Cannot lock file");
+            return steps != one.give_up_at;
+        });
+        listener_->lines.clear();
+        const std::size_t requested = downloader_->requested.size();
+        const std::size_t started = started_.size();
+
+        std::optional<bool> result;
+        try {
+            result = waiting->run_terminal("KASA");
+        } catch (const platform::TIoError&) {
+        }
+
+        const auto& lines = listener_->lines;
+        EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                             "informacja: oczekiwanie na zakończenie pracy innej kopii programu w "
+                             "tym katalogu"),
+                  1);
+        EXPECT_EQ(steps, std::max({one.release_at, one.give_up_at, one.failing_at}));
+        EXPECT_EQ(result, one.answer);
+        // Only a run that got the lock synchronises and starts.
+        const bool locked = one.release_at != 0;
+        EXPECT_EQ(downloader_->requested.size() > requested, locked);
+        EXPECT_EQ(started_.size() - started, locked ? 1u : 0u);
+    }
 }
 
 }  // namespace

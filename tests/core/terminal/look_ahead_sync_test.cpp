@@ -13,6 +13,7 @@
 #include "core/download/downloader_prod.h"
 #include "core/support/error.h"
 #include "core/terminal/controller_prod.h"
+#include "platform/files.h"
 #include "support/content_digests.h"
 #include "support/recording_listener.h"
 #include "support/scripted_config.h"
@@ -136,6 +137,7 @@ void LookAheadSync::expect_same_as_one_by_one() {
         first.serve("zla_suma.txt", "nie ta treść");
         second.serve("zla_suma.txt", "właściwa treść");
         first.serve("nieaktualny.txt", "nowy");
+        first.serve("zajety.txt", "nowy");
         for (int i = 0; i < 10; ++i)
             first.serve("plik" + std::to_string(i) + ".bin", content(i));
     };
@@ -150,19 +152,26 @@ void LookAheadSync::expect_same_as_one_by_one() {
         file("wolny.txt", "dane", "po przestoju"),
         file("zla_suma.txt", "dane", "właściwa treść"),
         file("nieaktualny.txt", "dane", "nowy"),
+        // Stale and held open, as by a running terminal: not replaceable on Windows.
+        file("zajety.txt", "dane", "nowy"),
         // The same file again: current by the time of its turn.
         file("zwykly.txt", "wspolne", "zwykły"),
     };
     for (int i = 0; i < 10; ++i)
         own.push_back(file("plik" + std::to_string(i) + ".bin", "dane\\wiele", content(i)));
     add_terminal(own);
+    std::vector<std::unique_ptr<platform::TFileReader>> holders;
     for (const char* work : {"jeden", "wiele"}) {
         test::write_bytes(dir.path() / work / "dane" / "nieaktualny.txt", "stary");
         test::write_bytes(dir.path() / work / "wspolne" / "zwykly.txt", "zwykły");
+        const fs::path held = dir.path() / work / "dane" / "zajety.txt";
+        test::write_bytes(held, "stary");
+        holders.push_back(std::make_unique<platform::TFileReader>(held.string()));
     }
 
     const auto one_by_one = run(dir.path() / "jeden", 1);
     const auto ahead = run(dir.path() / "wiele", kMaxTransfers);
+    holders.clear();
 
     EXPECT_EQ(ahead, one_by_one);
     EXPECT_EQ(files_under(dir.path() / "wiele"), files_under(dir.path() / "jeden"));

@@ -146,12 +146,14 @@ case_chooser() {
 }
 
 # A launcher whose digest differs from the document's asks whether to fetch the new version;
-# "Nie" (the escape key) ends it with nothing started.
+# "Nie" (the escape key) ends it with nothing started, so with exit code 1.
 case_outdated_question() {
   printf 'changed\r\n' >>"$work/qiv_start_2.exe"
   launch_in_background outdated.out
   tool key Qiv-start "$vk_escape" || fail "no question asked"
-  wait "$launched" || fail "launcher ended with $?"
+  local status=0
+  wait "$launched" || status=$?
+  [ "$status" = 1 ] || fail "an outdated launcher ended with $status instead of 1"
   tool gone Qiv-start || fail "the question stayed"
   [ ! -e "$work/terminale" ] || fail "an outdated launcher synchronised"
   [ -z "$(newest_log qiv_start)" ] || fail "an outdated launcher went on"

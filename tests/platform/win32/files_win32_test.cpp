@@ -86,6 +86,29 @@ TEST(FilesWin32, AFileInUseIsNotDeletedAndTheErrorSaysWhy) {
     EXPECT_FALSE(file_exists(path));
 }
 
+// A terminal that runs holds its files open without sharing their deletion: the probe tells so
+// before anything is downloaded to replace them, and says nothing against a file nobody holds.
+TEST(FilesWin32, AFileThatAnotherProcessHoldsOpenIsNotReplaceable) {
+    TTempDir dir;
+    const test::TCurrentDir current(dir.path());
+    const std::string path = dir.file("biblioteka.dll");
+    write_bytes(path, "in use");
+    check_replaceable(path);
+    check_replaceable(dir.file("missing.dll"));
+    {
+        const test::TChildProcess holder(L"hold \"" + fs::path(path).wstring() + L"\"");
+        ASSERT_EQ(test::wait_for_file(dir.path() / "held.txt"), "held\n");
+        try {
+            check_replaceable(path);
+            ADD_FAILURE() << "replaceable while held open";
+        } catch (const TFileInUseError& e) {
+            EXPECT_GT(std::string(e.what()).size(), 5u) << "no reason given";
+        }
+    }
+    check_replaceable(path);
+    EXPECT_EQ(read_bytes(path), "in use");
+}
+
 TEST(FilesWin32, PathsAreInTheDriveForm) {
     EXPECT_EQ(path_separator(), '\\');
     EXPECT_EQ(full_path("C:\\terminale\\kasa"), "C:\\terminale\\kasa");

@@ -2,6 +2,8 @@
 //   test_program [document]   writes started.txt into its working directory: that directory on
 //                             the first line, the document (if any) on the second
 //   test_program window TITLE shows a top-level window with that title until it is closed
+//   test_program hold FILE    keeps FILE open, sharing only its reading, until it is ended;
+//                             writes held.txt into its working directory once it holds it
 #include <windows.h>
 
 #include <fstream>
@@ -54,10 +56,27 @@ int show_window(const wchar_t* title) {
     return 0;
 }
 
+int hold_file(const wchar_t* path) {
+    const HANDLE file = ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 1;
+    {
+        std::ofstream out("held.tmp", std::ios::binary);
+        out << "held\n";
+    }
+    if (!::MoveFileExW(L"held.tmp", L"held.txt", MOVEFILE_REPLACE_EXISTING))
+        return 1;
+    ::Sleep(INFINITE);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc == 3 && std::wstring(argv[1]) == L"window")
         return show_window(argv[2]);
+    if (argc == 3 && std::wstring(argv[1]) == L"hold")
+        return hold_file(argv[2]);
     return record_start(argc > 1 ? argv[1] : nullptr);
 }

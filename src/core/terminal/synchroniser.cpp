@@ -1,0 +1,347 @@
+#include "core/terminal/synchroniser.h"
+
+#include <chrono>
+#include <semaphore>
+#include <set>
+
+#include "core/download/verified_file_stream.h"
+#include "core/support/error.h"
+#include "core/support/format.h"
+#include "core/support/md5.h"
+#include "core/support/paths.h"
+#include "core/terminal/look_ahead.h"
+#include "core/terminal/sync_plan.h"
+#include "core/terminal/zip_extract.h"
+#include "platform/files.h"
+
+namespace qiv_start::core {
+namespace {
+
+const char* const kCheckingVersion = "Sprawdzanie wersji pliku|%0:s";
+const char* const kVersionCurrent = "Wersji pliku jest poprawna|%0:s";
+const char* const kCannotDelete = "Błąd podczas usuwania pliku \"%0:s\": %1:s";
+const char* const kCannotSave = "Błąd zapisywania pliku \"%0:s\": %1:s";
+const char* const kNothingDelivered = "Niemożliwe było sciągnięcie pliku";
+const char* const kDigestMismatch =
+    "Suma kontrolna pobranego pliku \"%0:s\" nie zgadza się z ustawieniami.";
+const char* const kMismatchNotSaved =
+    "Plik \"%0:s\" nie został zapisany: jego suma kontrolna nie zgadza się z ustawieniami.";
+const char* const kOutsideWorkingFolder = "Plik \"%0:s\" leży poza katalogiem roboczym.";
+
+// Files worked on ahead at the same time (digest checks, downloads, flushes to disk), and how far
+// ahead of the file being dealt with they may be: fetched files wait in their temporary files,
+// so that one slow file holds up the others less.
+constexpr std::size_t kLookAheadThreads = 2 * kMaxTransfers;
+constexpr std::size_t kLookAheadWindow = 4 * kMaxTransfers;
+
+// One of the downloads that may be under way at once, held for as long as it lives. Waiting for
+// one ends without it once a stop is requested.
+class TTransferSlot {
+  public:
+    TTransferSlot(std::counting_semaphore<>& slots, const std::stop_token& stop) : slots_(slots) {
+        while (!taken_ && !stop.stop_requested())
+            taken_ = slots_.try_acquire_for(std::chrono::milliseconds(20));
+    }
+    ~TTransferSlot() {
+        if (taken_)
+            slots_.release();
+    }
+    TTransferSlot(const TTransferSlot&) = delete;
+    TTransferSlot& operator=(const TTransferSlot&) = delete;
+
+    bool taken() const { return taken_; }
+
+  private:
+    std::counting_semaphore<>& slots_;
+    bool taken_ = false;
+};
+
+// Why the old copy cannot be replaced, when another program holds it open: a download would be in
+// vain, on this start and the next.
+std::optional<std::string> in_use(const std::string& path) {
+    try {
+        platform::check_replaceable(path);
+        return std::nullopt;
+    } catch (const platform::TFileInUseError& failure) {
+        return failure.what();
+    }
+}
+
+// The local copy has the published MD5 and, when one is published, SHA-256.
+bool matches_digests(const std::string& path, const TDigestPair& published) {
+    const TDigestPair digests = get_file_digests(path, !published.sha256.empty());
+    return digests.md5 == published.md5 && digests_match(digests, published);
+}
+
+}  // namespace
+
+std::optional<TLocalFile> locate(TFileConfig& file) {
+    const std::string name = file.get_name();
+    std::optional<std::string> directory = resolve_inside(file.get_relative_target_path());
+    if (!directory || !is_plain_name(name))
+        return std::nullopt;
+    std::string path = directory->empty() ? name : *directory + platform::path_separator() + name;
+    return TLocalFile{std::move(*directory), std::move(path)};
+}
+
+class TSynchroniser::TImpl {
+  public:
+    TImpl(std::shared_ptr<TDownloader> downloader, std::shared_ptr<TCoreListener> listener,
+          bool digests_bind, TDownloaderMaker make_downloader, std::size_t transfers)
+        : downloader_(std::move(downloader)),
+          listener_(std::move(listener)),
+          make_downloader_(std::move(make_downloader)),
+          transfers_(transfers),
+          digests_bind_(digests_bind) {}
+
+    void synchronise(const std::vector<TFileSection>& sections);
+    bool is_verified(const std::string& local_path) const { return verified_.contains(local_path); }
+
+  private:
+    // What a file's turn takes over from the work done ahead.
+    struct TFetched {
+        bool current = false;
+        std::unique_ptr<TVerifiedFileStream> stream;  // none when current or not fetched
+        std::optional<std::string> error;  // what the turn reports instead of replacing the file
+    };
+
+    void sync_one_by_one(const std::vector<TFileSection>& sections);
+    void update_file(const std::shared_ptr<TFileConfig>& file);
+    bool is_current(TFileConfig& file, const TLocalFile& local);
+    bool download_file(TFileConfig& file, const TLocalFile& local);
+    bool store_download(TVerifiedFileStream& stream, const std::string& name,
+                        const std::string& path);
+    bool replace_old_copy(TVerifiedFileStream& stream, const std::string& name);
+    void sync_ahead(const std::vector<TFileSection>& sections);
+    TFetched fetch(const TPlannedFile& file, const TLocalFile& local, TCoreListener& record,
+                   std::stop_token stop, std::counting_semaphore<>& transfers);
+    void take_turn(TLookAhead& ahead, std::size_t index, const TPlannedFile& file,
+                   const std::optional<TLocalFile>& local, TFetched& fetched);
+    static void extract_archive(const std::string& directory, const std::string& name);
+    void send(const TMessageType& type, const std::string& text);
+
+    std::shared_ptr<TDownloader> downloader_;
+    std::shared_ptr<TCoreListener> listener_;
+    TDownloaderMaker make_downloader_;
+    std::size_t transfers_;
+    bool digests_bind_;
+    // The local paths whose files matched their digests in this run.
+    std::set<std::string> verified_;
+};
+
+void TSynchroniser::TImpl::synchronise(const std::vector<TFileSection>& sections) {
+    verified_.clear();
+    if (make_downloader_ && transfers_ > 1)
+        sync_ahead(sections);
+    else
+        sync_one_by_one(sections);
+}
+
+void TSynchroniser::TImpl::sync_one_by_one(const std::vector<TFileSection>& sections) {
+    for (const TFileSection& section : sections) {
+        send(info, section.heading);
+        for (const auto& file : section.files)
+            update_file(file);
+    }
+}
+
+void TSynchroniser::TImpl::update_file(const std::shared_ptr<TFileConfig>& file) {
+    const std::optional<TLocalFile> local = locate(*file);
+    if (!local) {
+        send(error, format(kOutsideWorkingFolder, {file->get_name()}));
+        return;
+    }
+    if (!is_current(*file, *local) && !download_file(*file, *local))
+        return;
+    if (file->unzip())
+        extract_archive(local->directory, file->get_name());
+}
+
+bool TSynchroniser::TImpl::is_current(TFileConfig& file, const TLocalFile& local) {
+    if (!platform::file_exists(local.path))
+        return false;
+    const std::string name = file.get_name();
+    send(info, format(kCheckingVersion, {name}));
+    if (!matches_digests(local.path, {file.get_hash(), file.get_sha256()}))
+        return false;
+    verified_.insert(local.path);
+    send(info, format(kVersionCurrent, {name}));
+    return true;
+}
+
+// The new copy arrives in a temporary file beside the old one, which stays until that copy is
+// complete and then goes in one rename. False when the file could not be brought in.
+bool TSynchroniser::TImpl::download_file(TFileConfig& file, const TLocalFile& local) {
+    const std::string name = file.get_name();
+    if (const auto reason = in_use(local.path)) {
+        send(error, format(kCannotDelete, {name, *reason}));
+        return false;
+    }
+    // Under a signed configuration the digests are what the administrator vouches for: a copy
+    // that differs from them never stands in for the file.
+    TVerifiedFileStream stream(local.directory, local.path, {file.get_hash(), file.get_sha256()},
+                               !digests_bind_);
+    downloader_->download_file_from_server(name, stream);
+    return store_download(stream, name, local.path);
+}
+
+bool TSynchroniser::TImpl::store_download(TVerifiedFileStream& stream, const std::string& name,
+                                          const std::string& path) {
+    if (const auto& failure = stream.write_failure()) {
+        send(error, format(kCannotSave, {name, *failure}));
+        return false;
+    }
+    if (!stream.has_copy()) {
+        send(error, stream.had_mismatch() ? format(kMismatchNotSaved, {name})
+                                          : format(kCannotSave, {name, kNothingDelivered}));
+        return false;
+    }
+    if (!replace_old_copy(stream, name))
+        return false;
+    if (stream.is_verified()) {
+        verified_.insert(path);
+    } else {
+        send(warning, format(kDigestMismatch, {name}));
+    }
+    return true;
+}
+
+bool TSynchroniser::TImpl::replace_old_copy(TVerifiedFileStream& stream, const std::string& name) {
+    try {
+        stream.commit();
+        return true;
+    } catch (const platform::TFileInUseError& failure) {
+        send(error, format(kCannotDelete, {name, failure.what()}));
+    } catch (const TError& failure) {
+        send(error, format(kCannotSave, {name, failure.what()}));
+    }
+    return false;
+}
+
+// The checks and downloads run ahead on the look-ahead's threads, each file's messages kept for
+// its turn. The turns come in order and do, with what was fetched, what update_file does; a
+// section's heading goes out before the turn of its first file.
+void TSynchroniser::TImpl::sync_ahead(const std::vector<TFileSection>& sections) {
+    std::vector<TPlannedFile> plan;
+    std::vector<std::optional<TLocalFile>> locals;
+    std::vector<std::size_t> firsts;  // each section's first file
+    for (const TFileSection& section : sections) {
+        firsts.push_back(plan.size());
+        for (const auto& file : section.files) {
+            plan.push_back(plan_file(file));
+            locals.push_back(plan.back().readable ? locate(*file) : std::nullopt);
+            // One outside the working folder is reported at its turn, the way it always was.
+            plan.back().readable = plan.back().readable && locals.back().has_value();
+        }
+    }
+    // Declared before the look-ahead: what was fetched and not used goes only after the workers
+    // have stopped, and takes its temporary file with it.
+    std::vector<TFetched> fetched(plan.size());
+    std::counting_semaphore<> transfers(static_cast<std::ptrdiff_t>(transfers_));
+    const std::size_t threads = transfers_ * kLookAheadThreads / kMaxTransfers;
+    const std::size_t window = transfers_ * kLookAheadWindow / kMaxTransfers;
+    TLookAhead ahead(predecessors(plan), threads, window,
+                     [&](std::size_t index, TCoreListener& record, std::stop_token stop) {
+                         if (plan[index].readable)
+                             fetched[index] =
+                                 fetch(plan[index], *locals[index], record, stop, transfers);
+                     });
+    std::size_t announced = 0;
+    const auto announce_up_to = [&](std::size_t index) {
+        for (; announced < sections.size() && firsts[announced] <= index; ++announced)
+            send(info, sections[announced].heading);
+    };
+    for (std::size_t index = 0; index < plan.size(); ++index) {
+        announce_up_to(index);
+        take_turn(ahead, index, plan[index], locals[index], fetched[index]);
+    }
+    announce_up_to(plan.size());
+}
+
+// Runs on a worker: the digest check and the download into a temporary file, nothing that
+// changes the file itself.
+TSynchroniser::TImpl::TFetched TSynchroniser::TImpl::fetch(const TPlannedFile& file,
+                                                           const TLocalFile& local,
+                                                           TCoreListener& record,
+                                                           std::stop_token stop,
+                                                           std::counting_semaphore<>& transfers) {
+    TFetched fetched;
+    if (platform::file_exists(local.path)) {
+        record.notify(TCoreMessage(info, format(kCheckingVersion, {file.name})));
+        fetched.current = matches_digests(local.path, {file.hash, file.sha256});
+        if (fetched.current) {
+            record.notify(TCoreMessage(info, format(kVersionCurrent, {file.name})));
+            return fetched;
+        }
+        if (const auto reason = in_use(local.path)) {
+            fetched.error = format(kCannotDelete, {file.name, *reason});
+            return fetched;
+        }
+    }
+    fetched.stream = std::make_unique<TVerifiedFileStream>(
+        local.directory, local.path, TDigestPair{file.hash, file.sha256}, !digests_bind_);
+    {
+        const TTransferSlot slot(transfers, stop);
+        if (!slot.taken())
+            return fetched;
+        // The record outlives the downloader, which is let go at the end of this statement.
+        const std::shared_ptr<TCoreListener> listener(std::shared_ptr<TCoreListener>(), &record);
+        make_downloader_(listener, stop)->download_file_from_server(file.name, *fetched.stream);
+    }
+    // The data goes to the disk here, outside the download's slot, so that the replacement at
+    // the turn is quick.
+    try {
+        fetched.stream->flush();
+    } catch (const TError& failure) {
+        fetched.error = format(kCannotSave, {file.name, failure.what()});
+    }
+    return fetched;
+}
+
+void TSynchroniser::TImpl::take_turn(TLookAhead& ahead, std::size_t index, const TPlannedFile& file,
+                                     const std::optional<TLocalFile>& local, TFetched& fetched) {
+    if (!file.readable) {
+        update_file(file.config);
+    } else {
+        ahead.follow(index, *listener_);
+        bool present = fetched.current;
+        if (present)
+            verified_.insert(local->path);
+        else if (fetched.error)
+            send(error, *fetched.error);
+        else
+            present = store_download(*fetched.stream, file.name, local->path);
+        if (present && file.unzip)
+            extract_archive(local->directory, file.name);
+        fetched = {};
+    }
+    ahead.finish(index);
+}
+
+void TSynchroniser::TImpl::extract_archive(const std::string& directory, const std::string& name) {
+    const std::string archive =
+        directory.empty() ? name : directory + platform::path_separator() + name;
+    extract_missing_members(archive, directory.empty() ? "." : directory);
+}
+
+void TSynchroniser::TImpl::send(const TMessageType& type, const std::string& text) {
+    listener_->notify(TCoreMessage(type, text));
+}
+
+TSynchroniser::TSynchroniser(std::shared_ptr<TDownloader> downloader,
+                             std::shared_ptr<TCoreListener> listener, bool digests_bind,
+                             TDownloaderMaker make_downloader, std::size_t transfers)
+    : impl_(std::make_unique<TImpl>(std::move(downloader), std::move(listener), digests_bind,
+                                    std::move(make_downloader), transfers)) {}
+
+TSynchroniser::~TSynchroniser() = default;
+
+void TSynchroniser::synchronise(const std::vector<TFileSection>& sections) {
+    impl_->synchronise(sections);
+}
+
+bool TSynchroniser::is_verified(const std::string& local_path) const {
+    return impl_->is_verified(local_path);
+}
+
+}  // namespace qiv_start::core

@@ -1,0 +1,69 @@
+// Brings configured files up to date inside the working folder: the digest check, the download
+// into a temporary file, the replacement of the old copy in one rename and the extraction of
+// archives.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "core/config/config.h"
+#include "core/download/downloader.h"
+#include "core/support/messages.h"
+
+namespace qiv_start::core {
+
+// A downloader for a file fetched ahead: it reports to the listener given, and a download under
+// way ends soon once a stop is requested through the token.
+using TDownloaderMaker = std::function<std::unique_ptr<TDownloader>(
+    std::shared_ptr<TCoreListener> listener, std::stop_token stop)>;
+
+// Downloads under way at the same time during a synchronisation, at most.
+inline constexpr std::size_t kMaxTransfers = 8;
+
+// Where a configured file lives: its folder and its path, native and inside the working folder.
+struct TLocalFile {
+    std::string directory;  // empty for the working folder itself
+    std::string path;
+};
+
+// The file's place: its folder resolved inside the working folder and a plain name in it; nothing
+// when either would lead out of the working folder.
+std::optional<TLocalFile> locate(TFileConfig& file);
+
+// Files dealt with together, announced by a message of their own.
+struct TFileSection {
+    std::string heading;  // sent as information before the section's files
+    TFileConfigs files;
+};
+
+class TSynchroniser {
+  public:
+    // Every message goes to the listener, on the thread that synchronises. digests_bind: the
+    // configuration is signed, so a copy that differs from its digests is never saved. With a
+    // downloader maker and more than one transfer, the files after the one being dealt with are
+    // checked and fetched ahead; what the listener sees stays the same. With one transfer, files
+    // are taken one by one.
+    TSynchroniser(std::shared_ptr<TDownloader> downloader, std::shared_ptr<TCoreListener> listener,
+                  bool digests_bind, TDownloaderMaker make_downloader = {},
+                  std::size_t transfers = kMaxTransfers);
+    ~TSynchroniser();
+    TSynchroniser(const TSynchroniser&) = delete;
+    TSynchroniser& operator=(const TSynchroniser&) = delete;
+
+    // Brings the sections' files up to date in their order. A file that cannot be brought in is
+    // reported and the next one follows; an archive that cannot be read raises TError.
+    void synchronise(const std::vector<TFileSection>& sections);
+    // Whether the file at the local path matched its digests in the last synchronisation.
+    bool is_verified(const std::string& local_path) const;
+
+  private:
+    class TImpl;
+    std::unique_ptr<TImpl> impl_;
+};
+
+}  // namespace qiv_start::core
