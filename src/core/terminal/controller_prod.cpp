@@ -26,7 +26,6 @@ const char* const kSyncingDefaultFiles = "pobieranie plików wspólnych";
 const char* const kSyncingOwnFiles = "pobieranie plików szczególnych";
 const char* const kExecutableNotVerified =
     "Terminal \"%0:s\" nie został uruchomiony: plik \"%1:s\" nie zgadza się z ustawieniami.";
-const char* const kOutsideWorkingFolder = "Plik \"%0:s\" leży poza katalogiem roboczym.";
 const char* const kCannotStart = "Nie można uruchomić terminala \"%0:s\": %1:s";
 const char* const kWaitingForOtherLauncher =
     "oczekiwanie na zakończenie pracy innej kopii programu w tym katalogu";

@@ -26,7 +26,6 @@ const char* const kDigestMismatch =
     "Suma kontrolna pobranego pliku \"%0:s\" nie zgadza się z ustawieniami.";
 const char* const kMismatchNotSaved =
     "Plik \"%0:s\" nie został zapisany: jego suma kontrolna nie zgadza się z ustawieniami.";
-const char* const kOutsideWorkingFolder = "Plik \"%0:s\" leży poza katalogiem roboczym.";
 
 // Files worked on ahead at the same time (digest checks, downloads, flushes to disk), and how far
 // ahead of the file being dealt with they may be: fetched files wait in their temporary files,

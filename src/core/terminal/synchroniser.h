@@ -35,6 +35,9 @@ struct TLocalFile {
 // when either would lead out of the working folder.
 std::optional<TLocalFile> locate(TFileConfig& file);
 
+// What a file that locate() cannot place is reported with.
+inline constexpr const char* kOutsideWorkingFolder = "Plik \"%0:s\" leży poza katalogiem roboczym.";
+
 // Files dealt with together, announced by a message of their own.
 struct TFileSection {
     std::string heading;  // sent as information before the section's files
