@@ -128,6 +128,8 @@ TFormChooseTerminal::TFormChooseTerminal(TControllerCreator create_controller, T
 TFormChooseTerminal::~TFormChooseTerminal() = default;
 
 void TFormChooseTerminal::notify(const core::TCoreMessage& messageContent) {
+    if (&messageContent.get_type() == &core::detail)
+        return;
     Memo1->appendPlainText(QString::fromStdString(messageContent.get_value()));
     // The loading runs inside a timer event: keep the window painted and answering meanwhile.
     QCoreApplication::processEvents();

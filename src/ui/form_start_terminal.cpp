@@ -143,6 +143,8 @@ void TFormStartTerminal::Timer1Timer() {
 }
 
 void TFormStartTerminal::notify(const core::TCoreMessage& messageContent) {
+    if (&messageContent.get_type() == &core::detail)
+        return;
     if (!show_progress(split_message_value(messageContent.get_value()))) {
         append_event("-" + messageContent.to_string());
     }

@@ -114,9 +114,10 @@ TEST_F(StartTerminalTest, CounterStaysWithinItsRange) {
     EXPECT_EQ(events().split('\n').last(), "pobrano: 250%");
 }
 
-TEST_F(StartTerminalTest, OtherValuesAreShownWholeAsEvents) {
+TEST_F(StartTerminalTest, OtherValuesAreShownWholeAsEventsDetailsNot) {
     tell("download_start|a b.txt");
     tell("pobieranie plików wspólnych");
+    form.notify(core::TCoreMessage(core::detail, "serwer http://a/: przekroczony czas"));
     form.notify(core::TCoreMessage(core::error, "Terminal z kodem \"X\" nie jest dostępny."));
     EXPECT_EQ(events(),
               "pobieranie pliku \"a\"\n-informacja: pobieranie plików wspólnych\n"

@@ -7,6 +7,7 @@ namespace qiv_start::core {
 const TMessageType error{"error", "błąd"};
 const TMessageType warning{"warning", "uwaga"};
 const TMessageType info{"info", "informacja"};
+const TMessageType detail{"detail", "szczegóły"};
 
 std::string TCoreMessage::to_string() const {
     return format("%s: %s", {mt_->get_text(), value_});

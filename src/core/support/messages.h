@@ -21,10 +21,12 @@ class TMessageType {
     std::string text_;
 };
 
-// The three message types, alive for the whole process.
+// The message types, alive for the whole process. A detail is for the run log alone: the windows
+// leave it out, so what the user sees stays short.
 extern const TMessageType error;
 extern const TMessageType warning;
 extern const TMessageType info;
+extern const TMessageType detail;
 
 class TCoreMessage {
   public:
