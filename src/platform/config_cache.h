@@ -1,6 +1,7 @@
 // The per-user cache of the last configuration that parsed (the value "version_file").
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -13,18 +14,26 @@ std::optional<std::string> read_version_file();
 // Replaces the cached text atomically. Raises TIoError.
 void write_version_file(const std::string& text);
 
-// What a launcher that accepts signed documents only caches instead: the document's exact bytes
-// under the same name, and its signature beside them ("version_file.sig").
+// What a launcher that accepts signed releases only caches instead: the document's exact bytes
+// under the same name, and the release record that vouches for them beside them
+// ("version_file.release").
 struct TSignedDocument {
     std::string bytes;
-    std::string signature;
+    std::string release;
 };
 
 // Nothing when either part is missing or the document is not kept as bytes. Raises TIoError
 // when they exist but cannot be read.
 std::optional<TSignedDocument> read_signed_version_file();
 
-// Replaces both parts, the signature first. Raises TIoError.
+// Replaces both parts, the release first. Raises TIoError.
 void write_signed_version_file(const TSignedDocument& document);
+
+// The highest release serial this workstation has accepted, beside the cache; 0 when none is
+// stored. Raises TIoError when one is stored but cannot be read as a number.
+std::uint64_t read_release_serial();
+
+// Replaces it in one step: a kill at any moment leaves the old number or the new one.
+void write_release_serial(std::uint64_t serial);
 
 }  // namespace qiv_start::platform

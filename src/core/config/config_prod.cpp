@@ -4,7 +4,7 @@
 #include <exception>
 
 #include "core/config/file_config_prod.h"
-#include "core/config/signed_fetch.h"
+#include "core/config/release_fetch.h"
 #include "core/config/terminal_config_prod.h"
 #include "core/config/xml_binding.h"
 #include "core/support/error.h"
@@ -19,7 +19,7 @@ namespace qiv_start::core {
 namespace {
 
 const char* const kDocumentName = "qiv_start_2.xml";
-const char* const kNotSigned = "Plik \"%0:s\" z serwera %1:s nie ma ważnego podpisu.";
+const char* const kExpiredCache = "Zapisane ustawienia (wydanie nr %0:s) wygasły %1:s.";
 // A document bigger than this is no configuration: the download is cut off there.
 constexpr std::size_t kMaxDocumentSize = std::size_t{16} * 1024 * 1024;
 const char* const kDownloadFailed = "Błąd pobierania ustawień z sieci.";
@@ -62,7 +62,9 @@ struct TConfigProd::Impl {
     std::optional<std::vector<TRestrictedNetwork>> restricted_networks;
     unsigned code_page = 0;
     TTrustedKeys trusted_keys;
-    // With trusted keys: the bytes and signature of the document that config was read from.
+    // With trusted keys: the document delivered under a release, and then the bytes and release
+    // of the document that config was read from.
+    std::optional<platform::TSignedDocument> delivered;
     std::optional<platform::TSignedDocument> signed_document;
 
     // The document's root element, loaded first when needed.
@@ -77,8 +79,8 @@ struct TConfigProd::Impl {
     void load_data();
     void fetch_config();
     std::string download_config();
-    std::string download_signed_document();
     std::string read_cached_config();
+    std::string read_signed_cache();
     void parse_config();
     void store_config();
     void send(const TMessageType& type, const std::string& text) {
@@ -140,8 +142,10 @@ std::string TConfigProd::Impl::download_config() {
         TMemoryStream stream(kMaxDocumentSize);
         downloader->download_file_from_server(kDocumentName, stream);
         bytes = stream.data();
-    } else {
-        bytes = download_signed_document();
+    } else if (delivered) {
+        signed_document = std::move(delivered);
+        delivered.reset();
+        bytes = signed_document->bytes;
     }
     if (bytes.empty())
         throw TError("The configuration document was not delivered");
@@ -150,30 +154,26 @@ std::string TConfigProd::Impl::download_config() {
     return text;
 }
 
-// A document without a trusted signature from its own server counts as not delivered by that
-// server.
-std::string TConfigProd::Impl::download_signed_document() {
-    auto copy = fetch_signed(*downloader, servers, {kDocumentName, kMaxDocumentSize, {}},
-                             trusted_keys, [this](const std::string& server) {
-                                 send(warning, format(kNotSigned, {kDocumentName, server}));
-                             });
-    if (!copy)
-        return {};
-    signed_document = platform::TSignedDocument{copy->bytes, std::move(copy->signature)};
-    return std::move(copy->bytes);
+std::string TConfigProd::Impl::read_cached_config() {
+    if (!trusted_keys.empty())
+        return read_signed_cache();
+    if (auto text = platform::read_version_file())
+        return *text;
+    throw TError("No configuration is cached");
 }
 
-// With trusted keys the signature is checked again, so a document put in the cache by hand is
-// not taken either.
-std::string TConfigProd::Impl::read_cached_config() {
-    if (trusted_keys.empty()) {
-        if (auto text = platform::read_version_file())
-            return *text;
-        throw TError("No configuration is cached");
-    }
+// The release is checked again on every read, so a document put in the cache by hand, or an older
+// release's, is not taken. An expired one still serves: a shop must be able to sell offline.
+std::string TConfigProd::Impl::read_signed_cache() {
     auto cached = platform::read_signed_version_file();
-    if (!cached || !is_signed_by(cached->bytes, cached->signature, trusted_keys))
+    const auto release = cached ? verify_release(cached->release, trusted_keys) : std::nullopt;
+    if (!release || describe(cached->bytes) != release->document ||
+        release->serial < accepted_serial(*listener))
         throw TError("No signed configuration is cached");
+    if (release->expires && *release->expires <= utc_now()) {
+        send(detail,
+             format(kExpiredCache, {std::to_string(release->serial), utc_text(*release->expires)}));
+    }
     signed_document = std::move(*cached);
     return config_text_from_bytes(signed_document->bytes, code_page);
 }
@@ -208,8 +208,10 @@ TConfigProd::TConfigProd(std::shared_ptr<TCoreListener> listener,
 
 TConfigProd::TConfigProd(std::shared_ptr<TCoreListener> listener,
                          std::shared_ptr<TDownloader> downloader, std::vector<std::string> servers,
-                         unsigned code_page, TTrustedKeys trusted_keys)
+                         unsigned code_page, TTrustedKeys trusted_keys,
+                         std::optional<platform::TSignedDocument> delivered)
     : impl_(std::make_unique<Impl>()) {
+    impl_->delivered = std::move(delivered);
     impl_->listener = std::move(listener);
     impl_->downloader = std::move(downloader);
     impl_->servers = std::move(servers);

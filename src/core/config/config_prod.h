@@ -12,6 +12,7 @@
 #include "core/download/downloader.h"
 #include "core/support/messages.h"
 #include "core/support/signature.h"
+#include "platform/config_cache.h"
 
 namespace qiv_start::core {
 
@@ -24,10 +25,13 @@ class TConfigProd : public TConfig {
     // re-decoding of terminal names; the workstation's ANSI code page by default.
     TConfigProd(std::shared_ptr<TCoreListener> listener, std::shared_ptr<TDownloader> downloader,
                 std::vector<std::string> servers, unsigned code_page);
-    // trusted_keys: with any, a document is taken only with a signature by one of them, from the
-    // server that delivered it, and the cache only with its signature; the build's by default.
+    // trusted_keys: with any, the document is the one delivered under a release that passed the
+    // release rule (fetch_release), and nothing is downloaded here; without one, the cache is
+    // used, only under a release that verifies and is not older than one accepted before. The
+    // build's keys by default.
     TConfigProd(std::shared_ptr<TCoreListener> listener, std::shared_ptr<TDownloader> downloader,
-                std::vector<std::string> servers, unsigned code_page, TTrustedKeys trusted_keys);
+                std::vector<std::string> servers, unsigned code_page, TTrustedKeys trusted_keys,
+                std::optional<platform::TSignedDocument> delivered = std::nullopt);
     ~TConfigProd() override;
 
     // The configuration of a document at hand, read as the launcher reads a downloaded one:

@@ -1,7 +1,9 @@
 #include "core/terminal/controller_prod_factory.h"
 
+#include <utility>
+
 #include "core/config/config_prod.h"
-#include "core/config/signed_fetch.h"
+#include "core/config/release_fetch.h"
 #include "core/download/downloader_prod.h"
 #include "core/support/ascii.h"
 #include "core/support/error.h"
@@ -76,8 +78,9 @@ std::shared_ptr<TController> TControllerProdFactory::get_controller(
     if (!pool_)
         pool_ = std::make_shared<TConnectionPool>();
     auto downloader = prepare_downloader();
-    auto config = std::make_shared<TConfigProd>(listener_, downloader, servers_,
-                                                platform::ansi_code_page(), trusted_keys_);
+    auto config =
+        std::make_shared<TConfigProd>(listener_, downloader, servers_, platform::ansi_code_page(),
+                                      trusted_keys_, std::exchange(delivered_, std::nullopt));
     TDownloaderMaker make_downloader = [servers = servers_, pool = pool_](
                                            std::shared_ptr<TCoreListener> listener,
                                            std::stop_token stop) -> std::unique_ptr<TDownloader> {
@@ -103,7 +106,7 @@ std::shared_ptr<TDownloader> TControllerProdFactory::prepare_downloader() {
 void TControllerProdFactory::refresh_server_list() {
     TDownloaderProd downloader(listener_, servers_, pool_);
     if (!trusted_keys_.empty()) {
-        refresh_from_signed_list(downloader);
+        refresh_from_release(downloader);
         return;
     }
     TMemoryStream stream(kMaxServerListSize);
@@ -112,18 +115,19 @@ void TControllerProdFactory::refresh_server_list() {
         take_server_list(stream.data());
 }
 
-// The first list that a server delivers with a trusted signature from that same server. A list
-// without one is refused like a list that is not a list, so a tampered mirror cannot move the
-// workstation to servers of its choosing.
-void TControllerProdFactory::refresh_from_signed_list(TDownloader& downloader) {
-    bool refused = false;
-    const auto copy = fetch_signed(
-        downloader, servers_, {kRepositoryServerList, kMaxServerListSize, is_valid_server_list},
-        trusted_keys_, [&refused](const std::string&) { refused = true; });
-    if (copy)
-        take_server_list(copy->bytes);
-    else if (refused)
-        listener_->notify(TCoreMessage(warning, kInvalidServerList));
+// The list and the document of the first server whose release passes, so that a tampered or
+// lagging mirror can neither move the workstation to servers of its choosing nor take it back
+// to an older publish. The release's serial is kept before anything of it is used.
+void TControllerProdFactory::refresh_from_release(TDownloader& downloader) {
+    const TReleasePolicy policy{trusted_keys_, accepted_serial(*listener_), utc_now()};
+    auto copy = fetch_release(downloader, servers_, policy, [this](const std::string& reason) {
+        listener_->notify(TCoreMessage(warning, reason));
+    });
+    if (!copy)
+        return;
+    accept_serial(copy->release.serial, *listener_);
+    take_server_list(copy->server_list);
+    delivered_ = platform::TSignedDocument{std::move(copy->document), std::move(copy->record)};
 }
 
 // Bytes that are not a list of servers are refused with a warning.

@@ -24,6 +24,8 @@ const char* const kCannotSave = "Błąd zapisywania pliku \"%0:s\": %1:s";
 const char* const kNothingDelivered = "Niemożliwe było sciągnięcie pliku";
 const char* const kDigestMismatch =
     "Suma kontrolna pobranego pliku \"%0:s\" nie zgadza się z ustawieniami.";
+const char* const kNoSha256 =
+    "Plik \"%0:s\" nie ma w ustawieniach sumy SHA-256; nie zostanie pobrany ani uruchomiony.";
 const char* const kMismatchNotSaved =
     "Plik \"%0:s\" nie został zapisany: jego suma kontrolna nie zgadza się z ustawieniami.";
 
@@ -150,6 +152,11 @@ void TSynchroniser::TImpl::update_file(const std::shared_ptr<TFileConfig>& file)
         send(error, format(kOutsideWorkingFolder, {file->get_name()}));
         return;
     }
+    // MD5 alone binds nothing: a copy with a forged one would pass.
+    if (digests_bind_ && file->get_sha256().empty()) {
+        send(error, format(kNoSha256, {file->get_name()}));
+        return;
+    }
     if (!is_current(*file, *local) && !download_file(*file, *local))
         return;
     if (file->unzip())
@@ -229,8 +236,10 @@ void TSynchroniser::TImpl::sync_ahead(const std::vector<TFileSection>& sections)
         for (const auto& file : section.files) {
             plan.push_back(plan_file(file));
             locals.push_back(plan.back().readable ? locate(*file) : std::nullopt);
-            // One outside the working folder is reported at its turn, the way it always was.
-            plan.back().readable = plan.back().readable && locals.back().has_value();
+            // One outside the working folder, or one that a signed configuration does not bind,
+            // is reported at its turn, the way it always was.
+            plan.back().readable = plan.back().readable && locals.back().has_value() &&
+                                   !(digests_bind_ && plan.back().sha256.empty());
         }
     }
     // Declared before the look-ahead: what was fetched and not used goes only after the workers

@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "platform/error.h"
 #include "platform/files.h"
@@ -19,7 +21,8 @@ namespace {
 
 const char* const kCacheDirectory = "QIV/QIV_START";
 const char* const kCacheFile = "version_file";
-const char* const kSignatureFile = "version_file.sig";
+const char* const kReleaseFile = "version_file.release";
+const char* const kSerialFile = "release_serial";
 
 [[noreturn]] void fail(const std::string& what, const std::string& path, int error_number) {
     throw TIoError(what + " \"" + path + "\": " + std::strerror(error_number));
@@ -89,18 +92,36 @@ void write_version_file(const std::string& text) {
 }
 
 std::optional<TSignedDocument> read_signed_version_file() {
-    auto signature = read_cache_file(cache_path(kSignatureFile));
-    if (!signature)
+    auto release = read_cache_file(cache_path(kReleaseFile));
+    if (!release)
         return std::nullopt;
     auto bytes = read_cache_file(cache_path());
     if (!bytes)
         return std::nullopt;
-    return TSignedDocument{std::move(*bytes), std::move(*signature)};
+    return TSignedDocument{std::move(*bytes), std::move(*release)};
 }
 
 void write_signed_version_file(const TSignedDocument& document) {
-    write_cache_file(cache_path(kSignatureFile), document.signature);
+    write_cache_file(cache_path(kReleaseFile), document.release);
     write_cache_file(cache_path(), document.bytes);
+}
+
+// The number in decimal digits and a line end, so that the file reads well.
+std::uint64_t read_release_serial() {
+    const std::string path = cache_path(kSerialFile);
+    const auto text = read_cache_file(path);
+    if (!text)
+        return 0;
+    std::uint64_t serial = 0;
+    const char* const end = text->data() + text->size();
+    const auto [last, failure] = std::from_chars(text->data(), end, serial);
+    if (failure != std::errc() || text->empty() || std::string_view(last, end - last) != "\n")
+        throw TIoError("Not a release serial number in \"" + path + "\"");
+    return serial;
+}
+
+void write_release_serial(std::uint64_t serial) {
+    write_cache_file(cache_path(kSerialFile), std::to_string(serial) + "\n");
 }
 
 }  // namespace qiv_start::platform

@@ -15,7 +15,8 @@ namespace {
 
 const wchar_t* const kKey = L"SOFTWARE\\QIV\\QIV_START";
 const wchar_t* const kValue = L"version_file";
-const wchar_t* const kSignatureValue = L"version_file.sig";
+const wchar_t* const kReleaseValue = L"version_file.release";
+const wchar_t* const kSerialValue = L"release_serial";
 
 [[noreturn]] void fail(const std::string& what, LSTATUS status, const wchar_t* value = kValue) {
     throw TIoError(what + " HKEY_CURRENT_USER\\SOFTWARE\\QIV\\QIV_START\\" +
@@ -125,16 +126,34 @@ std::optional<TSignedDocument> read_signed_version_file() {
     TRegistryKey key;
     if (!open_key(key))
         return std::nullopt;
-    auto signature = query_text(key.get(), kSignatureValue);
+    auto release = query_text(key.get(), kReleaseValue);
     auto document = query_value(key.get(), kValue);
-    if (!signature || !document || document->type != REG_BINARY)
+    if (!release || !document || document->type != REG_BINARY)
         return std::nullopt;
-    return TSignedDocument{std::move(document->bytes), std::move(*signature)};
+    return TSignedDocument{std::move(document->bytes), std::move(*release)};
 }
 
 void write_signed_version_file(const TSignedDocument& document) {
-    set_text(kSignatureValue, document.signature);
+    set_text(kReleaseValue, document.release);
     set_value(kValue, REG_BINARY, document.bytes.data(), document.bytes.size());
+}
+
+std::uint64_t read_release_serial() {
+    TRegistryKey key;
+    if (!open_key(key))
+        return 0;
+    const auto value = query_value(key.get(), kSerialValue);
+    if (!value)
+        return 0;
+    std::uint64_t serial = 0;
+    if (value->type != REG_QWORD || value->bytes.size() != sizeof serial)
+        fail("Not a release serial number:", ERROR_INVALID_DATA, kSerialValue);
+    std::memcpy(&serial, value->bytes.data(), sizeof serial);
+    return serial;
+}
+
+void write_release_serial(std::uint64_t serial) {
+    set_value(kSerialValue, REG_QWORD, &serial, sizeof serial);
 }
 
 }  // namespace qiv_start::platform

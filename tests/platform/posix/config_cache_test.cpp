@@ -88,25 +88,48 @@ TEST_F(ConfigCache, HoldsTheWholeTextForTheUserAlone) {
     EXPECT_EQ(fs::directory_iterator(directory)->path(), file);  // no temporary file left
 }
 
-TEST_F(ConfigCache, ASignedDocumentKeepsItsExactBytesWithTheSignatureBeside) {
+TEST_F(ConfigCache, ASignedDocumentKeepsItsExactBytesWithTheReleaseBeside) {
     EXPECT_EQ(read_signed_version_file(), std::nullopt);
     const std::string bytes("\xFF\xFE<\0q\0\n\0", 8);  // UTF-16 with LF, as published
-    write_signed_version_file({bytes, "c2lnbmF0dXJl\n"});
+    write_signed_version_file({bytes, "qiv_start_2 release 1\n"});
     EXPECT_EQ(read_bytes(file), bytes);
-    EXPECT_EQ(read_bytes(directory / "version_file.sig"), "c2lnbmF0dXJl\n");
-    EXPECT_EQ(mode_of(directory / "version_file.sig"),
+    EXPECT_EQ(read_bytes(directory / "version_file.release"), "qiv_start_2 release 1\n");
+    EXPECT_EQ(mode_of(directory / "version_file.release"),
               fs::perms::owner_read | fs::perms::owner_write);
     const auto cached = read_signed_version_file();
     ASSERT_TRUE(cached);
     EXPECT_EQ(cached->bytes, bytes);
-    EXPECT_EQ(cached->signature, "c2lnbmF0dXJl\n");
+    EXPECT_EQ(cached->release, "qiv_start_2 release 1\n");
 
     // Either part alone is no signed cache.
     fs::remove(file);
     EXPECT_EQ(read_signed_version_file(), std::nullopt);
     write_version_file("text");
-    fs::remove(directory / "version_file.sig");
+    fs::remove(directory / "version_file.release");
     EXPECT_EQ(read_signed_version_file(), std::nullopt);
+}
+
+TEST_F(ConfigCache, TheReleaseSerialSurvivesAKillDuringItsWrite) {
+    EXPECT_EQ(read_release_serial(), 0u);
+    write_release_serial(18446744073709551615u);
+    EXPECT_EQ(read_release_serial(), 18446744073709551615u);
+    for (const char* damaged : {"", "12", "12\n\n", "x\n", "-1\n", "18446744073709551616\n"}) {
+        test::write_bytes(directory / "release_serial", damaged);
+        EXPECT_THROW(read_release_serial(), TIoError) << damaged;
+    }
+
+    write_release_serial(1);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        for (std::uint64_t serial = 2;; ++serial)
+            write_release_serial(serial);
+    }
+    // Killed while it writes, at whatever step: every read sees a whole number.
+    while (read_release_serial() < 3)
+        ::usleep(1000);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_GE(read_release_serial(), 3u);
 }
 
 TEST_F(ConfigCache, WithoutConfigHomeItLivesUnderHomeDotConfig) {

@@ -9,13 +9,15 @@
 
 #include "platform/config_cache.h"
 #include "platform/error.h"
+#include "win32_test_support.h"
 
 namespace qiv_start::platform {
 namespace {
 
 const wchar_t* const kKey = L"SOFTWARE\\QIV\\QIV_START";
 const wchar_t* const kValue = L"version_file";
-const wchar_t* const kSignatureValue = L"version_file.sig";
+const wchar_t* const kReleaseValue = L"version_file.release";
+const wchar_t* const kSerialValue = L"release_serial";
 
 struct TRawValue {
     DWORD type = REG_NONE;
@@ -51,19 +53,20 @@ void delete_raw(const wchar_t* name = kValue) {
 
 class ConfigCacheWin32 : public ::testing::Test {
   protected:
+    static constexpr const wchar_t* kNames[] = {kValue, kReleaseValue, kSerialValue};
+
     void SetUp() override {
-        for (const wchar_t* name : {kValue, kSignatureValue}) {
+        for (const wchar_t* name : kNames) {
             saved_.push_back(read_raw(name));
             delete_raw(name);
         }
     }
     void TearDown() override {
-        const wchar_t* const names[] = {kValue, kSignatureValue};
         for (std::size_t i = 0; i < saved_.size(); ++i) {
-            delete_raw(names[i]);
+            delete_raw(kNames[i]);
             if (saved_[i])
                 write_raw(saved_[i]->type, saved_[i]->bytes.data(), saved_[i]->bytes.size(),
-                          names[i]);
+                          kNames[i]);
         }
     }
 
@@ -90,12 +93,12 @@ TEST_F(ConfigCacheWin32, PolishTextIsStoredAsAZeroTerminatedUnicodeString) {
     EXPECT_EQ(read_version_file(), text);
 }
 
-// A signed launcher keeps the document's exact bytes, which the signature covers; a text value
+// A signed launcher keeps the document's exact bytes, which the release covers; a text value
 // that an unsigned launcher wrote, or either part alone, is no signed cache.
-TEST_F(ConfigCacheWin32, ASignedDocumentKeepsItsExactBytesWithTheSignatureBeside) {
+TEST_F(ConfigCacheWin32, ASignedDocumentKeepsItsExactBytesWithTheReleaseBeside) {
     const std::string bytes = "\xEF\xBB\xBF<qiv_start>\r\n<nazwa>Kasa sprzeda\xC5\xBCy</nazwa>\xFF";
     write_version_file("tekst");
-    write_raw(REG_SZ, L"c2ln", 5 * sizeof(wchar_t), kSignatureValue);
+    write_raw(REG_SZ, L"c2ln", 5 * sizeof(wchar_t), kReleaseValue);
     EXPECT_EQ(read_signed_version_file(), std::nullopt);
 
     write_signed_version_file({bytes, "c2lnbmF0dXJl\n"});
@@ -103,9 +106,25 @@ TEST_F(ConfigCacheWin32, ASignedDocumentKeepsItsExactBytesWithTheSignatureBeside
     const auto cached = read_signed_version_file();
     ASSERT_TRUE(cached);
     EXPECT_EQ(cached->bytes, bytes);
-    EXPECT_EQ(cached->signature, "c2lnbmF0dXJl\n");
-    delete_raw(kSignatureValue);
+    EXPECT_EQ(cached->release, "c2lnbmF0dXJl\n");
+    delete_raw(kReleaseValue);
     EXPECT_EQ(read_signed_version_file(), std::nullopt);
+}
+
+// Another process that writes serials one after the other is ended at whatever step; the value
+// read afterwards is a whole number. A value of another type is no serial.
+TEST_F(ConfigCacheWin32, TheReleaseSerialSurvivesAKillDuringItsWrite) {
+    EXPECT_EQ(read_release_serial(), 0u);
+    write_raw(REG_SZ, L"7", 2 * sizeof(wchar_t), kSerialValue);
+    EXPECT_THROW(read_release_serial(), TIoError);
+    write_release_serial(1);
+    {
+        const test::TChildProcess writer(L"serials");
+        while (read_release_serial() < 3)
+            ::Sleep(1);
+    }  // ended here, as by a kill
+    EXPECT_GE(read_release_serial(), 3u);
+    EXPECT_EQ(read_raw(kSerialValue)->type, DWORD{REG_QWORD});
 }
 
 TEST_F(ConfigCacheWin32, LongValuesComeBackWhole) {

@@ -4,10 +4,14 @@
 //   test_program window TITLE shows a top-level window with that title until it is closed
 //   test_program hold FILE    keeps FILE open, sharing only its reading, until it is ended;
 //                             writes held.txt into its working directory once it holds it
+//   test_program serials      stores release serials 2, 3, 4 ... until it is ended
 #include <windows.h>
 
+#include <cstdint>
 #include <fstream>
 #include <string>
+
+#include "platform/config_cache.h"
 
 namespace {
 
@@ -71,6 +75,11 @@ int hold_file(const wchar_t* path) {
     return 0;
 }
 
+int write_serials() {
+    for (std::uint64_t serial = 2;; ++serial)
+        qiv_start::platform::write_release_serial(serial);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -78,5 +87,7 @@ int wmain(int argc, wchar_t** argv) {
         return show_window(argv[2]);
     if (argc == 3 && std::wstring(argv[1]) == L"hold")
         return hold_file(argv[2]);
+    if (argc == 2 && std::wstring(argv[1]) == L"serials")
+        return write_serials();
     return record_start(argc > 1 ? argv[1] : nullptr);
 }
