@@ -8,6 +8,7 @@
 #include <set>
 
 #include "core/config/config_values.h"
+#include "core/config/release.h"
 #include "core/support/ascii.h"
 #include "core/support/error.h"
 #include "core/support/text_codec.h"
@@ -29,6 +30,8 @@ const char* const kUsedColours[] = {"clBtnNormal", "clBtnHighlight", "clBtnText"
 const char* const kUsedSizes[] = {"btnWidth", "btnHeight", "margin", "topMargin"};
 const char* const kOtherColours[] = {"clForm", "clText", "clLink"};
 const char* const kOtherSizes[] = {"textSize", "btnTextSize", "btnRowLength"};
+// The detached signatures that the release record replaced.
+const char* const kOldSignatureNames[] = {"qiv_start_2.xml.sig", "servers.cfg.sig"};
 
 class TChecker {
   public:
@@ -428,10 +431,10 @@ void TChecker::check_unzip(const TXMLNode& file, const std::string& path) {
 
 void TChecker::check_unreferenced() {
     namespace fs = std::filesystem;
-    std::set<std::string> own = {kDocumentName, kServerListName, kDownloadPageName,
-                                 "qiv_start_2.exe"};
-    for (const char* name : kSignedNames)
-        own.insert(std::string(name) + kSignatureSuffix);
+    const std::set<std::string> own = {kDocumentName, kServerListName, kDownloadPageName,
+                                       core::kReleaseName, "qiv_start_2.exe"};
+    const std::set<std::string> old_signatures(std::begin(kOldSignatureNames),
+                                               std::end(kOldSignatureNames));
     std::error_code failure;
     const fs::path directory(std::u8string(directory_.begin(), directory_.end()));
     for (const auto& item : fs::directory_iterator(directory, failure)) {
@@ -439,7 +442,12 @@ void TChecker::check_unreferenced() {
             continue;
         const std::u8string file_name = item.path().filename().u8string();
         const std::string name(file_name.begin(), file_name.end());
-        if (!own.count(name) && !referenced_.count(name)) {
+        if (old_signatures.count(name)) {
+            add(TFinding::kWarning, name, 0,
+                std::string("podpis w dawnym formacie, którego stacje już nie czytają (zastąpiło "
+                            "go wydanie ") +
+                    core::kReleaseName + "); można go usunąć");
+        } else if (!own.count(name) && !referenced_.count(name)) {
             add(TFinding::kWarning, name, 0,
                 "plik nie jest wymieniony w dokumencie; żadna stacja go nie pobierze");
         }
