@@ -35,7 +35,8 @@ int run_check(const TCheckOptions& options, TConsole& console);
 
 struct TVerifyOptions {
     std::string url;
-    std::string ca_file;  // empty: the system's certificate store
+    std::string ca_file;                   // empty: the system's certificate store
+    std::vector<std::string> public_keys;  // with any: each server's release is verified too
 };
 // Fetches every file from every server of the repository and compares it with the document.
 int run_verify(const TVerifyOptions& options, TConsole& console);
