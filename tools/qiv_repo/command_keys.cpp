@@ -187,8 +187,8 @@ void add_sign_command(TCommandContext& context) {
         context.app, "sign",
         "Zapisuje wydanie qiv_start_2.release: numer wydania, termin ważności oraz rozmiar i "
         "SHA-256 plików servers.cfg i qiv_start_2.xml, podpisane kluczem prywatnym. Odmawia, gdy "
-        "któryś plik nie ma <sha256> albo suma w dokumencie nie zgadza się z plikiem. Po każdej "
-        "zmianie tych plików podpisz repozytorium od nowa.");
+        "qiv_repo check znajduje błąd (np. plik bez <sha256> albo suma niezgodna z plikiem). Po "
+        "każdej zmianie tych plików podpisz repozytorium od nowa.");
     command->add_option("KATALOG", options->directory, "Katalog repozytorium")
         ->required()
         ->type_name("");
