@@ -82,17 +82,21 @@ std::optional<std::uint64_t> next_serial(const std::string& path,
     // under one serial would let a mirror hand out the older one.
     if (*asked < serial || (*asked == serial && (existing->servers != described.servers ||
                                                  existing->document != described.document))) {
-        console.err << "Wydanie w " << path << " ma numer " << serial
-                    << (*asked < serial ? "; stacje, które je przyjęły, nie przyjmą wydania "
-                                        : " i opisuje inne pliki niż wydanie ")
-                    << *asked << ". Podaj --serial większy niż " << serial
-                    << " albo pomiń tę opcję.\n";
+        if (*asked < serial) {
+            console.err << "Wydanie w " << path << " ma numer " << serial
+                        << "; stacje, które je przyjęły, nie przyjmą wydania " << *asked << ".";
+        } else {
+            console.err << "Wydanie " << serial << " w " << path
+                        << " opisuje inne pliki; dwa różne wydania nie mogą mieć jednego numeru.";
+        }
+        console.err << " Podaj --serial większy niż " << serial << " albo pomiń tę opcję.\n";
         return std::nullopt;
     }
     return asked;
 }
 
-// The errors of the folder that a workstation with keys would trip over; none to sign.
+// Whether the folder is free of errors that a workstation with keys would trip over; lists them
+// otherwise.
 bool signable(const std::string& directory, TConsole& console) {
     std::vector<TFinding> errors = check_repository(directory, true);
     std::erase_if(errors, [](const TFinding& f) { return f.severity != TFinding::kError; });
