@@ -50,6 +50,8 @@ TEST_F(CheckCommand, FindsEveryProblemOfASeededRepositoryOnItsLine) {
     write("male.txt", "małe litery");
     write("tekst.txt", "to nie jest zip");
     write("zbedny.txt", "nikt mnie nie wymienia");
+    write("sha.txt", "suma SHA-256 nieaktualna");
+    write("servers.cfg.sig", "podpis w dawnym formacie");
     write("zly.zip", "PK\x03\x04 a potem nic");
     write_zip(repository_ / "ucieka.zip", {{"../poza.txt", "x"}});
     write_zip(repository_ / "link.zip",
@@ -86,6 +88,8 @@ TEST_F(CheckCommand, FindsEveryProblemOfASeededRepositoryOnItsLine) {
               file("default_file", "ucieka.zip", "b", md5("ucieka.zip"), "<unzip>true</unzip>") +
               file("default_file", "link.zip", "c", md5("link.zip"), "<unzip>TRUE</unzip>") +
               file("default_file", "tekst.txt", "d", md5("tekst.txt"), "<unzip>TRUE</unzip>") +
+              file("default_file", "sha.txt", "e", md5("sha.txt"),
+                   "<sha256>" + std::string(64, 'A') + "</sha256>") +
               "</qiv_start>\n");
 
     const auto findings = repo::check_repository(path());
@@ -115,6 +119,8 @@ TEST_F(CheckCommand, FindsEveryProblemOfASeededRepositoryOnItsLine) {
     error("ucieka.zip", "spoza katalogu docelowego");
     error("link.zip", "dowiązanie symboliczne");
     warning("tekst.txt", "nie jest archiwum zip");
+    error("sha.txt", "suma SHA-256 pliku \"sha.txt\" w dokumencie to " + std::string(64, 'A'));
+    expect_finding(findings, TFinding::kWarning, "servers.cfg.sig", 0, "dawnym formacie");
     expect_finding(findings, TFinding::kWarning, "qiv_start_2.xml", 0, "znacznika BOM");
     expect_finding(findings, TFinding::kWarning, "zbedny.txt", 0, "nie jest wymieniony");
     expect_finding(findings, TFinding::kError, "servers.cfg", 2, "nie kończy się ukośnikiem");

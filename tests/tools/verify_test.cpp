@@ -1,5 +1,6 @@
 // qiv_repo verify against two nginx servers that serve the same repository, one of them stale.
 #include "repository_fixture.h"
+#include "support/test_keys.h"
 
 namespace qiv_start::test {
 namespace {
@@ -39,15 +40,25 @@ class VerifyCommand : public RepositoryTest {
     std::string url(std::size_t server) const { return "http://127.0.0.1:" + ports_[server] + "/"; }
 
     // The sample repository on the first server, listing both servers; copied to the second.
-    void publish() {
+    // signed_release: with SHA-256 digests and release 1, signed with the tests' key A.
+    void publish(bool signed_release = false) {
         write_bytes(dir_.path() / "qiv_start_2", "the launcher");
         ASSERT_EQ(
             shell(script("examples/make-repository") + " " + quoted(first_) + " " + url(0) + " " +
                   quoted(dir_.path() / "qiv_start_2") + " " + quoted(QIV_REPO) + " >/dev/null"),
             0);
         write_bytes(first_ / "servers.cfg", url(0) + "\r\n" + url(1) + "\r\n");
+        if (signed_release) {
+            ASSERT_EQ(run({"hash", first_.string(), "--sha256"}), 0);
+            ASSERT_EQ(sign(), 0) << err_.str();
+        }
         fs::copy(first_, second_,
                  fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    }
+
+    int sign() {
+        write_bytes(dir_.path() / "klucz.pem", test_key_a().to_pem());
+        return run({"sign", first_.string(), "--key", (dir_.path() / "klucz.pem").string()});
     }
 
     fs::path first_ = dir_.path() / "first";
@@ -86,6 +97,38 @@ TEST_F(VerifyCommand, TwoCurrentMirrorsPassAndAStaleDocumentIsNamedToo) {
     EXPECT_EQ(run({"verify", url(0)}), 1);
     EXPECT_NE(out_.str().find(url(1) + "qiv_start_2.xml: inna zawartość"), std::string::npos)
         << out_.str();
+}
+
+// With keys: a mirror that serves an older release is named, and so is one whose files are not
+// the ones its own release describes.
+TEST_F(VerifyCommand, NamesTheMirrorWhoseReleaseLagsOrDoesNotDescribeItsFiles) {
+    publish(true);
+    ASSERT_EQ(sign(), 0);  // release 2 on the first server only, for the same files
+    EXPECT_EQ(run({"verify", url(0), "--public-key", kTestPublicKeyA}), 1) << err_.str();
+    EXPECT_NE(out_.str().find("Serwer " + url(1) + " ma wydanie 1, a najnowsze to 2"),
+              std::string::npos)
+        << out_.str();
+    EXPECT_EQ(out_.str().find("Serwer " + url(0)), std::string::npos) << out_.str();
+
+    fs::copy_file(first_ / "qiv_start_2.release", second_ / "qiv_start_2.release",
+                  fs::copy_options::overwrite_existing);
+    EXPECT_EQ(run({"verify", url(0), "--public-key", kTestPublicKeyA}), 0) << out_.str();
+    // Signed by a key the workstations do not trust.
+    EXPECT_EQ(run({"verify", url(0), "--public-key", kTestPublicKeyB}), 1);
+    EXPECT_NE(out_.str().find("Serwer " + url(1) +
+                              " nie ma ważnego wydania (wydanie 2 nie ma "
+                              "podpisu"),
+              std::string::npos)
+        << out_.str();
+
+    write_bytes(second_ / "servers.cfg", url(1) + "\r\n");
+    EXPECT_EQ(run({"verify", url(0), "--public-key", kTestPublicKeyA}), 1);
+    EXPECT_NE(out_.str().find(url(1) + "servers.cfg: inna zawartość"), std::string::npos);
+    EXPECT_NE(out_.str().find("; nie zgadza się z wydaniem 2 tego serwera (serwer ma "),
+              std::string::npos)
+        << out_.str();
+    EXPECT_NE(out_.str().find("Serwer " + url(1) + " podaje pliki niezgodne z własnym wydaniem 2"),
+              std::string::npos);
 }
 
 TEST_F(VerifyCommand, UnreachableRepositoryAndWrongAddress) {

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "core/config/config_values.h"
+#include "core/config/release.h"
 #include "core/support/ascii.h"
 #include "core/support/error.h"
 #include "core/support/text_codec.h"
@@ -29,10 +30,13 @@ const char* const kUsedColours[] = {"clBtnNormal", "clBtnHighlight", "clBtnText"
 const char* const kUsedSizes[] = {"btnWidth", "btnHeight", "margin", "topMargin"};
 const char* const kOtherColours[] = {"clForm", "clText", "clLink"};
 const char* const kOtherSizes[] = {"textSize", "btnTextSize", "btnRowLength"};
+// The detached signatures that the release record replaced.
+const char* const kOldSignatureNames[] = {"qiv_start_2.xml.sig", "servers.cfg.sig"};
 
 class TChecker {
   public:
-    explicit TChecker(std::string directory) : directory_(std::move(directory)) {}
+    TChecker(std::string directory, bool require_sha256)
+        : directory_(std::move(directory)), require_sha256_(require_sha256) {}
 
     std::vector<TFinding> run();
 
@@ -61,16 +65,26 @@ class TChecker {
     void check_files(const core::TXMLQiv_start& root);
     void check_file(const TFileEntry& entry, const std::map<std::string, TFileDigest>& digests);
     void check_digest(const TXMLNode& file, const std::string& name, const TFileDigest* actual);
+    void check_sha256(const TXMLNode& file, const std::string& name, const TFileDigest* actual);
     void check_unzip(const TXMLNode& file, const std::string& path);
     void check_unreferenced();
 
     std::string directory_;
+    bool require_sha256_;
     std::vector<TFinding> findings_;
     std::set<std::string> referenced_;
 };
 
 bool is_upper_hex_digest(const std::string& text) {
     return text.size() == 32 && std::all_of(text.begin(), text.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+           });
+}
+
+// A SHA-256 as the launcher compares it: 64 hexadecimal digits in either letter case.
+bool is_sha256_digest(const std::string& text) {
+    return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
+               c = core::ascii_upper(c);
                return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
            });
 }
@@ -303,7 +317,11 @@ void TChecker::check_files(const core::TXMLQiv_start& root) {
     paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
     std::vector<std::string> present;
     std::copy_if(paths.begin(), paths.end(), std::back_inserter(present), platform::file_exists);
-    const std::vector<TFileDigest> digests = digest_files(present);
+    const bool with_sha256 =
+        require_sha256_ || std::any_of(entries.begin(), entries.end(), [](const TFileEntry& entry) {
+            return !quiet_text(entry.element, "sha256").empty();
+        });
+    const std::vector<TFileDigest> digests = digest_files(present, 0, with_sha256);
     std::map<std::string, TFileDigest> by_path;
     for (std::size_t i = 0; i < present.size(); ++i)
         by_path[present[i]] = digests[i];
@@ -335,6 +353,7 @@ void TChecker::check_file(const TFileEntry& entry,
               "plik \"" + *name + "\" (" + entry.place + ") nie istnieje w katalogu repozytorium");
     }
     check_digest(file, *name, found == digests.end() ? nullptr : &found->second);
+    check_sha256(file, *name, found == digests.end() ? nullptr : &found->second);
     if (found != digests.end())
         check_unzip(file, path);
 }
@@ -357,6 +376,31 @@ void TChecker::check_digest(const TXMLNode& file, const std::string& name,
                         actual->digest + " (uaktualnia ją: qiv_repo hash KATALOG)");
     } else if (actual && actual->digest.empty()) {
         error(line, "nie można odczytać pliku \"" + name + "\": " + actual->error);
+    }
+}
+
+// A <sha256> binds the file for every workstation that reads it; with trusted keys an entry
+// without one is refused.
+void TChecker::check_sha256(const TXMLNode& file, const std::string& name,
+                            const TFileDigest* actual) {
+    const auto digest = text_of(file, "sha256");
+    if (!digest)
+        return;
+    const long line = line_of(file, "sha256");
+    if (digest->empty()) {
+        if (require_sha256_) {
+            error(line, "plik \"" + name +
+                            "\" nie ma <sha256>: stacje z kluczami go nie pobiorą (dopisuje: "
+                            "qiv_repo hash KATALOG --sha256)");
+        }
+    } else if (!is_sha256_digest(*digest)) {
+        error(line, "suma SHA-256 pliku \"" + name + "\" \"" + *digest +
+                        "\" nie składa się z 64 cyfr szesnastkowych");
+    } else if (actual && !actual->sha256.empty() &&
+               !core::equals_ignoring_ascii_case(actual->sha256, *digest)) {
+        error(line, "suma SHA-256 pliku \"" + name + "\" w dokumencie to " + *digest +
+                        ", a plik ma " + actual->sha256 +
+                        " (uaktualnia ją: qiv_repo hash KATALOG)");
     }
 }
 
@@ -387,10 +431,10 @@ void TChecker::check_unzip(const TXMLNode& file, const std::string& path) {
 
 void TChecker::check_unreferenced() {
     namespace fs = std::filesystem;
-    std::set<std::string> own = {kDocumentName, kServerListName, kDownloadPageName,
-                                 "qiv_start_2.exe"};
-    for (const char* name : kSignedNames)
-        own.insert(std::string(name) + kSignatureSuffix);
+    const std::set<std::string> own = {kDocumentName, kServerListName, kDownloadPageName,
+                                       core::kReleaseName, "qiv_start_2.exe"};
+    const std::set<std::string> old_signatures(std::begin(kOldSignatureNames),
+                                               std::end(kOldSignatureNames));
     std::error_code failure;
     const fs::path directory(std::u8string(directory_.begin(), directory_.end()));
     for (const auto& item : fs::directory_iterator(directory, failure)) {
@@ -398,15 +442,20 @@ void TChecker::check_unreferenced() {
             continue;
         const std::u8string file_name = item.path().filename().u8string();
         const std::string name(file_name.begin(), file_name.end());
-        if (!own.count(name) && !referenced_.count(name)) {
+        if (old_signatures.count(name)) {
+            add(TFinding::kWarning, name, 0,
+                std::string("podpis w dawnym formacie, którego stacje już nie czytają (zastąpiło "
+                            "go wydanie ") +
+                    core::kReleaseName + "); można go usunąć");
+        } else if (!own.count(name) && !referenced_.count(name)) {
             add(TFinding::kWarning, name, 0,
                 "plik nie jest wymieniony w dokumencie; żadna stacja go nie pobierze");
         }
     }
 }
 
-std::vector<TFinding> check_repository(const std::string& directory) {
-    return TChecker(directory).run();
+std::vector<TFinding> check_repository(const std::string& directory, bool require_sha256) {
+    return TChecker(directory, require_sha256).run();
 }
 
 std::string describe(const TFinding& finding) {

@@ -15,8 +15,9 @@ struct TFinding {
     std::string text;
 };
 
-// Every finding about the folder, ordered by file and line.
-std::vector<TFinding> check_repository(const std::string& directory);
+// Every finding about the folder, ordered by file and line. require_sha256: a file entry without
+// <sha256> is an error, as it is for a launcher built with trusted keys.
+std::vector<TFinding> check_repository(const std::string& directory, bool require_sha256 = false);
 
 // "qiv_start_2.xml:12: błąd: ..." (without the line when it is 0).
 std::string describe(const TFinding& finding);

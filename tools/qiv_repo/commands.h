@@ -1,6 +1,7 @@
 // The administrator's tasks, each callable on its own with its options.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,14 +28,15 @@ int run_hash(const THashOptions& options, TConsole& console);
 
 struct TCheckOptions {
     std::string directory;
-    std::vector<std::string> public_keys;  // with any: the signatures must verify with one
+    std::vector<std::string> public_keys;  // with any: the release must verify with one
 };
 // Everything in the folder that a workstation would trip over.
 int run_check(const TCheckOptions& options, TConsole& console);
 
 struct TVerifyOptions {
     std::string url;
-    std::string ca_file;  // empty: the system's certificate store
+    std::string ca_file;                   // empty: the system's certificate store
+    std::vector<std::string> public_keys;  // with any: each server's release is verified too
 };
 // Fetches every file from every server of the repository and compares it with the document.
 int run_verify(const TVerifyOptions& options, TConsole& console);
@@ -55,9 +57,11 @@ int run_keygen(const TKeygenOptions& options, TConsole& console);
 
 struct TSignOptions {
     std::string directory;
-    std::string key_file;
+    std::vector<std::string> key_files;
+    std::optional<std::string> expires_days;  // as written; run_sign reads the number
+    std::optional<std::string> serial;
 };
-// The signatures of the document and the server list, beside them.
+// The release record of the folder's server list and document, signed with every key.
 int run_sign(const TSignOptions& options, TConsole& console);
 
 }  // namespace qiv_start::repo

@@ -11,9 +11,11 @@ namespace {
 
 constexpr std::chrono::milliseconds kProgressPeriod{100};
 
-// A download sink that keeps only the size and the digest of what it receives.
+// A download sink that keeps only the size and the digests of what it receives.
 class TDigestStream : public core::TStream {
   public:
+    explicit TDigestStream(bool with_sha256) : with_sha256_(with_sha256) {}
+
     void write(const char* data, std::size_t size) override {
         digest_->update(data, size);
         size_ += static_cast<std::int64_t>(size);
@@ -23,13 +25,15 @@ class TDigestStream : public core::TStream {
     void set_position(std::int64_t position) override { position_ = position; }
     std::int64_t get_size() const override { return size_; }
     void clear() override {
-        digest_ = std::make_unique<core::TMd5>();
+        digest_ = std::make_unique<core::TFileDigests>(with_sha256_);
         size_ = position_ = 0;
     }
-    std::string finish() { return digest_->finish(); }
+    core::TDigestPair finish() { return digest_->finish(); }
 
   private:
-    std::unique_ptr<core::TMd5> digest_ = std::make_unique<core::TMd5>();
+    bool with_sha256_;
+    std::unique_ptr<core::TFileDigests> digest_ =
+        std::make_unique<core::TFileDigests>(with_sha256_);
     std::int64_t size_ = 0;
     std::int64_t position_ = 0;
 };
@@ -56,12 +60,15 @@ std::optional<std::string> fetch_bytes(const std::string& base, const std::strin
 }
 
 TFetched fetch_digest(const std::string& base, const std::string& name,
-                      const core::TTransportOptions& transport, const TProgress& progress) {
-    TDigestStream stream;
+                      const core::TTransportOptions& transport, const TProgress& progress,
+                      bool with_sha256) {
+    TDigestStream stream(with_sha256);
     TFetched result;
     result.delivered = run_download(stream, base, name, transport, progress);
     result.size = stream.get_size();
-    result.digest = stream.finish();
+    core::TDigestPair digests = stream.finish();
+    result.digest = std::move(digests.md5);
+    result.sha256 = std::move(digests.sha256);
     return result;
 }
 

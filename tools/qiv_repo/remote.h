@@ -17,6 +17,7 @@ struct TFetched {
     bool delivered = false;
     std::int64_t size = 0;
     std::string digest;  // MD5, 32 upper-case hexadecimal digits
+    std::string sha256;  // 64 upper-case hexadecimal digits, when asked for
 };
 
 // Fetches base + name into memory (server list, document) or nothing when not delivered.
@@ -26,7 +27,8 @@ std::optional<std::string> fetch_bytes(const std::string& base, const std::strin
 // Fetches base + name, hashing the bytes as they arrive without keeping them. progress is called
 // on the calling thread about ten times a second.
 TFetched fetch_digest(const std::string& base, const std::string& name,
-                      const core::TTransportOptions& transport, const TProgress& progress);
+                      const core::TTransportOptions& transport, const TProgress& progress,
+                      bool with_sha256 = false);
 
 bool is_address(const std::string& text);
 

@@ -13,9 +13,6 @@ namespace qiv_start::repo {
 inline constexpr const char* kDocumentName = "qiv_start_2.xml";
 inline constexpr const char* kServerListName = "servers.cfg";
 inline constexpr const char* kDownloadPageName = "index.html";
-// The files that launchers built with trusted keys take only with a signature beside them.
-inline constexpr const char* kSignedNames[] = {kDocumentName, kServerListName};
-inline constexpr const char* kSignatureSuffix = ".sig";
 
 // How the document's bytes are stored: a byte-order mark, or none and an 8-bit code page.
 struct TDocumentEncoding {
