@@ -8,7 +8,9 @@
 
 #include <algorithm>
 
+#include "core/config/release.h"
 #include "core/support/error.h"
+#include "platform/config_cache.h"
 #include "support/environment.h"
 #include "support/recording_listener.h"
 #include "support/temp_dir.h"
@@ -175,58 +177,42 @@ TEST_F(ControllerFactory, ConfigurationIsFetchedFromTheRefreshedServers) {
               std::vector<std::string>{repository.base_url()});
 }
 
-TEST_F(ControllerFactory, WithTrustedKeysOnlyAListSignedOnItsOwnServerIsTaken) {
+// The first server replays an older publish; the second has the current one, whose list and
+// document are taken together and whose serial is kept.
+TEST_F(ControllerFactory, WithTrustedKeysListAndDocumentComeUnderTheFirstCurrentRelease) {
     test::TTestHttpServer second;
-    const std::string local = server_.base_url() + "\r\n" + second.base_url() + "\r\n";
-    set_local_list(local);
-    const std::string hijacked = "http://evil.example/\r\n";
-    const std::string signed_list = second.base_url() + "\r\n";
-    const std::string signature = test::test_key_a().sign(signed_list);
-    const std::string expected_warning =
-        "uwaga: Pobrana lista serwerów jest nieprawidłowa; pozostaje dotychczasowa.";
-    const auto refresh = [&] {
-        listener_->lines.clear();
-        TControllerProdFactory({test::kTestPublicKeyA}).get_controller(listener_);
+    set_local_list(server_.base_url() + "\r\n" + second.base_url() + "\r\n");
+    test::set_env("XDG_CONFIG_HOME", dir_.file("config-home"));
+    const std::string list = second.base_url() + "\r\n";
+    const auto publish = [&](test::TTestHttpServer& server, std::uint64_t serial) {
+        const std::string document = "<qiv_start xmlns=\"http://www.qiv.pl/qiv_start_2\"><hash>" +
+                                     std::to_string(serial) + "</hash></qiv_start>";
+        const TSigningKey key = test::test_key_a();
+        server.serve("servers.cfg", list);
+        server.serve("qiv_start_2.xml", document);
+        server.serve(
+            "qiv_start_2.release",
+            sign_release({serial, std::nullopt, describe(list), describe(document)}, {&key}));
     };
-
-    // A changed list, a list without its signature, a signed text that is not a list: all kept
-    // out, with the warning for a list that is not a list.
-    server_.serve("servers.cfg", hijacked);
-    server_.serve("servers.cfg.sig", signature);
-    second.serve("servers.cfg", signed_list);
-    const std::string not_a_list = "<html>portal</html>\r\n";
-    second.serve("servers.cfg.sig", test::test_key_a().sign(not_a_list));
-    refresh();
-    EXPECT_EQ(local_list(), local);
-    EXPECT_EQ(std::count(listener_->lines.begin(), listener_->lines.end(), expected_warning), 1);
-    second.serve("servers.cfg", not_a_list);
-    refresh();
-    EXPECT_EQ(local_list(), local);
-    EXPECT_EQ(std::count(listener_->lines.begin(), listener_->lines.end(), expected_warning), 1);
-
-    // The second server's signed list replaces the local one; the first's signature for it does
-    // not help the first server's changed list.
-    second.serve("servers.cfg", signed_list);
-    second.serve("servers.cfg.sig", signature + "\n");
-    refresh();
-    EXPECT_EQ(local_list(), signed_list);
-    EXPECT_EQ(std::count(listener_->lines.begin(), listener_->lines.end(), expected_warning), 0);
-}
-
-TEST_F(ControllerFactory, WithTrustedKeysTheConfigurationNeedsItsSignatureToo) {
-    const std::string document =
-        "<qiv_start xmlns=\"http://www.qiv.pl/qiv_start_2\"><hash>ABC</hash></qiv_start>";
-    server_.serve("qiv_start_2.xml", document);
-    set_local_list(server_.base_url() + "\r\n");
-    ::setenv("XDG_CONFIG_HOME", dir_.file("config-home").c_str(), 1);
-    const auto unsigned_run =
-        TControllerProdFactory({test::kTestPublicKeyA}).get_controller(listener_);
-    EXPECT_THROW(unsigned_run->get_config()->get_hash(), TError);
-
-    server_.serve("qiv_start_2.xml.sig", test::test_key_a().sign(document));
-    const auto signed_run =
-        TControllerProdFactory({test::kTestPublicKeyA}).get_controller(listener_);
-    EXPECT_EQ(signed_run->get_config()->get_hash(), "ABC");
+    const auto hash_of_a_run = [&] {
+        listener_->lines.clear();
+        return TControllerProdFactory({test::kTestPublicKeyA})
+            .get_controller(listener_)
+            ->get_config()
+            ->get_hash();
+    };
+    platform::write_release_serial(5);
+    publish(server_, 4);
+    publish(second, 5);
+    EXPECT_EQ(hash_of_a_run(), "5");
+    EXPECT_EQ(local_list(), list);
+    EXPECT_EQ(std::count(listener_->lines.begin(), listener_->lines.end(),
+                         "uwaga: Wydanie nr 4 z serwera " + server_.base_url() +
+                             " jest starsze niż przyjęte już wydanie nr 5."),
+              1);
+    publish(second, 6);
+    EXPECT_EQ(hash_of_a_run(), "6");
+    EXPECT_EQ(platform::read_release_serial(), 6u);
 }
 
 }  // namespace

@@ -248,6 +248,9 @@ TEST_F(ControllerSync, UnderASignedConfigurationAMismatchingFileIsNeitherSavedNo
     auto good = serve("slownik.txt", "wspolne", "słownik");
     good->set_sha256(sha256_of("słownik"));
     add_terminal("KASA", {forged, good});
+    const auto exe =
+        std::static_pointer_cast<test::TScriptedFile>(config_->terminals.back()->get_exe_file());
+    exe->set_sha256(sha256_of("#!/bin/sh\nexit 0\n"));
     run("KASA");
     EXPECT_TRUE(
         said("błąd: Plik \"cennik.txt\" nie został zapisany: jego suma kontrolna nie "
@@ -258,8 +261,7 @@ TEST_F(ControllerSync, UnderASignedConfigurationAMismatchingFileIsNeitherSavedNo
     EXPECT_TRUE(terminal_started_);
 
     // A changed executable is not saved, and the copy already on disk is not started either.
-    const auto exe = config_->terminals.back()->get_exe_file();
-    std::static_pointer_cast<test::TScriptedFile>(exe)->set_hash(md5_of("inny program"));
+    exe->set_hash(md5_of("inny program"));
     run("KASA");
     EXPECT_TRUE(
         said("błąd: Plik \"kasa.sh\" nie został zapisany: jego suma kontrolna nie "
@@ -270,6 +272,15 @@ TEST_F(ControllerSync, UnderASignedConfigurationAMismatchingFileIsNeitherSavedNo
     EXPECT_FALSE(said("informacja: terminal \"KASA\" uruchomiono"));
     EXPECT_EQ(started_.size(), 1u);
     EXPECT_FALSE(terminal_started_);
+
+    // MD5 alone binds nothing: the entry is refused even with the right copy on disk.
+    exe->set_hash(md5_of("#!/bin/sh\nexit 0\n"));
+    exe->set_sha256("");
+    run("KASA");
+    EXPECT_TRUE(
+        said("błąd: Plik \"kasa.sh\" nie ma w ustawieniach sumy SHA-256; nie zostanie pobrany "
+             "ani uruchomiony."));
+    EXPECT_EQ(started_.size(), 1u);
 }
 
 TEST_F(ControllerSync, AnAttemptThatStartedOverKeepsOnlyTheBytesOfTheLastOne) {

@@ -65,7 +65,12 @@ class LookAheadSync : public ::testing::Test {
     // A file that the first server or the second delivers as the test sets up.
     std::shared_ptr<test::TScriptedFile> file(const std::string& name, const std::string& target,
                                               const std::string& content, bool archive = false) {
-        return std::make_shared<test::TScriptedFile>(name, target, md5_of(content), archive);
+        auto scripted =
+            std::make_shared<test::TScriptedFile>(name, target, md5_of(content), archive);
+        // Signed configurations publish SHA-256 for every file but the one that shows the rule.
+        if (digests_bind && name != kWithoutSha256)
+            scripted->set_sha256(test::sha256_of(content));
+        return scripted;
     }
 
     // Runs the terminal in a working folder of its own against two new servers that `script`
@@ -112,6 +117,7 @@ class LookAheadSync : public ::testing::Test {
     }
 
     static constexpr const char* kExe = "#!/bin/sh\n";
+    static constexpr const char* kWithoutSha256 = "bez_sumy.txt";
     test::TTempDir dir;
     std::function<void(TTestHttpServer& first, TTestHttpServer& second)> script;
     std::string release_at;
@@ -138,6 +144,7 @@ void LookAheadSync::expect_same_as_one_by_one() {
         second.serve("zla_suma.txt", "właściwa treść");
         first.serve("nieaktualny.txt", "nowy");
         first.serve("zajety.txt", "nowy");
+        first.serve(kWithoutSha256, "bez sumy");
         for (int i = 0; i < 10; ++i)
             first.serve("plik" + std::to_string(i) + ".bin", content(i));
     };
@@ -156,6 +163,7 @@ void LookAheadSync::expect_same_as_one_by_one() {
         file("zajety.txt", "dane", "nowy"),
         // The same file again: current by the time of its turn.
         file("zwykly.txt", "wspolne", "zwykły"),
+        file(kWithoutSha256, "dane", "bez sumy"),
     };
     for (int i = 0; i < 10; ++i)
         own.push_back(file("plik" + std::to_string(i) + ".bin", "dane\\wiele", content(i)));
@@ -188,6 +196,7 @@ TEST_F(LookAheadSync, RunLogAndFilesAreTheSameAsWhenFilesAreTakenOneByOne) {
 TEST_F(LookAheadSync, SignedConfigurationKeepsItsDigestRulesAhead) {
     digests_bind = true;
     expect_same_as_one_by_one();
+    EXPECT_FALSE(fs::exists(dir.path() / "wiele" / "dane" / kWithoutSha256));
 }
 
 // An archive that cannot be read ends the run while later files are fetched or stalled; none of
