@@ -1,11 +1,13 @@
 // Runs the launcher built with the tests' trusted key against nginx serving two copies of the
-// signed sample repository: "good", as the administrator published it, and "mirror", which each
-// test tampers with.
+// signed sample repository: "good", where the administrator publishes, and "mirror", which lags
+// behind or is tampered with. The repository's server list names the mirror first.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 
+#include "core/config/release.h"
 #include "core/support/md5.h"
 #include "launcher_test.h"
 #include "support/temp_dir.h"
@@ -16,8 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const kNoValidServerList =
-    "uwaga: Pobrana lista serwerów jest nieprawidłowa; pozostaje dotychczasowa.";
 const char* const kDownloadFailed = "uwaga: Błąd pobierania ustawień z sieci.";
 
 void replace_once(std::string& text, const std::string& what, const std::string& with) {
@@ -27,11 +27,20 @@ void replace_once(std::string& text, const std::string& what, const std::string&
     text.replace(at, what.size(), with);
 }
 
-void sign(const fs::path& repository, const core::TSigningKey& key = test_key_a()) {
-    for (const char* name : {"qiv_start_2.xml", "servers.cfg"}) {
-        write_bytes(repository / (std::string(name) + ".sig"),
-                    key.sign(read_bytes(repository / name)) + "\n");
-    }
+std::int64_t now() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// A release of the folder's files as they are, made without the tool's checks.
+void release(const fs::path& repository, std::uint64_t serial,
+             std::optional<std::int64_t> expires = std::nullopt,
+             const core::TSigningKey& key = test_key_a()) {
+    const core::TRelease record{serial, expires,
+                                core::describe(read_bytes(repository / "servers.cfg")),
+                                core::describe(read_bytes(repository / "qiv_start_2.xml"))};
+    write_bytes(repository / "qiv_start_2.release", core::sign_release(record, {&key}));
 }
 
 class SignedRepository : public LauncherTest {
@@ -45,13 +54,18 @@ class SignedRepository : public LauncherTest {
         mirror_url_ = base + "mirror/";
         output_of(script("examples/make-repository") + " " + quoted(good_) + " " + good_url_ + " " +
                   quoted(QIV_LAUNCHER) + " " + quoted(QIV_REPO));
-        // As the administrator publishes it: SHA-256 digests, then the signatures.
+        write_bytes(good_ / "servers.cfg", mirror_url_ + "\r\n" + good_url_ + "\r\n");
         write_bytes(dir_.path() / "klucz.pem", test_key_a().to_pem());
+        publish();
+        fs::copy(good_, mirror_);
+        write_bytes(work_ / "config" / "servers.cfg", good_url_ + "\r\n");
+    }
+
+    // As the administrator publishes: SHA-256 digests, then the release.
+    void publish() {
         output_of(quoted(QIV_REPO) + " hash " + quoted(good_) + " --sha256");
         output_of(quoted(QIV_REPO) + " sign " + quoted(good_) + " --key " +
                   quoted(dir_.path() / "klucz.pem"));
-        fs::copy(good_, mirror_);
-        write_bytes(work_ / "config" / "servers.cfg", good_url_ + "\r\n");
     }
 
     int run_launcher(const std::string& arguments) {
@@ -66,6 +80,7 @@ class SignedRepository : public LauncherTest {
     fs::path cache_file(const std::string& name = "version_file") const {
         return config_home_ / "QIV" / "QIV_START" / name;
     }
+    std::string cennik() const { return read_bytes(work_ / "terminale" / "kasa" / "cennik.txt"); }
 
     fs::path www_ = dir_.path() / "www";
     fs::path good_ = www_ / "good";
@@ -74,33 +89,83 @@ class SignedRepository : public LauncherTest {
     std::string mirror_url_;
 };
 
-TEST_F(SignedRepository, IsSyncedAndStartedAndItsDocumentCachedWithTheSignature) {
+TEST_F(SignedRepository, IsSyncedAndStartedAndItsDocumentCachedWithTheRelease) {
     ASSERT_EQ(run_launcher("KASA"), 0);
     EXPECT_NE(started_record().find("Terminal KASA działa."), std::string::npos);
-    EXPECT_EQ(read_bytes(work_ / "terminale" / "kasa" / "cennik.txt"),
-              read_bytes(good_ / "cennik.txt"));
+    EXPECT_EQ(cennik(), read_bytes(good_ / "cennik.txt"));
     EXPECT_EQ(read_bytes(work_ / "qiv_start_2.xml"), read_bytes(good_ / "qiv_start_2.xml"));
     EXPECT_EQ(read_bytes(cache_file()), read_bytes(good_ / "qiv_start_2.xml"));
-    EXPECT_EQ(read_bytes(cache_file("version_file.sig")),
-              read_bytes(good_ / "qiv_start_2.xml.sig"));
+    EXPECT_EQ(read_bytes(cache_file("version_file.release")),
+              read_bytes(good_ / "qiv_start_2.release"));
+    EXPECT_EQ(read_bytes(cache_file("release_serial")), "1\n");
     const std::string check = log("check_version");
-    EXPECT_NE(check.find("download_finished|qiv_start_2.xml.sig"), std::string::npos) << check;
+    EXPECT_NE(check.find("download_finished|qiv_start_2.release"), std::string::npos) << check;
     EXPECT_EQ(check.find("uwaga"), std::string::npos) << check;
     EXPECT_EQ(log("qiv_start").find("uwaga"), std::string::npos) << log("qiv_start");
 
-    // Offline, the signed cache serves.
+    // Offline, the cached release serves.
     stop_serving();
     ASSERT_EQ(run_launcher("KASA"), 0);
     EXPECT_TRUE(logged("check_version", kDownloadFailed));
     EXPECT_FALSE(started_record().empty());
 }
 
-// The mirror offers a hijacked server list and a document that sends the terminal's files and
-// executable elsewhere: changed after signing, without signatures, or signed by another key.
-TEST_F(SignedRepository, ATamperedMirrorIsNeverUsedAndTheWorkstationGoesOnFromItsCache) {
+// The mirror keeps release 1 while the administrator goes on: a mirror that lags, then every
+// server stale, expired or mixed. The workstation takes a current release where one is served and
+// otherwise goes on from its cache; its files never go back.
+TEST_F(SignedRepository, NoServerTakesTheWorkstationBackToAnOlderOrExpiredRelease) {
+    write_bytes(good_ / "cennik.txt", "Cennik na styczeń\r\n");
+    publish();
+    ASSERT_EQ(run_launcher("KASA"), 0);  // release 2, from the good server alone
+    ASSERT_EQ(cennik(), "Cennik na styczeń\r\n");
+    ASSERT_EQ(read_bytes(work_ / "config" / "servers.cfg"), read_bytes(good_ / "servers.cfg"));
+
     ASSERT_EQ(run_launcher("KASA"), 0);
+    EXPECT_TRUE(logged("check_version", "uwaga: Wydanie nr 1 z serwera " + mirror_url_ +
+                                            " jest starsze niż przyjęte już wydanie nr 2."));
+    EXPECT_FALSE(logged("check_version", kDownloadFailed));
+
+    const fs::path saved = dir_.path() / "release-2";
+    fs::copy(good_, saved);
+    const std::int64_t an_hour_ago = now() - 3600;
+    const std::vector<std::pair<std::string, std::function<void()>>> stale_servers = {
+        {"both at release 1",
+         [&] {
+             for (const char* name : {"qiv_start_2.release", "qiv_start_2.xml", "cennik.txt"})
+                 fs::copy_file(mirror_ / name, good_ / name, fs::copy_options::overwrite_existing);
+         }},
+        {"release 3 expired", [&] { release(good_, 3, an_hour_ago); }},
+        {"the list of another release", [&] {
+             release(good_, 4);
+             write_bytes(good_ / "servers.cfg", good_url_ + "\r\n");
+         }}};
+    const std::vector<std::string> warnings = {
+        "uwaga: Wydanie nr 1 z serwera " + good_url_ +
+            " jest starsze niż przyjęte już wydanie nr 2.",
+        "uwaga: Wydanie nr 3 z serwera " + good_url_ + " wygasło " + core::utc_text(an_hour_ago) +
+            ".",
+        "uwaga: Plik \"servers.cfg\" z serwera " + good_url_ + " nie zgadza się z wydaniem nr 4."};
+    for (std::size_t i = 0; i < stale_servers.size(); ++i) {
+        SCOPED_TRACE(stale_servers[i].first);
+        fs::remove_all(good_);
+        fs::copy(saved, good_);
+        stale_servers[i].second();
+        ASSERT_EQ(run_launcher("KASA"), 0);
+        EXPECT_TRUE(logged("check_version", warnings[i])) << log("check_version");
+        EXPECT_TRUE(logged("check_version", kDownloadFailed));
+        EXPECT_EQ(cennik(), "Cennik na styczeń\r\n");
+        EXPECT_EQ(read_bytes(cache_file("release_serial")), "2\n");
+    }
+}
+
+// The mirror offers a hijacked server list and a document that sends the terminal's files and
+// executable elsewhere: changed after its release, without one, or under another key's.
+TEST_F(SignedRepository, ATamperedMirrorIsNeverUsedAndTheWorkstationGoesOnFromItsCache) {
+    write_bytes(work_ / "config" / "servers.cfg", mirror_url_ + "\r\n");
+    ASSERT_EQ(run_launcher("KASA"), 0);
+    write_bytes(work_ / "config" / "servers.cfg", mirror_url_ + "\r\n");
     const std::string document = read_bytes(good_ / "qiv_start_2.xml");
-    const std::string cennik = read_bytes(work_ / "terminale" / "kasa" / "cennik.txt");
+    const std::string old_cennik = cennik();
 
     std::string changed = document;
     replace_once(changed, "<name>cennik.txt</name>", "<name>zmieniony.txt</name>");
@@ -109,66 +174,60 @@ TEST_F(SignedRepository, ATamperedMirrorIsNeverUsedAndTheWorkstationGoesOnFromIt
     write_bytes(mirror_ / "przejety.sh", "#!/bin/sh\necho przejety >started.txt\n");
     write_bytes(mirror_ / "qiv_start_2.xml", changed);
     write_bytes(mirror_ / "servers.cfg", mirror_url_ + "\r\n" + "http://evil.example/\r\n");
-    write_bytes(work_ / "config" / "servers.cfg", mirror_url_ + "\r\n");
 
-    const std::vector<std::pair<std::string, std::function<void()>>> variants = {
-        {"changed after signing", [] {}},
-        {"signatures missing",
-         [&] {
-             fs::remove(mirror_ / "qiv_start_2.xml.sig");
-             fs::remove(mirror_ / "servers.cfg.sig");
-         }},
-        {"signed by another key", [&] { sign(mirror_, test_key_b()); }}};
-    for (const auto& [what, tamper] : variants) {
+    const std::string no_signature =
+        "uwaga: Plik \"qiv_start_2.release\" z serwera " + mirror_url_ + " nie ma ważnego podpisu.";
+    const std::vector<std::tuple<std::string, std::function<void()>, std::string>> variants = {
+        {"changed after its release", [] {},
+         "uwaga: Plik \"servers.cfg\" z serwera " + mirror_url_ +
+             " nie zgadza się z wydaniem nr 1."},
+        {"signed by another key", [&] { release(mirror_, 1, std::nullopt, test_key_b()); },
+         no_signature},
+        {"release missing", [&] { fs::remove(mirror_ / "qiv_start_2.release"); }, ""}};
+    for (const auto& [what, tamper, warning] : variants) {
         SCOPED_TRACE(what);
         tamper();
         ASSERT_EQ(run_launcher("KASA"), 0);
-        EXPECT_TRUE(logged("check_version", kNoValidServerList)) << log("check_version");
-        EXPECT_TRUE(logged("check_version", "uwaga: Plik \"qiv_start_2.xml\" z serwera " +
-                                                mirror_url_ + " nie ma ważnego podpisu."));
+        if (!warning.empty())
+            EXPECT_TRUE(logged("check_version", warning)) << log("check_version");
         EXPECT_TRUE(logged("check_version", kDownloadFailed));
         EXPECT_EQ(read_bytes(work_ / "config" / "servers.cfg"), mirror_url_ + "\r\n");
         EXPECT_EQ(read_bytes(work_ / "qiv_start_2.xml"), document);
         EXPECT_EQ(read_bytes(cache_file()), document);
         // The cached document's files, current on disk: nothing fetched, the real terminal runs.
         EXPECT_NE(started_record().find("Terminal KASA działa."), std::string::npos);
-        EXPECT_EQ(read_bytes(work_ / "terminale" / "kasa" / "cennik.txt"), cennik);
+        EXPECT_EQ(cennik(), old_cennik);
         EXPECT_FALSE(fs::exists(work_ / "terminale" / "kasa" / "zmieniony.txt"));
         EXPECT_FALSE(fs::exists(work_ / "terminale" / "kasa" / "przejety.sh"));
     }
-
-    // A signed server list on the mirror brings the workstation back to the good server.
-    const std::string list = read_bytes(good_ / "servers.cfg");
-    write_bytes(mirror_ / "servers.cfg", list);
-    write_bytes(mirror_ / "servers.cfg.sig", test_key_a().sign(list));
-    ASSERT_EQ(run_launcher("KASA"), 0);
-    EXPECT_EQ(read_bytes(work_ / "config" / "servers.cfg"), good_url_ + "\r\n");
-    EXPECT_FALSE(logged("check_version", kDownloadFailed));
 }
 
-// As if a server held forgeries that keep the MD5 digests: the SHA-256 decides.
-TEST_F(SignedRepository, AFileWhoseSha256DiffersIsNeitherSavedNorStarted) {
+// As if a server held forgeries that keep the MD5 digests: the SHA-256 decides, and an entry
+// without one binds nothing.
+TEST_F(SignedRepository, AFileWithoutAMatchingSha256IsNeitherSavedNorStarted) {
     std::string document = read_bytes(good_ / "qiv_start_2.xml");
-    for (const char* name : {"cennik.txt", "kasa.sh"}) {
-        const std::string sha256 = core::get_file_digests((good_ / name).string(), true).sha256;
-        replace_once(document, sha256, std::string(64, 'A'));
-    }
+    const auto sha256_of = [&](const char* name) {
+        return core::get_file_digests((good_ / name).string(), true).sha256;
+    };
+    replace_once(document, sha256_of("kasa.sh"), std::string(64, 'A'));
+    replace_once(document, "<sha256>" + sha256_of("cennik.txt") + "</sha256>", "");
     write_bytes(good_ / "qiv_start_2.xml", document);
-    sign(good_);
+    release(good_, 2);
 
     EXPECT_EQ(run_launcher("KASA"), 1);
     const std::string run_log = log("qiv_start");
-    for (const char* name : {"cennik.txt", "kasa.sh"}) {
-        EXPECT_NE(run_log.find("błąd: Plik \"" + std::string(name) +
-                               "\" nie został zapisany: jego suma kontrolna nie zgadza się z "
-                               "ustawieniami.\r\n"),
-                  std::string::npos)
-            << run_log;
+    EXPECT_TRUE(logged("qiv_start",
+                       "błąd: Plik \"cennik.txt\" nie ma w ustawieniach sumy SHA-256; nie zostanie "
+                       "pobrany ani uruchomiony."))
+        << run_log;
+    EXPECT_TRUE(logged("qiv_start",
+                       "błąd: Plik \"kasa.sh\" nie został zapisany: jego suma kontrolna nie zgadza "
+                       "się z ustawieniami."));
+    EXPECT_TRUE(logged("qiv_start",
+                       "błąd: Terminal \"KASA\" nie został uruchomiony: plik \"kasa.sh\" nie "
+                       "zgadza się z ustawieniami."));
+    for (const char* name : {"cennik.txt", "kasa.sh"})
         EXPECT_FALSE(fs::exists(work_ / "terminale" / "kasa" / name));
-    }
-    EXPECT_NE(run_log.find("błąd: Terminal \"KASA\" nie został uruchomiony: plik \"kasa.sh\" nie "
-                           "zgadza się z ustawieniami.\r\n"),
-              std::string::npos);
     EXPECT_TRUE(fs::exists(work_ / "wspolne" / "slownik.txt"));
     EXPECT_FALSE(fs::exists(work_ / "terminale" / "kasa" / "started.txt"));
 }
@@ -183,10 +242,10 @@ TEST_F(SignedRepository, ADocumentPlantedInTheCacheIsRefused) {
                 "#!/bin/sh\necho przejety >started.txt\n");
     fs::permissions(work_ / "terminale" / "kasa" / "przejety.sh", fs::perms::owner_all);
 
-    for (const bool with_signature : {true, false}) {
-        SCOPED_TRACE(with_signature ? "beside the real signature" : "without a signature");
-        if (!with_signature)
-            fs::remove(cache_file("version_file.sig"));
+    for (const bool with_release : {true, false}) {
+        SCOPED_TRACE(with_release ? "beside the real release" : "without a release");
+        if (!with_release)
+            fs::remove(cache_file("version_file.release"));
         write_bytes(cache_file(), planted);
         EXPECT_EQ(run_launcher("KASA"), 1);
         EXPECT_TRUE(logged("check_version",
