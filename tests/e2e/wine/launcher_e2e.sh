@@ -32,6 +32,7 @@ cleanup() {
   done
   bash "$source_dir/scripts/nginx-serve" stop "$dir/nginx"
   bash "$source_dir/scripts/nginx-serve" stop "$dir/nginx-tls"
+  bash "$source_dir/scripts/nginx-serve" stop "$dir/nginx-mirror"
   rm -rf "$dir"
 }
 trap cleanup EXIT
@@ -225,6 +226,46 @@ case_https() {
   expect_started
   log_has qiv_start 'terminal "KASA" uruchomiono'
   grep -q '"GET /kasa.exe' "$dir/nginx-tls/access.log" || fail "kasa.exe did not come over HTTPS"
+}
+
+# The launcher built with the tests' key A (tests/support/test_keys.h): the good server publishes
+# release 2 while a mirror keeps release 1. The lagging mirror, then every server at release 1,
+# are passed over, the cache serves and the terminal's files never go back; the highest serial
+# accepted is a number in the registry.
+case_release() {
+  {
+    printf '\x30\x2e\x02\x01\x00\x30\x05\x06\x03\x2b\x65\x70\x04\x22\x04\x20'
+    printf '%s' 'NNTzZEt6ESA9sHBeUwR+NMKHPc5UmTWRic2URIlHtyM=' | base64 -d
+  } | openssl pkey -inform DER -out "$dir/key.pem"
+  local mirror=$dir/mirror port
+  mkdir -p "$mirror"
+  port=$(bash "$source_dir/scripts/nginx-serve" start "$mirror" "$dir/nginx-mirror")
+  local mirror_url="http://127.0.0.1:$port/"
+  printf '%s\r\n%s\r\n' "$mirror_url" "$base_url" >"$repository/servers.cfg"
+  publish() {
+    "$qiv_repo" hash "$repository" --sha256 >/dev/null
+    "$qiv_repo" sign "$repository" --key "$dir/key.pem" >/dev/null
+  }
+  publish
+  cp -r "$repository"/. "$mirror/"
+  printf 'Cennik na stycze\xc5\x84\r\n' >"$repository/cennik.txt"
+  publish
+
+  launch KASA || fail "the start under release 2 ended with $?"
+  expect_started
+  cmp -s "$work/terminale/kasa/cennik.txt" "$repository/cennik.txt" || fail "cennik.txt differs"
+  "$wine" reg query 'HKCU\SOFTWARE\QIV\QIV_START' /v release_serial | grep -qi 'qword.*0x2' ||
+    fail "serial 2 is not in the registry"
+
+  launch KASA || fail "the start past the lagging mirror ended with $?"
+  expect_started
+  log_has check_version "Wydanie nr 1 z serwera $mirror_url jest starsze"
+
+  cp -r "$mirror"/. "$repository/"
+  launch KASA || fail "the start from the cache ended with $?"
+  expect_started
+  log_has check_version "Wydanie nr 1 z serwera $base_url jest starsze"
+  grep -q 'stycze' "$work/terminale/kasa/cennik.txt" || fail "cennik.txt went back to release 1"
 }
 
 setup
