@@ -227,7 +227,8 @@ std::string format_utc(std::int64_t seconds) {
     const auto days = chrono::floor<chrono::days>(time);
     const chrono::year_month_day date(days);
     const chrono::hh_mm_ss clock(time - days);
-    return std::to_string(static_cast<int>(date.year())) + "-" +
+    const std::string year = std::to_string(static_cast<int>(date.year()));
+    return std::string(year.size() < 4 ? 4 - year.size() : 0, '0') + year + "-" +
            two_digits(static_cast<unsigned>(date.month())) + "-" +
            two_digits(static_cast<unsigned>(date.day())) + "T" +
            two_digits(static_cast<unsigned>(clock.hours().count())) + ":" +

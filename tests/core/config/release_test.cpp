@@ -89,6 +89,7 @@ TEST(Release, UtcTimesRoundTrip) {
     EXPECT_EQ(parse_utc("2028-02-29T23:59:59Z"), 1835481599);
     EXPECT_EQ(format_utc(1835481599), "2028-02-29T23:59:59Z");
     EXPECT_EQ(utc_text(1835481599), "2028-02-29 23:59 UTC");
+    EXPECT_EQ(format_utc(*parse_utc("0999-12-31T00:00:00Z")), "0999-12-31T00:00:00Z");
     EXPECT_EQ(parse_utc("2027-13-01T00:00:00Z"), std::nullopt);
     EXPECT_EQ(parse_utc("2027-1-01T00:00:00Z "), std::nullopt);
 }
