@@ -61,8 +61,9 @@ std::string read_file(const std::string& path);
 
 // Replaces the file atomically: the content is written to a temporary file beside it, flushed
 // to disk and renamed over the target, so readers see either the old or the new file.
-// Who may read a file the launcher writes: everyone the system's defaults allow, or its owner.
-enum class TFileAccess { kDefault, kOwnerOnly };
+// Who may read a file the launcher writes: everyone the system's defaults allow, or its owner; a
+// program is also executable, from the moment it appears under its name.
+enum class TFileAccess { kDefault, kOwnerOnly, kProgram };
 
 void write_file_atomic(const std::string& path, const std::string& content,
                        TFileAccess access = TFileAccess::kDefault);

@@ -21,6 +21,10 @@ std::string executable_suffix();
 // wait for it. Raises TError with the system's reason when the program cannot be started.
 void start_program(const std::string& directory, const std::string& file);
 
+// Starts the program at path (absolute) with the arguments, in the current working directory, and
+// does not wait for it. Raises TError with the system's reason when it cannot be started.
+void start_program_with(const std::string& path, const std::vector<std::string>& arguments);
+
 // Opens an address in the user's browser; failures are not reported.
 void open_url(const std::string& url);
 

@@ -1,10 +1,12 @@
 #include "ui/cmd_interface.h"
 
 #include <QDialog>
+#include <QThread>
 
 #include "core/support/format.h"
 #include "core/support/listener_collection.h"
 #include "core/support/md5.h"
+#include "core/terminal/self_update.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "ui/form_choose_terminal.h"
@@ -25,6 +27,12 @@ const char* const kOutdatedText = "Wersja programu jest przestarzała, proszę p
 const char* const kDownloadPage = "index.html";
 // The exit code of every run that ends without the terminal started; scripts rely on it.
 constexpr int kNotStarted = 1;
+// The exit code of a run that handed the start over to the updated launcher.
+constexpr int kHandedOver = 0;
+// How long the upgrade copy waits for the old launcher to end: far longer than it takes.
+constexpr int kUpgradeWaitSteps = 200;
+const char* const kHandOverFailed = "Nie udało się uruchomić nowej wersji programu: %0:s";
+const char* const kInstallFailed = "Nie udało się zastąpić programu nową wersją: %0:s";
 
 std::string file_name_of(const std::string& path) {
     const auto separator = path.find_last_of(platform::path_separator());
@@ -62,6 +70,12 @@ void TQivStartApplication::start() {
         dialogs_.warning(core::format(kWrongNameText, {executable_path_}));
         return;
     }
+    const core::TLauncherFiles files = core::launcher_files(executable_path_);
+    if (upgrade_) {
+        finish_update(files);
+        return;
+    }
+    core::remove_leftover_upgrade(files.upgrade);
     if (!check_version_of_program())
         return;
     close_other_instances();
@@ -90,15 +104,67 @@ bool TQivStartApplication::check_executable_name() {
 }
 
 bool TQivStartApplication::check_version_of_program() {
-    const auto controller = services_.create_controller(services_.create_version_check_log());
+    const auto log = services_.create_version_check_log();
+    const auto controller = services_.create_controller(log);
     const auto config = controller->get_config();
     const std::string digest = core::get_file_md5(executable_path_);
     if (digest == config->get_hash())
         return true;
-    if (dialogs_.ask_yes_no(kOutdatedText))
-        open_download_page(config->get_servers());
-    services_.end_process(kNotStarted);
+    if (config->get_self_update() && hand_over_to_update(*controller, *log)) {
+        services_.end_process(kHandedOver);
+        return false;
+    }
+    ask_for_manual_update(config->get_servers());
     return false;
+}
+
+// The published copy is saved beside the launcher under the upgrade name and started with the
+// same arguments; false, with the reason in the run log, when that fails.
+bool TQivStartApplication::hand_over_to_update(core::TController& controller,
+                                               core::TCoreListener& log) {
+    const std::string upgrade = core::launcher_files(executable_path_).upgrade;
+    if (!controller.fetch_launcher_update(upgrade))
+        return false;
+    try {
+        services_.start_program(upgrade, arguments_);
+        return true;
+    } catch (const std::exception& e) {
+        log.notify(core::TCoreMessage(core::detail, core::format(kHandOverFailed, {e.what()})));
+        return false;
+    }
+}
+
+void TQivStartApplication::ask_for_manual_update(const std::vector<std::string>& servers) {
+    if (dialogs_.ask_yes_no(kOutdatedText))
+        open_download_page(servers);
+    services_.end_process(kNotStarted);
+}
+
+// Run by the upgrade copy: once the old launcher has ended, the copy takes its place and starts it
+// with the same arguments. A failure falls back to the question an outdated launcher asks.
+void TQivStartApplication::finish_update(const core::TLauncherFiles& files) {
+    const auto log = services_.create_version_check_log();
+    log->notify(core::TCoreMessage(core::info, "aktualizacja programu"));
+    int steps = 0;
+    try {
+        core::install_upgrade(executable_path_, files.launcher,
+                              [&steps](std::chrono::milliseconds step) {
+                                  QThread::msleep(static_cast<unsigned long>(step.count()));
+                                  return ++steps < kUpgradeWaitSteps;
+                              });
+    } catch (const std::exception& e) {
+        log->notify(core::TCoreMessage(core::detail, core::format(kInstallFailed, {e.what()})));
+        ask_for_manual_update(services_.create_controller(log)->get_config()->get_servers());
+        return;
+    }
+    try {
+        services_.start_program(files.launcher, arguments_);
+    } catch (const std::exception& e) {
+        log->notify(core::TCoreMessage(core::detail, core::format(kHandOverFailed, {e.what()})));
+        ask_for_manual_update(services_.create_controller(log)->get_config()->get_servers());
+        return;
+    }
+    services_.end_process(kHandedOver);
 }
 
 // Without a server there is no page to offer; the user is told to update all the same.

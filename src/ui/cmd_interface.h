@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/terminal/controller.h"
+#include "core/terminal/self_update.h"
 #include "ui/dialogs.h"
 #include "ui/start_services.h"
 
@@ -31,6 +32,9 @@ class TQivStartApplication {
     bool check_executable_name();
     // False when the program is outdated; the process has been ended then.
     bool check_version_of_program();
+    bool hand_over_to_update(core::TController& controller, core::TCoreListener& log);
+    void ask_for_manual_update(const std::vector<std::string>& servers);
+    void finish_update(const core::TLauncherFiles& files);
     void open_download_page(const std::vector<std::string>& servers);
     void close_other_instances();
     bool has_terminal_argument() const { return !arguments_.empty(); }

@@ -49,6 +49,7 @@ TStartServices production_services() {
     services.open_url = open_in_browser;
     services.close_windows_titled = platform::close_windows_titled;
     services.end_process = [](int exit_code) { std::exit(exit_code); };
+    services.start_program = platform::start_program_with;
     return services;
 }
 

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/support/messages.h"
 #include "ui/controller_creator.h"
@@ -22,6 +23,9 @@ struct TStartServices {
     std::function<void(const std::string& title)> close_windows_titled;
     // Ends the process at once. Should it return, the start-up sequence stops all the same.
     std::function<void(int exit_code)> end_process;
+    // Starts the program at the path with the arguments, without waiting; raises TError.
+    std::function<void(const std::string& path, const std::vector<std::string>& arguments)>
+        start_program;
 };
 
 // The real controller factory, run logs, browser, desktop and process.

@@ -148,6 +148,48 @@ TEST_F(LauncherRun, UnreachableRepositoryFallsBackToTheCacheOrEndsWithExitCodeOn
               std::string::npos);
 }
 
+// The administrator publishes the launcher with self-update on; the first server's copy is not
+// the published one. An outdated launcher, with a copy under the upgrade name left by a killed
+// update, fetches the published launcher from the second server, hands over to it under the
+// upgrade name, and that copy takes its place and starts the terminal. The next start is current
+// and leaves no copy behind.
+TEST_F(LauncherRun, AnOutdatedLauncherUpdatesItselfAndStartsTheTerminal) {
+    const fs::path first = repository_ / "first";
+    write_bytes(repository_ / "servers.cfg", base_url_ + "first/\r\n" + base_url_ + "\r\n");
+    std::string document = read_bytes(repository_ / "qiv_start_2.xml");
+    document.insert(document.find("</hash>") + 7, "\r\n  <self_update value=\"true\"/>");
+    write_bytes(repository_ / "qiv_start_2.xml", document);
+    fs::copy_file(QIV_LAUNCHER, repository_ / "qiv_start_2");
+    fs::create_directories(first);
+    for (const auto& entry : fs::directory_iterator(repository_)) {
+        if (entry.is_regular_file())
+            fs::copy_file(entry.path(), first / entry.path().filename());
+    }
+    write_bytes(first / "qiv_start_2", "#!/bin/sh\necho przejety >started.txt\n");
+    launcher_ = work_ / "qiv_start_2";
+    write_bytes(launcher_, read_bytes(QIV_LAUNCHER) + "starsza wersja");
+    write_bytes(work_ / "qiv_start_2_upgr", "kopia przerwanej aktualizacji");
+    fs::permissions(launcher_, fs::perms::owner_all);
+
+    ASSERT_EQ(run_launcher("KASA"), 0);
+    EXPECT_NE(started_record().find("Terminal KASA działa."), std::string::npos);
+    EXPECT_EQ(core::get_file_md5(launcher_.string()), core::get_file_md5(QIV_LAUNCHER));
+    EXPECT_EQ(fs::status(launcher_).permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
+    std::string check_logs;
+    for (const auto& entry : fs::directory_iterator(work_ / "logs")) {
+        if (entry.path().filename().string().starts_with("check_version"))
+            check_logs += read_bytes(entry.path());
+    }
+    EXPECT_EQ(count(check_logs, "informacja: aktualizacja programu"), 2) << check_logs;
+    EXPECT_EQ(count(check_logs, "download_start|qiv_start_2\r\n"), 1) << check_logs;
+
+    forget_start();
+    ASSERT_EQ(run_launcher("KASA"), 0);
+    EXPECT_NE(started_record().find("Terminal KASA działa."), std::string::npos);
+    EXPECT_FALSE(fs::exists(work_ / "qiv_start_2_upgr"));
+    EXPECT_FALSE(fs::exists(work_ / "started.txt"));
+}
+
 // Two launchers started together in one folder: one synchronises, the other waits for it and
 // finds the files current; each keeps its own logs and nothing lands outside the folder.
 TEST_F(LauncherRun, TwoLaunchersStartedTogetherTakeTurnsInTheFolder) {

@@ -38,8 +38,6 @@ class LauncherTest : public ::testing::Test {
     std::filesystem::path nginx_ = dir_.path() / "nginx";
     std::filesystem::path work_ = dir_.path() / "work";
     std::filesystem::path config_home_ = dir_.path() / "config-home";
-
-  private:
     std::filesystem::path launcher_;
 };
 

@@ -48,6 +48,7 @@ class StartTest : public ::testing::Test {
             controllers.back()->run_error_reported = run_error_reported;
             controllers.back()->starts = terminal_starts;
             controllers.back()->waits_for_folder = waits_for_folder;
+            controllers.back()->update_fetched = update_fetched;
             return controllers.back();
         };
         s.create_version_check_log = [this] {
@@ -64,6 +65,10 @@ class StartTest : public ::testing::Test {
                 throw core::TError("Brak dostępu do pulpitu");
         };
         s.end_process = [this](int exit_code) { exit_codes.push_back(exit_code); };
+        s.start_program = [this](const std::string& path, const TTexts& arguments) {
+            programs.push_back(path);
+            program_arguments = arguments;
+        };
         return s;
     }
 
@@ -106,6 +111,8 @@ class StartTest : public ::testing::Test {
     int version_logs = 0;
     TTexts opened, closed_titles;
     std::vector<int> exit_codes;
+    TTexts programs, program_arguments;
+    bool update_fetched = false;
     const char* controller_error = nullptr;
     const char* run_error = nullptr;
     bool run_error_reported = false;
@@ -156,10 +163,42 @@ TEST_F(StartTest, CurrentLauncherStartsTheFirstArgumentsTerminal) {
     EXPECT_TRUE(exit_codes.empty());
 }
 
-TEST_F(StartTest, UpgradeNameRunsToo) {
-    EXPECT_EQ(run(executable("qiv_start_2_upgr" + platform::executable_suffix()), {"A"}), 0);
+// The copy under the upgrade name puts its bytes in the launcher's place and hands over to it.
+TEST_F(StartTest, UpgradeNameReplacesTheLauncherAndStartsItWithTheSameArguments) {
+    const std::string launcher = dir.file("qiv_start_2" + platform::executable_suffix());
+    test::write_bytes(launcher, "launcher build 1");
+    run(executable("qiv_start_2_upgr" + platform::executable_suffix()), {"A", "b c"});
     EXPECT_TRUE(upgrade);
-    EXPECT_EQ(started(), TTexts{"A"});
+    EXPECT_EQ(test::read_bytes(launcher), "launcher build 2");
+    EXPECT_EQ(programs, TTexts{launcher});
+    EXPECT_EQ(program_arguments, (TTexts{"A", "b c"}));
+    EXPECT_EQ(exit_codes, std::vector<int>{0});
+    EXPECT_TRUE(started().empty());
+}
+
+// With self-update on, an outdated launcher hands over to the fetched copy without a question;
+// when no copy could be fetched, the question comes as before.
+TEST_F(StartTest, OutdatedLauncherWithSelfUpdateHandsOverOrElseAsks) {
+    const std::string path = executable("qiv_start_2" + platform::executable_suffix());
+    const std::string upgrade = dir.file("qiv_start_2_upgr" + platform::executable_suffix());
+    test::write_bytes(upgrade, "left by a killed update");
+    config->hash = "0123456789ABCDEF0123456789ABCDEF";
+    config->self_update = true;
+    update_fetched = true;
+    run(path, {"A"});
+    EXPECT_FALSE(std::filesystem::exists(upgrade));
+    EXPECT_EQ(controllers.front()->fetched_updates, TTexts{upgrade});
+    EXPECT_EQ(programs, TTexts{upgrade});
+    EXPECT_EQ(program_arguments, TTexts{"A"});
+    EXPECT_TRUE(dialogs.questions.empty());
+    EXPECT_EQ(exit_codes, std::vector<int>{0});
+
+    update_fetched = false;
+    exit_codes.clear();
+    EXPECT_EQ(run(path, {"A"}), 1);
+    EXPECT_EQ(dialogs.questions, TTexts{kOutdated});
+    EXPECT_EQ(exit_codes, std::vector<int>{1});
+    EXPECT_EQ(programs.size(), 1u);
 }
 
 TEST_F(StartTest, OutdatedLauncherAnsweredNoEndsWithoutStartingAnything) {

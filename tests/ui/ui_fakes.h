@@ -45,7 +45,10 @@ class TFakeConfig : public core::TConfig {
     core::TColor normal = 0x0000FF, highlight = 0x00FF00, text = 0x000000, frame = 0xFF0000;
     int failing_width_call = 0;  // the call of get_btn_width that fails, counting from 1; 0: none
 
+    bool self_update = false;
+
     std::string get_hash() override { return hash; }
+    bool get_self_update() override { return self_update; }
     std::vector<std::string> get_servers() override { return servers; }
     core::TTerminalConfigs get_terminals() override { return {}; }
     core::TFileConfigs get_default_files() override { return {}; }
@@ -94,6 +97,10 @@ class TFakeController : public core::TController {
         return terminals_;
     }
     std::string get_version(const std::string&) override { return {}; }
+    bool fetch_launcher_update(const std::string& path) override {
+        fetched_updates.push_back(path);
+        return update_fetched;
+    }
     bool run_terminal(const std::string& terminal_code) override {
         started.push_back(terminal_code);
         listener_->notify(
@@ -109,6 +116,8 @@ class TFakeController : public core::TController {
 
     const std::shared_ptr<core::TCoreListener>& listener() const { return listener_; }
     std::function<void()> on_accessible_terminals;
+    std::vector<std::string> fetched_updates;
+    bool update_fetched = false;
     std::vector<std::string> started;
     const char* run_error = nullptr;  // raised by run_terminal after its message
     bool run_error_reported = false;  // the error is also sent before it is raised

@@ -48,6 +48,10 @@ class TConfig {
   public:
     virtual ~TConfig() = default;
     virtual std::string get_hash() = 0;
+    // The launcher's own SHA-256, empty when none is published.
+    virtual std::string get_sha256() { return {}; }
+    // Whether an outdated launcher fetches the published one and replaces itself.
+    virtual bool get_self_update() { return false; }
     virtual std::vector<std::string> get_servers() = 0;
     virtual TTerminalConfigs get_terminals() = 0;
     virtual TFileConfigs get_default_files() = 0;

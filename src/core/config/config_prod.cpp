@@ -240,6 +240,14 @@ std::string TConfigProd::get_hash() {
     return impl_->data().get_hash();
 }
 
+std::string TConfigProd::get_sha256() {
+    return impl_->data().get_sha256();
+}
+
+bool TConfigProd::get_self_update() {
+    return impl_->data().get_self_update();
+}
+
 std::vector<std::string> TConfigProd::get_servers() {
     return impl_->servers;
 }

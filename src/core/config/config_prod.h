@@ -40,6 +40,8 @@ class TConfigProd : public TConfig {
     static std::shared_ptr<TConfigProd> from_document(const std::string& bytes, unsigned code_page);
 
     std::string get_hash() override;
+    std::string get_sha256() override;
+    bool get_self_update() override;
     std::vector<std::string> get_servers() override;
     TTerminalConfigs get_terminals() override;
     TFileConfigs get_default_files() override;

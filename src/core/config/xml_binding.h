@@ -229,6 +229,12 @@ class TXMLQiv_start : public TXMLNode {
   public:
     using TXMLNode::TXMLNode;
     std::string get_hash() const { return child_text("hash"); }
+    std::string get_sha256() const { return child_text("sha256"); }
+    // <self_update value="true"/>: an outdated launcher replaces itself.
+    bool get_self_update() const {
+        return has_child("self_update") &&
+               child_as<TXMLGuiParamType>("self_update").get_attribute("value") == "true";
+    }
     std::string get_prog_version() const { return attribute_text("prog_version"); }
     std::string get_admin_email() const { return child_text("admin_email"); }
     std::string get_link() const { return child_text("link"); }

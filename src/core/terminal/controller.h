@@ -28,6 +28,10 @@ class TController {
     // Brings the terminal's files up to date and starts it; false when it was not started (the
     // listeners have been told why). Raises TError when a failure ends the run.
     virtual bool run_terminal(const std::string& terminal_code) = 0;
+    // Fetches the published launcher, matching the configuration's digests, from the servers in
+    // order and saves it at upgrade_path; false when none was saved (the listeners have been told
+    // why).
+    virtual bool fetch_launcher_update(const std::string& /*upgrade_path*/) { return false; }
 };
 
 class TControllerFactory {

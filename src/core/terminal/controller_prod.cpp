@@ -7,6 +7,7 @@
 #include "core/support/paths.h"
 #include "core/terminal/file_version.h"
 #include "core/terminal/leftovers.h"
+#include "core/terminal/self_update.h"
 #include "core/terminal/terminal_access.h"
 #include "platform/files.h"
 #include "platform/network.h"
@@ -15,6 +16,9 @@
 namespace qiv_start::core {
 namespace {
 
+const char* const kUpdatingLauncher = "aktualizacja programu";
+const char* const kLauncherUnbound =
+    "Ustawienia nie podają sumy SHA-256 programu; nie zostanie on zaktualizowany.";
 const char* const kStartingTerminal = "uruchamianie terminala \"%0:s\"";
 const char* const kTerminalNotAvailable = "Terminal z kodem \"%0:s\" nie jest dostępny.";
 const char* const kLaunchingTerminal = "uruchomienie terminala \"%0:s\"";
@@ -174,6 +178,17 @@ void TControllerProd::start_terminal(const std::shared_ptr<TTerminalConfig>& ter
         throw TError(format(kCannotStart, {code, failure.what()}));
     }
     send(info, format(kTerminalLaunched, {code}));
+}
+
+// Under a signed configuration MD5 alone binds nothing, so the launcher needs its SHA-256 too.
+bool TControllerProd::fetch_launcher_update(const std::string& upgrade_path) {
+    const TDigestPair published{config_->get_hash(), config_->get_sha256()};
+    if (digests_bind_ && published.sha256.empty()) {
+        send(detail, kLauncherUnbound);
+        return false;
+    }
+    send(info, kUpdatingLauncher);
+    return synchroniser_.fetch_exact(published_launcher_name(), upgrade_path, published);
 }
 
 void TControllerProd::send(const TMessageType& type, const std::string& text) {

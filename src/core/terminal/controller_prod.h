@@ -48,6 +48,7 @@ class TControllerProd : public TController {
     TTerminalConfigs get_accessible_terminals() override;
     std::string get_version(const std::string& file_name) override;
     bool run_terminal(const std::string& terminal_code) override;
+    bool fetch_launcher_update(const std::string& upgrade_path) override;
 
   private:
     bool is_in_restricted_network();

@@ -26,6 +26,7 @@ const char* const kDigestMismatch =
     "Suma kontrolna pobranego pliku \"%0:s\" nie zgadza się z ustawieniami.";
 const char* const kNoSha256 =
     "Plik \"%0:s\" nie ma w ustawieniach sumy SHA-256; nie zostanie pobrany ani uruchomiony.";
+const char* const kNoMatchingCopy = "Żaden serwer nie ma pliku \"%0:s\" zgodnego z ustawieniami.";
 const char* const kMismatchNotSaved =
     "Plik \"%0:s\" nie został zapisany: jego suma kontrolna nie zgadza się z ustawieniami.";
 
@@ -96,6 +97,8 @@ class TSynchroniser::TImpl {
           digests_bind_(digests_bind) {}
 
     void synchronise(const std::vector<TFileSection>& sections);
+    bool fetch_exact(const std::string& name, const std::string& path,
+                     const TDigestPair& published);
     bool is_verified(const std::string& local_path) const { return verified_.contains(local_path); }
 
   private:
@@ -136,6 +139,27 @@ void TSynchroniser::TImpl::synchronise(const std::vector<TFileSection>& sections
         sync_ahead(sections);
     else
         sync_one_by_one(sections);
+}
+
+bool TSynchroniser::TImpl::fetch_exact(const std::string& name, const std::string& path,
+                                       const TDigestPair& published) {
+    const std::size_t separator = path.find_last_of(platform::path_separator());
+    TVerifiedFileStream stream(separator == std::string::npos ? "" : path.substr(0, separator),
+                               path, published, false);
+    downloader_->download_file_from_server(name, stream);
+    try {
+        if (const auto& failure = stream.write_failure())
+            throw TError(*failure);
+        if (!stream.is_verified()) {
+            send(detail, format(kNoMatchingCopy, {name}));
+            return false;
+        }
+        stream.commit();
+        return true;
+    } catch (const TError& failure) {
+        send(detail, format(kCannotSave, {name, failure.what()}));
+        return false;
+    }
 }
 
 void TSynchroniser::TImpl::sync_one_by_one(const std::vector<TFileSection>& sections) {
@@ -346,6 +370,11 @@ TSynchroniser::~TSynchroniser() = default;
 
 void TSynchroniser::synchronise(const std::vector<TFileSection>& sections) {
     impl_->synchronise(sections);
+}
+
+bool TSynchroniser::fetch_exact(const std::string& name, const std::string& path,
+                                const TDigestPair& published) {
+    return impl_->fetch_exact(name, path, published);
 }
 
 bool TSynchroniser::is_verified(const std::string& local_path) const {

@@ -13,6 +13,7 @@
 
 #include "core/config/config.h"
 #include "core/download/downloader.h"
+#include "core/support/md5.h"
 #include "core/support/messages.h"
 
 namespace qiv_start::core {
@@ -61,6 +62,11 @@ class TSynchroniser {
     // Brings the sections' files up to date in their order. A file that cannot be brought in is
     // reported and the next one follows; an archive that cannot be read raises TError.
     void synchronise(const std::vector<TFileSection>& sections);
+    // Downloads the file published under the name to path, which may lie outside the working
+    // folder, from the first server whose copy matches the digests; false when none was saved,
+    // with the reason as a detail for the run log.
+    bool fetch_exact(const std::string& name, const std::string& path,
+                     const TDigestPair& published);
     // Whether the file at the local path matched its digests in the last synchronisation.
     bool is_verified(const std::string& local_path) const;
 

@@ -254,7 +254,9 @@ struct TAtomicFileWriter::Impl {
 TAtomicFileWriter::TAtomicFileWriter(const std::string& path, TFileAccess access)
     : path_(path), impl_(std::make_unique<Impl>()) {
     // The system applies the process's file-creation mask to the mode, as for any new file.
-    const mode_t mode = access == TFileAccess::kOwnerOnly ? 0600 : 0666;
+    const mode_t mode = access == TFileAccess::kOwnerOnly ? 0600
+                        : access == TFileAccess::kProgram ? 0777
+                                                          : 0666;
     thread_local std::mt19937_64 random{std::random_device{}()};
     for (int attempt = 0; impl_->fd < 0; ++attempt) {
         impl_->temporary = path + ".part" + std::to_string(random() % 1000000000);

@@ -125,6 +125,15 @@ void start_program(const std::string& directory, const std::string& file) {
         throw TError(std::strerror(error_number));
 }
 
+void start_program_with(const std::string& path, const std::vector<std::string>& arguments) {
+    set_owner_execute(path);
+    std::vector<std::string> words{path};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    const TArguments program(std::move(words));
+    if (const int error_number = spawn_detached({}, &program, program))
+        throw TError(std::strerror(error_number));
+}
+
 void open_url(const std::string& url) {
     const TArguments opener({kOpener, url});
     static_cast<void>(spawn_detached({}, nullptr, opener));

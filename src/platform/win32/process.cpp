@@ -26,6 +26,46 @@ void start_program(const std::string& directory, const std::string& file) {
         throw TError(win32::system_message(::GetLastError()));
 }
 
+namespace {
+
+// One argument as CommandLineToArgvW reads it back: quoted when it holds a blank or a quote or is
+// empty; backslashes count only before a quote, where they are doubled.
+std::wstring quoted_argument(const std::wstring& argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos)
+        return argument;
+    std::wstring quoted = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(2 * backslashes, L'\\');
+    return quoted + L"\"";
+}
+
+}  // namespace
+
+void start_program_with(const std::string& path, const std::vector<std::string>& arguments) {
+    const std::wstring program = win32::to_wide(path);
+    std::wstring command = quoted_argument(program);
+    for (const std::string& argument : arguments)
+        command += L" " + quoted_argument(win32::to_wide(argument));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          nullptr, &startup, &process)) {
+        throw TError(win32::system_message(::GetLastError()));
+    }
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+}
+
 void open_url(const std::string& url) {
     const std::wstring wide_url = win32::to_wide(url);
     ::ShellExecuteW(nullptr, L"open", wide_url.c_str(), L"", nullptr, SW_SHOW);
