@@ -1,5 +1,6 @@
 // qiv_repo hash on real repository folders: the digests change, nothing else does.
 #include "core/config/config_prod.h"
+#include "core/support/md5.h"
 #include "platform/text.h"
 #include "qiv_repo/parallel_md5.h"
 #include "repository_fixture.h"
@@ -77,6 +78,12 @@ TEST_F(HashCommand, LauncherDigestGoesIntoTheRootHashAndDryRunWritesNothing) {
     ASSERT_EQ(run({"hash", path(), "--launcher", (repository_ / "launcher").string()}), 0);
     EXPECT_EQ(core::TConfigProd::from_document(read("qiv_start_2.xml"), 65001)->get_hash(),
               md5("launcher"));
+
+    // A launcher that updates itself under a signed release needs its SHA-256 too.
+    ASSERT_EQ(run({"hash", path(), "--launcher", (repository_ / "launcher").string(), "--sha256"}),
+              0);
+    EXPECT_EQ(core::TConfigProd::from_document(read("qiv_start_2.xml"), 65001)->get_sha256(),
+              core::get_file_digests((repository_ / "launcher").string(), true).sha256);
 }
 
 TEST_F(HashCommand, Utf16DocumentKeepsItsEncodingAndByteOrderMark) {

@@ -431,8 +431,10 @@ void TChecker::check_unzip(const TXMLNode& file, const std::string& path) {
 
 void TChecker::check_unreferenced() {
     namespace fs = std::filesystem;
-    const std::set<std::string> own = {kDocumentName, kServerListName, kDownloadPageName,
-                                       core::kReleaseName, "qiv_start_2.exe"};
+    // The launcher itself, for Windows and Linux, is offered by the download page and fetched by
+    // launchers that update themselves.
+    const std::set<std::string> own = {kDocumentName,      kServerListName,   kDownloadPageName,
+                                       core::kReleaseName, "qiv_start_2.exe", "qiv_start_2"};
     const std::set<std::string> old_signatures(std::begin(kOldSignatureNames),
                                                std::end(kOldSignatureNames));
     std::error_code failure;

@@ -24,7 +24,6 @@ struct TTarget {
     std::string label;  // what the messages call it
     std::string path;   // the file whose digest it gets
     TDocumentEditor::TPlace place;
-    bool file_entry = true;  // false for the launcher's own digest, which has no SHA-256
 };
 
 struct TPlan {
@@ -59,7 +58,7 @@ TPlan plan_targets(const TDocument& document, const THashOptions& options) {
     TPlan plan;
     if (!options.launcher.empty()) {
         plan.targets.push_back({*document.root, "qiv_start_2 (" + options.launcher + ")",
-                                options.launcher, TDocumentEditor::TPlace::kFirst, false});
+                                options.launcher, TDocumentEditor::TPlace::kFirst});
     }
     for (const TFileEntry& entry : file_entries(*document.root))
         plan_entry(entry, options.directory, plan);
@@ -102,7 +101,7 @@ std::string change_target(const TTarget& target, const std::string& element,
 
 // Whether the target gets a SHA-256: asked for, or already carrying one that must stay right.
 bool wants_sha256(const TTarget& target, const THashOptions& options) {
-    return target.file_entry && (options.sha256 || find_child(target.element, "sha256"));
+    return options.sha256 || find_child(target.element, "sha256");
 }
 
 void report(std::ostream& stream, const std::string& heading,
