@@ -268,6 +268,32 @@ case_release() {
   grep -q 'stycze' "$work/terminale/kasa/cennik.txt" || fail "cennik.txt went back to release 1"
 }
 
+# The administrator publishes the launcher with self-update on; the first server's copy is not
+# the published one. An outdated launcher fetches the published one from the second server,
+# hands over to it under the upgrade name, and that copy takes the launcher's place and starts
+# the terminal. The next start finds the launcher current and removes the upgrade copy.
+case_self_update() {
+  local first=$dir/first port
+  mkdir -p "$first"
+  port=$(bash "$source_dir/scripts/nginx-serve" start "$first" "$dir/nginx-mirror")
+  printf 'http://127.0.0.1:%s/\r\n%s\r\n' "$port" "$base_url" >"$repository/servers.cfg"
+  sed -i '0,/<\/hash>/s||&\r\n  <self_update value="true"/>|' "$repository/qiv_start_2.xml"
+  cp "$launcher" "$repository/qiv_start_2.exe"
+  cp -r "$repository"/. "$first/"
+  printf 'not the launcher\r\n' >"$first/qiv_start_2.exe"
+  printf 'outdated\r\n' >>"$work/qiv_start_2.exe"
+
+  launch KASA || fail "the outdated launcher ended with $?"
+  expect_started
+  cmp -s "$work/qiv_start_2.exe" "$launcher" || fail "the launcher was not replaced"
+  grep -lF 'aktualizacja programu' "$work"/logs/check_version_*.log >/dev/null ||
+    fail "no update in the run logs"
+
+  launch KASA || fail "the updated launcher ended with $?"
+  expect_started
+  [ ! -e "$work/qiv_start_2_upgr.exe" ] || fail "the upgrade copy was left"
+}
+
 setup
 "case_$case_name"
 echo "launcher_e2e: $case_name passed"
