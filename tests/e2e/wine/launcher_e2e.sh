@@ -77,7 +77,7 @@ occurrences() { grep -oF -- "$2" "$(newest_log "$1")" | wc -l; }
 # The terminal's record of its start: its working folder, waited for a bounded while.
 started_in() {
   local record=$work/terminale/kasa/started.txt
-  for _ in $(seq 1 100); do
+  for _ in $(seq 1 600); do
     [ -s "$record" ] && { head -n 1 "$record" | tr -d '\r'; return; }
     sleep 0.1
   done
