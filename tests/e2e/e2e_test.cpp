@@ -34,6 +34,21 @@ class LauncherRun : public LauncherTest {
         return n;
     }
 
+    // The launcher in the repository, with self-update on.
+    void publish_launcher() {
+        std::string document = read_bytes(repository_ / "qiv_start_2.xml");
+        document.insert(document.find("</hash>") + 7, "\r\n  <self_update value=\"true\"/>");
+        write_bytes(repository_ / "qiv_start_2.xml", document);
+        fs::copy_file(QIV_LAUNCHER, repository_ / "qiv_start_2");
+    }
+
+    // The launcher run from now on: a copy in the working folder that differs from the published.
+    void make_outdated() {
+        launcher_ = work_ / "qiv_start_2";
+        write_bytes(launcher_, read_bytes(QIV_LAUNCHER) + "starsza wersja");
+        fs::permissions(launcher_, fs::perms::owner_all);
+    }
+
     fs::path repository_ = dir_.path() / "repository";
     std::string base_url_;
 };
@@ -154,22 +169,17 @@ TEST_F(LauncherRun, UnreachableRepositoryFallsBackToTheCacheOrEndsWithExitCodeOn
 // upgrade name, and that copy takes its place and starts the terminal. The next start is current
 // and leaves no copy behind.
 TEST_F(LauncherRun, AnOutdatedLauncherUpdatesItselfAndStartsTheTerminal) {
+    publish_launcher();
     const fs::path first = repository_ / "first";
     write_bytes(repository_ / "servers.cfg", base_url_ + "first/\r\n" + base_url_ + "\r\n");
-    std::string document = read_bytes(repository_ / "qiv_start_2.xml");
-    document.insert(document.find("</hash>") + 7, "\r\n  <self_update value=\"true\"/>");
-    write_bytes(repository_ / "qiv_start_2.xml", document);
-    fs::copy_file(QIV_LAUNCHER, repository_ / "qiv_start_2");
     fs::create_directories(first);
     for (const auto& entry : fs::directory_iterator(repository_)) {
         if (entry.is_regular_file())
             fs::copy_file(entry.path(), first / entry.path().filename());
     }
     write_bytes(first / "qiv_start_2", "#!/bin/sh\necho przejety >started.txt\n");
-    launcher_ = work_ / "qiv_start_2";
-    write_bytes(launcher_, read_bytes(QIV_LAUNCHER) + "starsza wersja");
+    make_outdated();
     write_bytes(work_ / "qiv_start_2_upgr", "kopia przerwanej aktualizacji");
-    fs::permissions(launcher_, fs::perms::owner_all);
 
     ASSERT_EQ(run_launcher("KASA"), 0);
     EXPECT_NE(started_record().find("Terminal KASA działa."), std::string::npos);
@@ -188,6 +198,28 @@ TEST_F(LauncherRun, AnOutdatedLauncherUpdatesItselfAndStartsTheTerminal) {
     EXPECT_NE(started_record().find("Terminal KASA działa."), std::string::npos);
     EXPECT_FALSE(fs::exists(work_ / "qiv_start_2_upgr"));
     EXPECT_FALSE(fs::exists(work_ / "started.txt"));
+}
+
+// The old launcher and its upgrade copy killed together at whatever step of the update: the next
+// start finishes or repeats it, and starts the terminal.
+TEST_F(LauncherRun, AnUpdateKilledAtAnyStepIsFinishedByTheNextStart) {
+    publish_launcher();
+    // The pattern does not match the shell that runs it.
+    const std::string kill_all = "pkill -9 -f '" + (work_ / "qiv_start_[2]").string() + "' || true";
+    for (const char* delay : {"0.1", "0.5", "1.2"}) {
+        SCOPED_TRACE(delay);
+        make_outdated();
+        const std::string started =
+            "cd " + quoted(work_) + " && (env XDG_CONFIG_HOME=" + quoted(config_home_) +
+            " QT_QPA_PLATFORM=offscreen " + quoted(launcher_) + " KASA >/dev/null 2>&1 &)";
+        ASSERT_EQ(std::system(started.c_str()), 0);
+        ASSERT_EQ(std::system(("sleep " + std::string(delay) + " && " + kill_all).c_str()), 0);
+        forget_start();
+        ASSERT_EQ(run_launcher("KASA"), 0);
+        EXPECT_NE(started_record().find("Terminal KASA działa."), std::string::npos);
+        EXPECT_EQ(core::get_file_md5(launcher_.string()), core::get_file_md5(QIV_LAUNCHER));
+        ASSERT_EQ(std::system(kill_all.c_str()), 0);
+    }
 }
 
 // Two launchers started together in one folder: one synchronises, the other waits for it and
