@@ -1,7 +1,7 @@
 #include "ui/cmd_interface.h"
 
 #include <QDialog>
-#include <QThread>
+#include <optional>
 
 #include "core/support/format.h"
 #include "core/support/listener_collection.h"
@@ -31,6 +31,7 @@ constexpr int kNotStarted = 1;
 constexpr int kHandedOver = 0;
 // How long the upgrade copy waits for the old launcher to end: far longer than it takes.
 constexpr int kUpgradeWaitSteps = 200;
+const char* const kUpdating = "aktualizacja programu";
 const char* const kHandOverFailed = "Nie udało się uruchomić nowej wersji programu: %0:s";
 const char* const kInstallFailed = "Nie udało się zastąpić programu nową wersją: %0:s";
 
@@ -140,31 +141,49 @@ void TQivStartApplication::ask_for_manual_update(const std::vector<std::string>&
     services_.end_process(kNotStarted);
 }
 
-// Run by the upgrade copy: once the old launcher has ended, the copy takes its place and starts it
-// with the same arguments. A failure falls back to the question an outdated launcher asks.
+// Run by the upgrade copy, in the start window: once the old launcher has ended, the copy takes
+// its place and starts it with the same arguments. A failure falls back to the question an
+// outdated launcher asks.
 void TQivStartApplication::finish_update(const core::TLauncherFiles& files) {
     const auto log = services_.create_version_check_log();
-    log->notify(core::TCoreMessage(core::info, "aktualizacja programu"));
-    int steps = 0;
-    try {
-        core::install_upgrade(executable_path_, files.launcher,
-                              [&steps](std::chrono::milliseconds step) {
-                                  QThread::msleep(static_cast<unsigned long>(step.count()));
-                                  return ++steps < kUpgradeWaitSteps;
-                              });
-    } catch (const std::exception& e) {
-        log->notify(core::TCoreMessage(core::detail, core::format(kInstallFailed, {e.what()})));
-        ask_for_manual_update(services_.create_controller(log)->get_config()->get_servers());
-        return;
-    }
-    try {
-        services_.start_program(files.launcher, arguments_);
-    } catch (const std::exception& e) {
-        log->notify(core::TCoreMessage(core::detail, core::format(kHandOverFailed, {e.what()})));
+    std::optional<std::string> failure;
+    TFormStartTerminal window(dialogs_);
+    window.set_exec_proc([&](const std::shared_ptr<core::TCoreListener>& listener) {
+        core::TListenerCollection<core::TCoreMessage> listeners;
+        listeners.add(listener);
+        listeners.add(log);
+        listeners.notify(core::TCoreMessage(core::info, kUpdating));
+        failure = install_and_hand_over(
+            files, [&window](std::chrono::milliseconds step) { return window.wait_step(step); });
+        if (failure)
+            listeners.notify(core::TCoreMessage(core::detail, *failure));
+    });
+    window.exec();
+    if (failure) {
         ask_for_manual_update(services_.create_controller(log)->get_config()->get_servers());
         return;
     }
     services_.end_process(kHandedOver);
+}
+
+// Why the update could not be finished, or nothing once the launcher runs again.
+std::optional<std::string> TQivStartApplication::install_and_hand_over(
+    const core::TLauncherFiles& files, const core::TWaitStep& wait_step) {
+    int steps = 0;
+    try {
+        core::install_upgrade(executable_path_, files.launcher,
+                              [&](std::chrono::milliseconds step) {
+                                  return ++steps < kUpgradeWaitSteps && wait_step(step);
+                              });
+    } catch (const std::exception& e) {
+        return core::format(kInstallFailed, {e.what()});
+    }
+    try {
+        services_.start_program(files.launcher, arguments_);
+    } catch (const std::exception& e) {
+        return core::format(kHandOverFailed, {e.what()});
+    }
+    return std::nullopt;
 }
 
 // Without a server there is no page to offer; the user is told to update all the same.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,8 @@ class TQivStartApplication {
     bool hand_over_to_update(core::TController& controller, core::TCoreListener& log);
     void ask_for_manual_update(const std::vector<std::string>& servers);
     void finish_update(const core::TLauncherFiles& files);
+    std::optional<std::string> install_and_hand_over(const core::TLauncherFiles& files,
+                                                     const core::TWaitStep& wait_step);
     void open_download_page(const std::vector<std::string>& servers);
     void close_other_instances();
     bool has_terminal_argument() const { return !arguments_.empty(); }
