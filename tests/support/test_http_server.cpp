@@ -24,7 +24,8 @@ enum class TKind {
     kRedirect,
     kCutShort,
     kStallBody,
-    kStallAnswer
+    kStallAnswer,
+    kTrickle
 };
 
 struct TScript {
@@ -33,6 +34,7 @@ struct TScript {
     std::string bytes;
     std::size_t sent = 0;
     std::string location;
+    std::chrono::milliseconds period{0};
 };
 
 TScript make_script(TKind kind, int status = 200, std::string bytes = {}, std::size_t sent = 0,
@@ -66,6 +68,7 @@ struct TTestHttpServer::Impl {
     void handle(const httplib::Request& request, httplib::Response& response);
     void answer(const TScript& script, const std::string& method, httplib::Response& response);
     bool wait_for_release();
+    bool pause(std::chrono::milliseconds period);
     void end_stalls(bool& reason);
 };
 
@@ -165,6 +168,15 @@ void TTestHttpServer::Impl::answer(const TScript& script, const std::string& met
                 });
             break;
         }
+        case TKind::kTrickle: {
+            const auto period = script.period;
+            response.set_content_provider(
+                bytes.size(), kContentType,
+                [this, bytes, period](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                    return pause(period) && sink.write(bytes.data() + offset, 1);
+                });
+            break;
+        }
         case TKind::kStallAnswer:
             wait_for_release();
             response.status = 503;
@@ -177,6 +189,12 @@ bool TTestHttpServer::Impl::wait_for_release() {
     std::unique_lock lock(mutex);
     stall_ended.wait(lock, [this] { return released || stopping; });
     return !stopping;
+}
+
+// True after the period, false as soon as the server stops.
+bool TTestHttpServer::Impl::pause(std::chrono::milliseconds period) {
+    std::unique_lock lock(mutex);
+    return !stall_ended.wait_for(lock, period, [this] { return stopping; });
 }
 
 void TTestHttpServer::Impl::end_stalls(bool& reason) {
@@ -233,6 +251,13 @@ void TTestHttpServer::cut_short(const std::string& name, std::string bytes, std:
 
 void TTestHttpServer::stall_body(const std::string& name, std::string bytes, std::size_t sent) {
     impl_->script(name, make_script(TKind::kStallBody, 200, std::move(bytes), sent));
+}
+
+void TTestHttpServer::trickle(const std::string& name, std::string bytes,
+                              std::chrono::milliseconds period) {
+    TScript script = make_script(TKind::kTrickle, 200, std::move(bytes));
+    script.period = period;
+    impl_->script(name, std::move(script));
 }
 
 void TTestHttpServer::stall_answer(const std::string& name) {

@@ -1,6 +1,7 @@
 // An HTTP or HTTPS server on 127.0.0.1 for tests: serves named files and misbehaves on request.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -44,6 +45,9 @@ class TTestHttpServer {
     // HEAD as serve(); GET sends the first `sent` bytes, then nothing until release_stalls()
     // (then the rest follows) or until the server stops (then the connection closes).
     void stall_body(const std::string& name, std::string bytes, std::size_t sent);
+    // HEAD as serve(); GET announces the whole size and sends one byte every `period`, until the
+    // end or until the server stops.
+    void trickle(const std::string& name, std::string bytes, std::chrono::milliseconds period);
     // No answer at all, not even a status line, until release_stalls() (then 503) or the end.
     void stall_answer(const std::string& name);
     // Lets every stalled answer, present and future, go on.

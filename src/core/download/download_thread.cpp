@@ -7,11 +7,16 @@
 #include "core/download/http_client.h"
 #include "core/download/request_url.h"
 #include "core/support/error.h"
+#include "core/support/format.h"
 
 namespace qiv_start::core {
 namespace {
 
 const char* const kDownloadFailed = "Niemożliwe było sciągnięcie pliku";
+const char* const kAttemptFailed = "Nieudana próba pobrania pliku \"%0:s\" z serwera %1:s: %2:s";
+const char* const kTooLong = "treść dłuższa niż zapowiedziana lub niż dopuszczalna";
+const char* const kTooShort = "treść krótsza niż zapowiedziana";
+const char* const kRefusedByStream = "pobrana treść nie zgadza się z ustawieniami";
 
 // A body that runs past its bound is cut off there; one short of its announced length is as bad.
 class TBodyOutOfBounds : public TError {
@@ -85,7 +90,7 @@ void TDownloadThread::download_from_servers() {
         for (const std::string& server : servers_) {
             if (stop_.stop_requested())
                 break;
-            done = try_server(*client, request_url(server, file_name_));
+            done = try_server(*client, server);
             if (done)
                 break;
         }
@@ -100,7 +105,8 @@ void TDownloadThread::download_from_servers() {
     stream_.set_position(0);
 }
 
-bool TDownloadThread::try_server(THttpClient& client, const std::string& url) {
+bool TDownloadThread::try_server(THttpClient& client, const std::string& server) {
+    const std::string url = request_url(server, file_name_);
     bool receiving = false;
     try {
         const std::int64_t announced = client.head(url);
@@ -110,16 +116,26 @@ bool TDownloadThread::try_server(THttpClient& client, const std::string& url) {
         restart_stream();
         client.get(url, [this](const char* data, std::size_t size) { receive(data, size); });
         if (announced >= 0 && downloaded_.load(std::memory_order_relaxed) != announced)
-            throw TBodyOutOfBounds("The body is shorter than its announced length");
-        return stream_.accept();
+            throw TBodyOutOfBounds(kTooShort);
+        if (stream_.accept())
+            return true;
+        attempt_failed(server, kRefusedByStream);
+        return false;
     } catch (const TIoError&) {
         throw;
-    } catch (const std::exception&) {
+    } catch (const std::exception& failure) {
+        attempt_failed(server, failure.what());
         // A failed attempt leaves nothing behind, so the stream never mixes two servers' bodies.
         if (receiving)
             restart_stream();
         return false;
     }
+}
+
+// An attempt ended by a stop is no fault of the server.
+void TDownloadThread::attempt_failed(const std::string& server, const std::string& reason) {
+    if (!stop_.stop_requested())
+        attempt_failures_.push_back(format(kAttemptFailed, {file_name_, server, reason}));
 }
 
 void TDownloadThread::publish_file_size(std::int64_t size) {
@@ -135,7 +151,7 @@ void TDownloadThread::restart_stream() {
 void TDownloadThread::receive(const char* data, std::size_t size) {
     const std::int64_t received = downloaded_.load(std::memory_order_relaxed);
     if (size > static_cast<std::uint64_t>(body_limit_ - received))
-        throw TBodyOutOfBounds("The body runs past its announced length or the ceiling");
+        throw TBodyOutOfBounds(kTooLong);
     stream_.write(data, size);
     downloaded_.store(downloaded_.load(std::memory_order_relaxed) + static_cast<std::int64_t>(size),
                       std::memory_order_release);

@@ -60,11 +60,15 @@ class TDownloadThread {
     // be written (empty otherwise).
     bool is_completed() const { return is_completed_.load(std::memory_order_acquire); }
     const std::string& get_error_message() const { return error_message_; }
+    // Valid once is_finished() returned true: for each failed attempt, a line for the run log
+    // that names the file, the server and the reason.
+    const std::vector<std::string>& get_attempt_failures() const { return attempt_failures_; }
 
   private:
     void run() noexcept;
     void download_from_servers();
-    bool try_server(THttpClient& client, const std::string& url);
+    bool try_server(THttpClient& client, const std::string& server);
+    void attempt_failed(const std::string& server, const std::string& reason);
     void publish_file_size(std::int64_t size);
     void restart_stream();
     void receive(const char* data, std::size_t size);
@@ -76,6 +80,7 @@ class TDownloadThread {
     std::atomic<bool> is_completed_{false};
     std::atomic<bool> is_metadata_completed_{false};
     std::string error_message_;
+    std::vector<std::string> attempt_failures_;
     TStream& stream_;
     std::vector<std::string> servers_;
     std::shared_ptr<TConnectionPool> pool_;

@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
+#include <deque>
 #include <exception>
 
 #include "core/support/error.h"
@@ -9,6 +11,15 @@
 
 namespace qiv_start::core {
 namespace {
+
+// Why an attempt failed, for the run log; the library's own words follow in brackets.
+const char* const kStatusRefused = "serwer odpowiedział kodem HTTP %0:d";
+const char* const kStalled = "mniej niż %0:d B/s średnio przez %1:d s, próba przerwana";
+const char* const kTimedOut = "przekroczony czas oczekiwania na serwer (%0:s)";
+const char* const kNotVerified = "certyfikat serwera nie został zweryfikowany (%0:s)";
+const char* const kCannotConnect = "nie można połączyć się z serwerem (%0:s)";
+const char* const kInterrupted = "połączenie zostało przerwane (%0:s)";
+const char* const kOtherFailure = "błąd połączenia (%0:s)";
 
 // Bigger pieces than libcurl's default of 16 KiB: fewer receive and write calls for large files.
 constexpr long kReceiveBufferSize = 256 * 1024;
@@ -49,10 +60,69 @@ void configure(CURL* curl, const TTransportOptions& options) {
     else  // the system's store: on Windows its certificate store, elsewhere OpenSSL's
         set_option(curl, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NATIVE_CA));
     set_option(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connect_timeout.count()));
-    set_option(curl, CURLOPT_LOW_SPEED_LIMIT, options.low_speed_limit);
-    set_option(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(options.low_speed_time.count()));
     set_option(curl, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
 }
+
+std::string failure_reason(CURLcode result, const char* detail) {
+    const std::string words = *detail != '\0' ? detail : curl_easy_strerror(result);
+    switch (result) {
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_ISSUER_ERROR:
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        case CURLE_SSL_INVALIDCERTSTATUS:
+            return format(kNotVerified, {words});
+        case CURLE_OPERATION_TIMEDOUT:
+            return format(kTimedOut, {words});
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_CONNECT:
+        case CURLE_SSL_CONNECT_ERROR:
+            return format(kCannotConnect, {words});
+        case CURLE_PARTIAL_FILE:
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+        case CURLE_GOT_NOTHING:
+            return format(kInterrupted, {words});
+        default:
+            return format(kOtherFailure, {words});
+    }
+}
+
+// The stall rule: the bytes moved over the last window, judged only once a whole window has
+// passed. Samples older than the window are dropped but for the newest of them, which marks
+// where the window starts; they are taken a twentieth of a window apart at most, so a fast
+// transfer keeps few, and the window judged is at most that much longer.
+class TStallWatch {
+  public:
+    using TClock = std::chrono::steady_clock;
+
+    TStallWatch(std::int64_t min_rate, std::chrono::milliseconds window)
+        : window_(window), min_bytes_(min_rate * window.count() / 1000), start_(TClock::now()) {}
+
+    // False when the attempt has moved too little over the last window.
+    bool moving(std::int64_t bytes) {
+        const TClock::time_point now = TClock::now();
+        if (samples_.empty() || now - samples_.back().first >= window_ / kSamplesPerWindow)
+            samples_.push_back({now, bytes});
+        while (samples_.size() >= 2 && samples_[1].first <= now - window_)
+            samples_.pop_front();
+        if (now - start_ < window_ || samples_.front().first > now - window_)
+            return true;
+        return bytes - samples_.front().second >= min_bytes_;
+    }
+
+  private:
+    static constexpr int kSamplesPerWindow = 20;
+
+    std::chrono::milliseconds window_;
+    std::int64_t min_bytes_;
+    TClock::time_point start_;
+    std::deque<std::pair<TClock::time_point, std::int64_t>> samples_;
+};
+
+// The start of a transfer counts as a sample of nothing moved, so that a server that never
+// answers is judged like one that stopped.
+constexpr std::int64_t kNothingMoved = 0;
 
 }  // namespace
 
@@ -95,19 +165,26 @@ THttpShare::~THttpShare() {
 }
 
 struct THttpClient::TTransfer {
-    TTransfer(CURL* handle, const TReceiver* receiver) : curl(handle), receive(receiver) {}
+    TTransfer(CURL* handle, const TReceiver* receiver, const TTransportOptions& options)
+        : curl(handle), receive(receiver), stall(options.min_rate, options.stall_window) {
+        stall.moving(kNothingMoved);
+    }
 
     CURL* curl;
     const TReceiver* receive;
+    TStallWatch stall;
+    const std::stop_token* stop = nullptr;
     bool status_checked = false;
+    bool stalled = false;
     std::exception_ptr receive_error;
+    char detail[CURL_ERROR_SIZE] = {};
 };
 
 void THttpClient::TCurlDeleter::operator()(void* handle) const {
     curl_easy_cleanup(handle);
 }
 
-THttpClient::THttpClient(const TTransportOptions& options, THttpShare* share) {
+THttpClient::THttpClient(const TTransportOptions& options, THttpShare* share) : options_(options) {
     prepare_http_clients();
     curl_.reset(curl_easy_init());
     if (!curl_)
@@ -117,7 +194,6 @@ THttpClient::THttpClient(const TTransportOptions& options, THttpShare* share) {
         set_option(curl_.get(), CURLOPT_SHARE, share->handle());
     set_option(curl_.get(), CURLOPT_WRITEFUNCTION, &THttpClient::on_body);
     set_option(curl_.get(), CURLOPT_XFERINFOFUNCTION, &THttpClient::on_progress);
-    set_option(curl_.get(), CURLOPT_XFERINFODATA, this);
     set_option(curl_.get(), CURLOPT_NOPROGRESS, 0L);
 }
 
@@ -125,7 +201,7 @@ THttpClient::~THttpClient() = default;
 
 std::int64_t THttpClient::head(const std::string& url) {
     set_option(curl_.get(), CURLOPT_NOBODY, 1L);
-    TTransfer transfer(curl_.get(), nullptr);
+    TTransfer transfer(curl_.get(), nullptr, options_);
     perform(url, transfer);
     curl_off_t length = -1;
     curl_easy_getinfo(curl_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
@@ -134,7 +210,7 @@ std::int64_t THttpClient::head(const std::string& url) {
 
 void THttpClient::get(const std::string& url, const TReceiver& receive) {
     set_option(curl_.get(), CURLOPT_HTTPGET, 1L);
-    TTransfer transfer(curl_.get(), &receive);
+    TTransfer transfer(curl_.get(), &receive, options_);
     perform(url, transfer);
 }
 
@@ -156,22 +232,39 @@ std::size_t THttpClient::on_body(char* data, std::size_t size, std::size_t count
     return size * count;
 }
 
-int THttpClient::on_progress(void* client, std::int64_t, std::int64_t, std::int64_t, std::int64_t) {
-    return static_cast<THttpClient*>(client)->stop_.stop_requested() ? 1 : 0;
+// Called at least once a second, also while nothing arrives.
+int THttpClient::on_progress(void* user, std::int64_t, std::int64_t received, std::int64_t,
+                             std::int64_t sent) {
+    auto& transfer = *static_cast<TTransfer*>(user);
+    if (transfer.stop->stop_requested())
+        return 1;
+    if (!transfer.stall.moving(received + sent)) {
+        transfer.stalled = true;
+        return 1;
+    }
+    return 0;
 }
 
 void THttpClient::perform(const std::string& url, TTransfer& transfer) {
     set_option(transfer.curl, CURLOPT_URL, url.c_str());
     set_option(transfer.curl, CURLOPT_WRITEDATA, &transfer);
+    set_option(transfer.curl, CURLOPT_XFERINFODATA, &transfer);
+    set_option(transfer.curl, CURLOPT_ERRORBUFFER, transfer.detail);
+    transfer.stop = &stop_;
     const CURLcode result = curl_easy_perform(transfer.curl);
+    // The buffer lives no longer than the transfer.
+    curl_easy_setopt(transfer.curl, CURLOPT_ERRORBUFFER, nullptr);
     if (transfer.receive_error)
         std::rethrow_exception(transfer.receive_error);
     const long status = response_status(transfer.curl);
-    if (status != 0 && !is_success(status)) {
-        throw TError(format("%0:s: HTTP status %1:d", {url, static_cast<std::int64_t>(status)}));
+    if (status != 0 && !is_success(status))
+        throw TError(format(kStatusRefused, {static_cast<std::int64_t>(status)}));
+    if (transfer.stalled) {
+        const auto seconds = (options_.stall_window.count() + 999) / 1000;
+        throw TError(format(kStalled, {options_.min_rate, static_cast<std::int64_t>(seconds)}));
     }
     if (result != CURLE_OK)
-        throw TError(format("%0:s: %1:s", {url, curl_easy_strerror(result)}));
+        throw TError(failure_reason(result, transfer.detail));
 }
 
 }  // namespace qiv_start::core

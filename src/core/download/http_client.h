@@ -48,7 +48,8 @@ class THttpClient {
     THttpClient& operator=(const THttpClient&) = delete;
 
     // The Content-Length that the answer announces, or -1 when it announces none.
-    // Raises TError unless the server answers with a 2xx status.
+    // Raises TError unless the server answers with a 2xx status; its text is the reason, for the
+    // run log. So do the others.
     std::int64_t head(const std::string& url);
     // Raises TError unless the server answers with a 2xx status and delivers the whole body; an
     // error raised by receive is raised again.
@@ -61,12 +62,13 @@ class THttpClient {
   private:
     struct TTransfer;
     static std::size_t on_body(char* data, std::size_t size, std::size_t count, void* transfer);
-    static int on_progress(void* client, std::int64_t, std::int64_t, std::int64_t, std::int64_t);
+    static int on_progress(void* transfer, std::int64_t, std::int64_t, std::int64_t, std::int64_t);
     void perform(const std::string& url, TTransfer& transfer);
 
     struct TCurlDeleter {
         void operator()(void* handle) const;
     };
+    TTransportOptions options_;
     std::unique_ptr<void, TCurlDeleter> curl_;
     std::stop_token stop_;
 };

@@ -219,17 +219,36 @@ TEST(DownloadThread, FailedDownloadLeavesTheStreamEmptyAndTheAnnouncedSize) {
     EXPECT_EQ(outcome.error_message, kDownloadFailed);
 }
 
+// A server that sends nothing, or too little over a whole window, is left for the next one.
 TEST(DownloadThread, StalledServersAreDroppedForTheNextOne) {
-    TTestHttpServer silent, stalled, good;
+    TTestHttpServer silent, stalled, trickling, good;
     silent.stall_answer("a.txt");
     stalled.stall_body("a.txt", std::string(1000, 's'), 100);
+    trickling.trickle("a.txt", std::string(1000, 't'), std::chrono::milliseconds(20));
     good.serve("a.txt", "body");
     TTransportOptions options;
-    options.low_speed_time = std::chrono::seconds(1);
+    options.stall_window = std::chrono::seconds(1);
     TMemoryStream stream;
-    download(stream, {silent.base_url(), stalled.base_url(), good.base_url()}, "a.txt", options);
+    const TOutcome outcome = download(
+        stream, {silent.base_url(), stalled.base_url(), trickling.base_url(), good.base_url()},
+        "a.txt", options);
     EXPECT_EQ(stream.data(), "body");
+    EXPECT_EQ(outcome.error_message, "");
     EXPECT_THAT(stalled.requests(), ElementsAre("HEAD /a.txt", "GET /a.txt"));
+    EXPECT_THAT(trickling.requests(), ElementsAre("HEAD /a.txt", "GET /a.txt"));
+}
+
+// The rate is judged over a whole window only: a small file that trickles in well within one
+// arrives, however slow.
+TEST(DownloadThread, SmallFileTricklingInWithinTheWindowIsNotCut) {
+    TTestHttpServer trickling;
+    trickling.trickle("a.txt", "0123456789", std::chrono::milliseconds(20));
+    TTransportOptions options;
+    options.stall_window = std::chrono::seconds(3);
+    TMemoryStream stream;
+    const TOutcome outcome = download(stream, {trickling.base_url()}, "a.txt", options);
+    EXPECT_EQ(stream.data(), "0123456789");
+    EXPECT_EQ(outcome.error_message, "");
 }
 
 TEST(DownloadThread, HttpsNeedsACertificateItCanTrust) {

@@ -131,5 +131,49 @@ TEST_F(TDownloaderTest, OneServersDownloadAsksThatServerOnly) {
     EXPECT_EQ(stream.data(), "podpis");
 }
 
+// Each failed attempt goes to the run log with its server and reason; the window's lines stay
+// those of any download.
+TEST_F(TDownloaderTest, EveryFailedAttemptIsADetailNamingItsServerAndReason) {
+    TTestHttpServer missing, cut, longer, shorter, stalled, secure(TTestHttpServer::kHttps), good;
+    missing.fail("a.bin", 404);
+    cut.cut_short("a.bin", std::string(3000, 'c'), 1000);
+    longer.serve_longer("a.bin", std::string(3000, 'l'), 100);
+    shorter.serve_shorter("a.bin", std::string(100, 's'), 3000);
+    stalled.stall_body("a.bin", std::string(3000, 's'), 10);
+    secure.serve("a.bin", "untrusted");
+    good.serve("a.bin", "body");
+    const std::string closed = TTestHttpServer().base_url();
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {closed, "nie można połączyć się z serwerem ("},
+        {missing.base_url(), "serwer odpowiedział kodem HTTP 404"},
+        {cut.base_url(), "połączenie zostało przerwane ("},
+        {longer.base_url(), "treść dłuższa niż zapowiedziana lub niż dopuszczalna"},
+        {shorter.base_url(), "treść krótsza niż zapowiedziana"},
+        {stalled.base_url(), "mniej niż 1024 B/s średnio przez 1 s, próba przerwana"},
+        {secure.base_url(), "certyfikat serwera nie został zweryfikowany ("},
+    };
+    std::vector<std::string> servers;
+    for (const auto& [server, reason] : expected)
+        servers.push_back(server);
+    servers.push_back(good.base_url());
+    TTransportOptions options;
+    options.stall_window = std::chrono::seconds(1);
+    TDownloaderProd downloader(listener, servers, options);
+    TMemoryStream stream;
+    downloader.download_file_from_server("a.bin", stream);
+
+    EXPECT_EQ(stream.data(), "body");
+    EXPECT_THAT(listener->lines,
+                ElementsAre("informacja: download_start|a.bin", "informacja: file_size|3000",
+                            "informacja: download_finished|a.bin"));
+    ASSERT_EQ(listener->details.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const auto& [server, reason] = expected[i];
+        EXPECT_THAT(listener->details[i],
+                    ::testing::StartsWith("Nieudana próba pobrania pliku \"a.bin\" z serwera " +
+                                          server + ": " + reason));
+    }
+}
+
 }  // namespace
 }  // namespace qiv_start::core
