@@ -19,9 +19,14 @@ namespace qiv_start::core {
 
 class THttpClient;
 class TConnectionPool;
+struct TBodyStart;
+struct TCopyInfo;
 
 // Tries the servers in their order until one delivers the file into the stream and the stream
-// accepts it. A body that is not of its announced length, or that passes the transport's
+// accepts it. A copy that an attempt left unfinished, and that the server's validator names, is
+// kept in the stream: the next attempt whose server names the same copy asks only for the rest
+// (Range with If-Range), and one that sends the whole copy instead, or names another, starts it
+// again. A body that is not of its announced length, or that passes the transport's
 // ceiling when no length is announced, is a failed attempt, as is a TError from the stream; a
 // TIoError from the stream (a local write failure) ends the work at once. Another thread
 // follows it through the read-only operations; the stream belongs to the worker until
@@ -65,10 +70,16 @@ class TDownloadThread {
     const std::vector<std::string>& get_attempt_failures() const { return attempt_failures_; }
 
   private:
+    // How an attempt ended: the file delivered, or failed for good on that server, or worth
+    // asking the same server again.
+    enum class TAttempt { kDone, kFailed, kResumable, kRefusedResumed };
+
     void run() noexcept;
     void download_from_servers();
-    bool try_server(THttpClient& client, const std::string& server);
+    TAttempt try_server(THttpClient& client, const std::string& server);
     void attempt_failed(const std::string& server, const std::string& reason);
+    std::int64_t resume_offset(const TCopyInfo& copy);
+    void begin_body(const TBodyStart& start, const TCopyInfo& announced);
     void publish_file_size(std::int64_t size);
     void restart_stream();
     void receive(const char* data, std::size_t size);
@@ -87,6 +98,7 @@ class TDownloadThread {
     std::stop_token stop_;
     std::atomic<std::int64_t> downloaded_{0};
     std::int64_t body_limit_ = 0;  // the current attempt's; the worker's own
+    bool body_refused_ = false;    // the current attempt's body is not to be kept
     std::mutex state_mutex_;
     std::condition_variable state_changed_;
     std::thread thread_;

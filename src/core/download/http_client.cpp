@@ -3,8 +3,11 @@
 #include <curl/curl.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <deque>
 #include <exception>
+#include <limits>
+#include <optional>
 
 #include "core/support/error.h"
 #include "core/support/format.h"
@@ -20,6 +23,11 @@ const char* const kNotVerified = "certyfikat serwera nie został zweryfikowany (
 const char* const kCannotConnect = "nie można połączyć się z serwerem (%0:s)";
 const char* const kInterrupted = "połączenie zostało przerwane (%0:s)";
 const char* const kOtherFailure = "błąd połączenia (%0:s)";
+const char* const kWrongRange = "odpowiedź nie zaczyna się od żądanego miejsca pliku";
+
+// A validator longer than this, or with anything but printable ASCII, is not taken: it goes back
+// to servers in a header and is kept in a file.
+constexpr std::size_t kMaxValidatorSize = 256;
 
 // Bigger pieces than libcurl's default of 16 KiB: fewer receive and write calls for large files.
 constexpr long kReceiveBufferSize = 256 * 1024;
@@ -61,6 +69,69 @@ void configure(CURL* curl, const TTransportOptions& options) {
         set_option(curl, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NATIVE_CA));
     set_option(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connect_timeout.count()));
     set_option(curl, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
+}
+
+std::string header(CURL* curl, const char* name) {
+    curl_header* found = nullptr;
+    if (curl_easy_header(curl, name, 0, CURLH_HEADER, -1, &found) != CURLHE_OK)
+        return {};
+    return found->value;
+}
+
+bool is_usable_validator(const std::string& value) {
+    if (value.empty() || value.size() > kMaxValidatorSize)
+        return false;
+    for (const char c : value) {
+        if (c < ' ' || c > '~')
+            return false;
+    }
+    return true;
+}
+
+// A weak ETag may name several copies, so a range of one cannot be asked for by it.
+std::string validator_of(CURL* curl) {
+    const std::string etag = header(curl, "ETag");
+    if (!etag.starts_with("W/") && is_usable_validator(etag))
+        return etag;
+    const std::string modified = header(curl, "Last-Modified");
+    return is_usable_validator(modified) ? modified : std::string();
+}
+
+std::int64_t announced_length(CURL* curl) {
+    curl_off_t length = -1;
+    curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    return length;
+}
+
+// "bytes FIRST-LAST/LENGTH": the offset and the whole copy's length (-1 when given as "*");
+// nothing when the header does not read.
+std::optional<std::pair<std::int64_t, std::int64_t>> content_range(CURL* curl) {
+    const std::string value = header(curl, "Content-Range");
+    const auto number = [&value](std::size_t& at) -> std::int64_t {
+        std::int64_t result = 0;
+        const std::size_t start = at;
+        for (; at < value.size() && value[at] >= '0' && value[at] <= '9'; ++at) {
+            if (result > (std::numeric_limits<std::int64_t>::max() - 9) / 10)
+                return -1;
+            result = result * 10 + (value[at] - '0');
+        }
+        return at == start ? -1 : result;
+    };
+    if (!value.starts_with("bytes "))
+        return std::nullopt;
+    std::size_t at = 6;
+    const std::int64_t first = number(at);
+    if (first < 0 || at >= value.size() || value[at++] != '-')
+        return std::nullopt;
+    const std::int64_t last = number(at);
+    if (last < first || at >= value.size() || value[at++] != '/')
+        return std::nullopt;
+    if (value.substr(at) == "*")
+        return std::pair{first, std::int64_t{-1}};
+    const std::int64_t length = number(at);
+    if (length <= last || at != value.size())
+        return std::nullopt;
+    return std::pair{first, length};
 }
 
 std::string failure_reason(CURLcode result, const char* detail) {
@@ -172,6 +243,8 @@ struct THttpClient::TTransfer {
 
     CURL* curl;
     const TReceiver* receive;
+    const TStarter* start = nullptr;
+    std::int64_t from = 0;
     TStallWatch stall;
     const std::stop_token* stop = nullptr;
     bool status_checked = false;
@@ -199,31 +272,68 @@ THttpClient::THttpClient(const TTransportOptions& options, THttpShare* share) : 
 
 THttpClient::~THttpClient() = default;
 
-std::int64_t THttpClient::head(const std::string& url) {
+TCopyInfo THttpClient::head(const std::string& url) {
     set_option(curl_.get(), CURLOPT_NOBODY, 1L);
     TTransfer transfer(curl_.get(), nullptr, options_);
     perform(url, transfer);
-    curl_off_t length = -1;
-    curl_easy_getinfo(curl_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-    return length;
+    return {announced_length(curl_.get()), validator_of(curl_.get())};
 }
 
-void THttpClient::get(const std::string& url, const TReceiver& receive) {
+void THttpClient::get(const std::string& url, const TReceiver& receive, const TStarter& start,
+                      std::int64_t from, const std::string& if_range) {
     set_option(curl_.get(), CURLOPT_HTTPGET, 1L);
     TTransfer transfer(curl_.get(), &receive, options_);
-    perform(url, transfer);
+    transfer.start = &start;
+    transfer.from = from;
+    // The handle goes on to other transfers: the range and its header are for this one only.
+    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers(nullptr,
+                                                                        &curl_slist_free_all);
+    if (from > 0) {
+        const std::string line = "If-Range: " + if_range;
+        headers.reset(curl_slist_append(nullptr, line.c_str()));
+        if (!headers)
+            throw TError("Out of memory");
+        set_option(curl_.get(), CURLOPT_RANGE, (std::to_string(from) + "-").c_str());
+        set_option(curl_.get(), CURLOPT_HTTPHEADER, headers.get());
+    }
+    try {
+        perform(url, transfer);
+    } catch (...) {
+        curl_easy_setopt(curl_.get(), CURLOPT_RANGE, nullptr);
+        curl_easy_setopt(curl_.get(), CURLOPT_HTTPHEADER, nullptr);
+        throw;
+    }
+    curl_easy_setopt(curl_.get(), CURLOPT_RANGE, nullptr);
+    curl_easy_setopt(curl_.get(), CURLOPT_HTTPHEADER, nullptr);
+}
+
+// A range answer must start where it was asked to; any other 2xx answer is the whole copy.
+void THttpClient::begin_body(TTransfer& transfer) {
+    transfer.status_checked = true;
+    TBodyStart start;
+    start.copy.validator = validator_of(transfer.curl);
+    if (response_status(transfer.curl) == 206) {
+        const auto range = content_range(transfer.curl);
+        if (transfer.from == 0 || !range || range->first != transfer.from)
+            throw TError(kWrongRange);
+        start.offset = range->first;
+        start.copy.length = range->second;
+    } else {
+        start.copy.length = announced_length(transfer.curl);
+    }
+    if (transfer.start != nullptr && *transfer.start)
+        (*transfer.start)(start);
 }
 
 // The body of an answer that is not 2xx (an error page, a redirect notice) never reaches the
 // receiver.
 std::size_t THttpClient::on_body(char* data, std::size_t size, std::size_t count, void* user) {
     auto& transfer = *static_cast<TTransfer*>(user);
-    if (!transfer.status_checked) {
-        if (!is_success(response_status(transfer.curl)))
-            return CURL_WRITEFUNC_ERROR;
-        transfer.status_checked = true;
-    }
+    if (!transfer.status_checked && !is_success(response_status(transfer.curl)))
+        return CURL_WRITEFUNC_ERROR;
     try {
+        if (!transfer.status_checked)
+            begin_body(transfer);
         (*transfer.receive)(data, size * count);
     } catch (...) {
         transfer.receive_error = std::current_exception();
@@ -265,6 +375,9 @@ void THttpClient::perform(const std::string& url, TTransfer& transfer) {
     }
     if (result != CURLE_OK)
         throw TError(failure_reason(result, transfer.detail));
+    // An empty body begins too.
+    if (transfer.receive != nullptr && !transfer.status_checked)
+        begin_body(transfer);
 }
 
 }  // namespace qiv_start::core

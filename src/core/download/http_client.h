@@ -35,10 +35,25 @@ class THttpShare {
     std::array<std::mutex, 16> locks_;
 };
 
+// What an answer says of the copy it describes: its length (-1 when not announced) and a
+// validator that names this very copy (a strong ETag, else Last-Modified; empty when neither).
+struct TCopyInfo {
+    std::int64_t length = -1;
+    std::string validator;
+};
+
+// Where a body begins: 0 for a whole copy, else the offset that a range answer starts at.
+struct TBodyStart {
+    std::int64_t offset = 0;
+    TCopyInfo copy;
+};
+
 class THttpClient {
   public:
     // Receives each piece of a body as it arrives; may raise, which ends the transfer.
     using TReceiver = std::function<void(const char* data, std::size_t size)>;
+    // Told where the body begins, before its first piece; may raise, which ends the transfer.
+    using TStarter = std::function<void(const TBodyStart& start)>;
 
     // With a share, the client takes part in it; the share must outlive the client.
     explicit THttpClient(const TTransportOptions& options,
@@ -47,13 +62,15 @@ class THttpClient {
     THttpClient(const THttpClient&) = delete;
     THttpClient& operator=(const THttpClient&) = delete;
 
-    // The Content-Length that the answer announces, or -1 when it announces none.
-    // Raises TError unless the server answers with a 2xx status; its text is the reason, for the
-    // run log. So do the others.
-    std::int64_t head(const std::string& url);
+    // What the answer says of the copy. Raises TError unless the server answers with a 2xx
+    // status; its text is the reason, for the run log. So do the others.
+    TCopyInfo head(const std::string& url);
     // Raises TError unless the server answers with a 2xx status and delivers the whole body; an
-    // error raised by receive is raised again.
-    void get(const std::string& url, const TReceiver& receive);
+    // error raised by receive or start is raised again. With from > 0, asks for the rest of the
+    // copy named by if_range from that offset on; the server may send the whole copy instead,
+    // which start then tells. A range that does not begin at from is refused.
+    void get(const std::string& url, const TReceiver& receive, const TStarter& start = {},
+             std::int64_t from = 0, const std::string& if_range = {});
 
     // Once a stop is requested through the token, a transfer under way ends soon with an error.
     // A default token never stops.
@@ -61,6 +78,7 @@ class THttpClient {
 
   private:
     struct TTransfer;
+    static void begin_body(TTransfer& transfer);
     static std::size_t on_body(char* data, std::size_t size, std::size_t count, void* transfer);
     static int on_progress(void* transfer, std::int64_t, std::int64_t, std::int64_t, std::int64_t);
     void perform(const std::string& url, TTransfer& transfer);
