@@ -271,9 +271,9 @@ TTestHttpServer::TTestHttpServer(TScheme scheme, int keep_alive_seconds)
 
 TTestHttpServer::~TTestHttpServer() = default;
 
-std::string TTestHttpServer::base_url() const {
-    return std::string(impl_->scheme == kHttps ? "https" : "http") +
-           "://127.0.0.1:" + std::to_string(impl_->port) + "/";
+std::string TTestHttpServer::base_url(const std::string& host) const {
+    return std::string(impl_->scheme == kHttps ? "https" : "http") + "://" + host + ":" +
+           std::to_string(impl_->port) + "/";
 }
 
 const std::string& TTestHttpServer::ca_file() const {

@@ -22,8 +22,9 @@ class TTestHttpServer {
     TTestHttpServer(const TTestHttpServer&) = delete;
     TTestHttpServer& operator=(const TTestHttpServer&) = delete;
 
-    // "http://127.0.0.1:PORT/" or "https://127.0.0.1:PORT/".
-    std::string base_url() const;
+    // "http://127.0.0.1:PORT/" or "https://127.0.0.1:PORT/"; another host name in its place when
+    // given (one that a test proxy maps to 127.0.0.1).
+    std::string base_url(const std::string& host = "127.0.0.1") const;
     // HTTPS only: the authority that signed the server's certificate (PEM file).
     const std::string& ca_file() const;
 

@@ -103,6 +103,7 @@ void TDownloadThread::download_from_servers() {
             TAttempt attempt = TAttempt::kResumable;
             while (!stop_.stop_requested() && !done && attempt != TAttempt::kFailed) {
                 attempt = try_server(*client, server);
+                take_notes(*client);
                 done = attempt == TAttempt::kDone;
                 if (attempt == TAttempt::kRefusedResumed && std::exchange(restarted, true))
                     attempt = TAttempt::kFailed;
@@ -154,11 +155,13 @@ TDownloadThread::TAttempt TDownloadThread::try_server(THttpClient& client,
         if (stream_.accept(resumed))
             return TAttempt::kDone;
         restart_stream();
+        take_notes(client);
         attempt_failed(server, resumed ? kRefusedResumed : kRefusedByStream);
         return resumed ? TAttempt::kRefusedResumed : TAttempt::kFailed;
     } catch (const TIoError&) {
         throw;
     } catch (const std::exception& failure) {
+        take_notes(client);
         attempt_failed(server, failure.what());
         // What an interrupted attempt brought stays when a validator names its copy; a body that
         // was refused goes, so the stream never mixes two copies.
@@ -197,10 +200,16 @@ void TDownloadThread::begin_body(const TBodyStart& start, const TCopyInfo& annou
         stream_.set_resume_mark(std::nullopt);
 }
 
+// How a server is reached goes to the log ahead of what became of the attempt.
+void TDownloadThread::take_notes(THttpClient& client) {
+    for (std::string& note : client.take_notes())
+        details_.push_back(std::move(note));
+}
+
 // An attempt ended by a stop is no fault of the server.
 void TDownloadThread::attempt_failed(const std::string& server, const std::string& reason) {
     if (!stop_.stop_requested())
-        attempt_failures_.push_back(format(kAttemptFailed, {file_name_, server, reason}));
+        details_.push_back(format(kAttemptFailed, {file_name_, server, reason}));
 }
 
 void TDownloadThread::publish_file_size(std::int64_t size) {

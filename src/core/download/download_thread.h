@@ -65,9 +65,10 @@ class TDownloadThread {
     // be written (empty otherwise).
     bool is_completed() const { return is_completed_.load(std::memory_order_acquire); }
     const std::string& get_error_message() const { return error_message_; }
-    // Valid once is_finished() returned true: for each failed attempt, a line for the run log
-    // that names the file, the server and the reason.
-    const std::vector<std::string>& get_attempt_failures() const { return attempt_failures_; }
+    // Valid once is_finished() returned true: lines for the run log alone, in order: how each
+    // server met for the first time in the run is reached (directly or through which proxy),
+    // and for each failed attempt the file, the server and the reason.
+    const std::vector<std::string>& get_details() const { return details_; }
 
   private:
     // How an attempt ended: the file delivered, or failed for good on that server, or worth
@@ -78,6 +79,7 @@ class TDownloadThread {
     void download_from_servers();
     TAttempt try_server(THttpClient& client, const std::string& server);
     void attempt_failed(const std::string& server, const std::string& reason);
+    void take_notes(THttpClient& client);
     std::int64_t resume_offset(const TCopyInfo& copy);
     void begin_body(const TBodyStart& start, const TCopyInfo& announced);
     void publish_file_size(std::int64_t size);
@@ -91,7 +93,7 @@ class TDownloadThread {
     std::atomic<bool> is_completed_{false};
     std::atomic<bool> is_metadata_completed_{false};
     std::string error_message_;
-    std::vector<std::string> attempt_failures_;
+    std::vector<std::string> details_;
     TStream& stream_;
     std::vector<std::string> servers_;
     std::shared_ptr<TConnectionPool> pool_;

@@ -23,6 +23,7 @@ const char* const kNotVerified = "certyfikat serwera nie został zweryfikowany (
 const char* const kCannotConnect = "nie można połączyć się z serwerem (%0:s)";
 const char* const kInterrupted = "połączenie zostało przerwane (%0:s)";
 const char* const kOtherFailure = "błąd połączenia (%0:s)";
+const char* const kProxyRefused = "serwer proxy %0:s odmówił połączenia (kod HTTP %1:d)";
 const char* const kWrongRange = "odpowiedź nie zaczyna się od żądanego miejsca pliku";
 
 // A validator longer than this, or with anything but printable ASCII, is not taken: it goes back
@@ -51,13 +52,12 @@ void set_option(CURL* curl, CURLoption option, T value) {
 }
 
 // Redirects are not followed and only a 2xx answer counts, so a moved file is a missing file.
+// The proxy is chosen for each request (take_route).
 void configure(CURL* curl, const TTransportOptions& options) {
     set_option(curl, CURLOPT_NOSIGNAL, 1L);
     set_option(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     set_option(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     set_option(curl, CURLOPT_DEFAULT_PROTOCOL, "http");
-    // Servers are reached directly; proxy variables in the environment are not a setting of ours.
-    set_option(curl, CURLOPT_PROXY, "");
     set_option(curl, CURLOPT_FOLLOWLOCATION, 0L);
     set_option(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     set_option(curl, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
@@ -257,7 +257,10 @@ void THttpClient::TCurlDeleter::operator()(void* handle) const {
     curl_easy_cleanup(handle);
 }
 
-THttpClient::THttpClient(const TTransportOptions& options, THttpShare* share) : options_(options) {
+THttpClient::THttpClient(const TTransportOptions& options, THttpShare* share, TProxyRoutes* routes)
+    : options_(options),
+      own_routes_(routes == nullptr ? std::make_unique<TProxyRoutes>() : nullptr),
+      routes_(routes == nullptr ? own_routes_.get() : routes) {
     prepare_http_clients();
     curl_.reset(curl_easy_init());
     if (!curl_)
@@ -355,7 +358,28 @@ int THttpClient::on_progress(void* user, std::int64_t, std::int64_t received, st
     return 0;
 }
 
+// Every request sets the proxy, so none goes the way of an earlier one, and none reads the
+// environment but through the routes. HTTPS goes through a proxy with CONNECT, the origin's
+// certificate verified as on a direct connection. A proxy address with a user and password gets
+// Basic; a setting without them gets the logged-on user's credentials (Negotiate, NTLM).
+void THttpClient::take_route(const std::string& url) {
+    CURL* curl = curl_.get();
+    TProxyRoutes::TChoice choice = routes_->route_for(url);
+    if (choice.note)
+        notes_.push_back(std::move(*choice.note));
+    proxy_ = choice.route.proxy;
+    set_option(curl, CURLOPT_PROXY, proxy_.c_str());
+    if (choice.route.system_credentials) {
+        set_option(curl, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_NEGOTIATE | CURLAUTH_NTLM));
+        set_option(curl, CURLOPT_PROXYUSERPWD, ":");
+    } else {
+        set_option(curl, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
+        set_option(curl, CURLOPT_PROXYUSERPWD, static_cast<const char*>(nullptr));
+    }
+}
+
 void THttpClient::perform(const std::string& url, TTransfer& transfer) {
+    take_route(url);
     set_option(transfer.curl, CURLOPT_URL, url.c_str());
     set_option(transfer.curl, CURLOPT_WRITEDATA, &transfer);
     set_option(transfer.curl, CURLOPT_XFERINFODATA, &transfer);
@@ -366,7 +390,14 @@ void THttpClient::perform(const std::string& url, TTransfer& transfer) {
     curl_easy_setopt(transfer.curl, CURLOPT_ERRORBUFFER, nullptr);
     if (transfer.receive_error)
         std::rethrow_exception(transfer.receive_error);
+    long proxy_status = 0;
+    curl_easy_getinfo(transfer.curl, CURLINFO_HTTP_CONNECTCODE, &proxy_status);
     const long status = response_status(transfer.curl);
+    if (!proxy_.empty() && (status == 407 || proxy_status >= 300)) {
+        throw TError(format(kProxyRefused,
+                            {proxy_without_password(proxy_),
+                             static_cast<std::int64_t>(status == 407 ? status : proxy_status)}));
+    }
     if (status != 0 && !is_success(status))
         throw TError(format(kStatusRefused, {static_cast<std::int64_t>(status)}));
     if (transfer.stalled) {

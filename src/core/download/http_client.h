@@ -9,7 +9,11 @@
 #include <mutex>
 #include <stop_token>
 #include <string>
+#include <utility>
 
+#include <vector>
+
+#include "core/download/proxy_routes.h"
 #include "core/download/transport_options.h"
 
 namespace qiv_start::core {
@@ -55,9 +59,11 @@ class THttpClient {
     // Told where the body begins, before its first piece; may raise, which ends the transfer.
     using TStarter = std::function<void(const TBodyStart& start)>;
 
-    // With a share, the client takes part in it; the share must outlive the client.
-    explicit THttpClient(const TTransportOptions& options,
-                         THttpShare* share = nullptr);  // raises TError
+    // With a share, the client takes part in it; the share must outlive the client. Each request
+    // goes the way that routes gives for its server (routes of its own when none are given; they
+    // must outlive the client).
+    explicit THttpClient(const TTransportOptions& options, THttpShare* share = nullptr,
+                         TProxyRoutes* routes = nullptr);  // raises TError
     ~THttpClient();
     THttpClient(const THttpClient&) = delete;
     THttpClient& operator=(const THttpClient&) = delete;
@@ -76,12 +82,17 @@ class THttpClient {
     // A default token never stops.
     void set_stop(std::stop_token stop) { stop_ = std::move(stop); }
 
+    // The lines for the run log that the requests since the last call brought: how each server
+    // met for the first time in the run is reached.
+    std::vector<std::string> take_notes() { return std::exchange(notes_, {}); }
+
   private:
     struct TTransfer;
     static void begin_body(TTransfer& transfer);
     static std::size_t on_body(char* data, std::size_t size, std::size_t count, void* transfer);
     static int on_progress(void* transfer, std::int64_t, std::int64_t, std::int64_t, std::int64_t);
     void perform(const std::string& url, TTransfer& transfer);
+    void take_route(const std::string& url);
 
     struct TCurlDeleter {
         void operator()(void* handle) const;
@@ -89,6 +100,10 @@ class THttpClient {
     TTransportOptions options_;
     std::unique_ptr<void, TCurlDeleter> curl_;
     std::stop_token stop_;
+    std::unique_ptr<TProxyRoutes> own_routes_;
+    TProxyRoutes* routes_;
+    std::string proxy_;  // of the current request, for the reason of a failure
+    std::vector<std::string> notes_;
 };
 
 }  // namespace qiv_start::core
