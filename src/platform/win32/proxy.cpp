@@ -1,5 +1,6 @@
 #include "platform/proxy.h"
 
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -28,6 +29,10 @@ struct TSessionCloser {
     void operator()(void* session) const { ::WinHttpCloseHandle(session); }
 };
 
+// Auto-detection that found no script once is not tried again in the run: each try may cost
+// seconds of lookups.
+std::atomic<bool> g_detection_failed{false};
+
 // The proxy that auto-detection or the configuration script names for the URL; nothing when
 // neither answers, so that the fixed setting applies. WinHTTP applies the script's own bypass.
 std::optional<TProxyRoute> auto_route(const WINHTTP_CURRENT_USER_IE_PROXY_CONFIG& config,
@@ -38,7 +43,8 @@ std::optional<TProxyRoute> auto_route(const WINHTTP_CURRENT_USER_IE_PROXY_CONFIG
     if (!session)
         return std::nullopt;
     WINHTTP_AUTOPROXY_OPTIONS options{};
-    if (config.fAutoDetect) {
+    const bool detect = config.fAutoDetect && !g_detection_failed.load();
+    if (detect) {
         options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
         options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
     }
@@ -46,12 +52,17 @@ std::optional<TProxyRoute> auto_route(const WINHTTP_CURRENT_USER_IE_PROXY_CONFIG
         options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
         options.lpszAutoConfigUrl = config.lpszAutoConfigUrl;
     }
+    if (options.dwFlags == 0)
+        return std::nullopt;
     // A script on a server that asks who is there gets the logged-on user.
     options.fAutoLogonIfChallenged = TRUE;
     WINHTTP_PROXY_INFO info{};
     const std::wstring wide_url = to_wide(url);
-    if (!::WinHttpGetProxyForUrl(session.get(), wide_url.c_str(), &options, &info))
+    if (!::WinHttpGetProxyForUrl(session.get(), wide_url.c_str(), &options, &info)) {
+        if (detect && ::GetLastError() == ERROR_WINHTTP_AUTODETECTION_FAILED)
+            g_detection_failed.store(true);
         return std::nullopt;
+    }
     const TGlobalText proxy{info.lpszProxy}, bypass{info.lpszProxyBypass};
     TProxyRoute route;
     route.source = TProxySource::kAutoConfig;
