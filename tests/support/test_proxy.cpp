@@ -1,15 +1,10 @@
 #include "support/test_proxy.h"
 
-#ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#endif
 
 #include <openssl/evp.h>
 
@@ -26,15 +21,6 @@
 namespace qiv_start::test {
 namespace {
 
-#ifdef _WIN32
-using TSocket = SOCKET;
-const TSocket kNoSocket = INVALID_SOCKET;
-void close_socket(TSocket socket) {
-    ::closesocket(socket);
-}
-constexpr int kShutBoth = SD_BOTH;
-constexpr int kSendFlags = 0;
-#else
 using TSocket = int;
 const TSocket kNoSocket = -1;
 void close_socket(TSocket socket) {
@@ -42,7 +28,6 @@ void close_socket(TSocket socket) {
 }
 constexpr int kShutBoth = SHUT_RDWR;
 constexpr int kSendFlags = MSG_NOSIGNAL;
-#endif
 
 bool send_all(TSocket socket, const char* data, std::size_t size) {
     while (size > 0) {
@@ -151,10 +136,6 @@ struct TTestProxy::Impl {
 };
 
 TTestProxy::Impl::Impl(std::string needed) : credentials(std::move(needed)) {
-#ifdef _WIN32
-    WSADATA data{};
-    ::WSAStartup(MAKEWORD(2, 2), &data);
-#endif
     listener = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -187,9 +168,6 @@ TTestProxy::Impl::~Impl() {
     }
     for (std::thread& handler : running)
         handler.join();
-#ifdef _WIN32
-    ::WSACleanup();
-#endif
 }
 
 void TTestProxy::Impl::accept_loop() {

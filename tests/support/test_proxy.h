@@ -8,7 +8,8 @@
 
 namespace qiv_start::test {
 
-// Listens on an ephemeral port from construction to destruction.
+// Listens on an ephemeral port from construction to destruction. POSIX only: on Windows the
+// launcher takes its proxy from the user's setting, which these tests do not reach.
 class TTestProxy {
   public:
     // credentials: "user:password" that every request must carry as Basic; empty: none needed.
