@@ -132,6 +132,7 @@ TDownloadThread::TAttempt TDownloadThread::try_server(THttpClient& client,
     bool began = false;
     std::int64_t from = 0;
     body_refused_ = false;
+    body_restarted_ = false;
     try {
         const TCopyInfo copy = client.head(url);
         publish_file_size(copy.length);
@@ -167,7 +168,9 @@ TDownloadThread::TAttempt TDownloadThread::try_server(THttpClient& client,
         // was refused goes, so the stream never mixes two copies.
         if (began && (body_refused_ || !stream_.resume_mark()))
             restart_stream();
-        const bool progressed = began && stream_.get_size() > from && stream_.resume_mark();
+        // A server that sent the whole copy where the rest was asked for would do so again.
+        const bool progressed =
+            began && !body_restarted_ && stream_.get_size() > from && stream_.resume_mark();
         return progressed && !stop_.stop_requested() ? TAttempt::kResumable : TAttempt::kFailed;
     }
 }
@@ -184,8 +187,10 @@ std::int64_t TDownloadThread::resume_offset(const TCopyInfo& copy) {
 // A whole copy where the rest was asked for starts the stream again. From here on the stream
 // holds the beginning of the copy that the answer names, when it names one of the announced length.
 void TDownloadThread::begin_body(const TBodyStart& start, const TCopyInfo& announced) {
-    if (start.offset == 0 && stream_.get_size() != 0)
+    if (start.offset == 0 && stream_.get_size() != 0) {
+        body_restarted_ = true;
         restart_stream();
+    }
     if (start.offset != 0 && start.copy.length != announced.length) {
         body_refused_ = true;
         throw TBodyOutOfBounds(kTooLong);

@@ -101,6 +101,7 @@ class TDownloadThread {
     std::atomic<std::int64_t> downloaded_{0};
     std::int64_t body_limit_ = 0;  // the current attempt's; the worker's own
     bool body_refused_ = false;    // the current attempt's body is not to be kept
+    bool body_restarted_ = false;  // the current attempt's server sent all where the rest was asked
     std::mutex state_mutex_;
     std::condition_variable state_changed_;
     std::thread thread_;
