@@ -279,11 +279,11 @@ TAtomicFileWriter::TAtomicFileWriter(const std::string& path, const TKeptTempora
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (impl_->handle == INVALID_HANDLE_VALUE)
         fail("Cannot write file", path, ::GetLastError());
-    FILE_ATTRIBUTE_TAG_INFO tag{};
+    BY_HANDLE_FILE_INFORMATION info{};
     LARGE_INTEGER none{};
     const bool plain =
-        ::GetFileInformationByHandleEx(impl_->handle, FileAttributeTagInfo, &tag, sizeof tag) &&
-        (tag.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+        ::GetFileInformationByHandle(impl_->handle, &info) &&
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
     if (!plain || !::SetFilePointerEx(impl_->handle, none, nullptr, FILE_END)) {
         const DWORD error = plain ? ::GetLastError() : ERROR_INVALID_PARAMETER;
         ::CloseHandle(impl_->handle);
