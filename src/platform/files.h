@@ -94,6 +94,11 @@ enum class TDurability { kFlushed, kDeferred };
 // Puts the data of files committed with TDurability::kDeferred on the disk. Raises TIoError.
 void flush_files(const std::vector<std::string>& paths);
 
+// A temporary file that an earlier writer left with keep(), to be written on.
+struct TKeptTemporary {
+    std::string path;
+};
+
 // Writes a new file under a temporary name beside its target; commit() flushes it and renames it
 // into place. A writer destroyed without commit() removes its temporary file, so the target is
 // never left half-written.
@@ -101,6 +106,10 @@ class TAtomicFileWriter {
   public:
     explicit TAtomicFileWriter(const std::string& path,
                                TFileAccess access = TFileAccess::kDefault);  // raises TIoError
+    // Goes on with a kept temporary file of the same target: writes append to what it holds. The
+    // caller vouches that it is one (is_temporary_name_of). A link is not followed. Raises
+    // TIoError.
+    TAtomicFileWriter(const std::string& path, const TKeptTemporary& kept);
     ~TAtomicFileWriter();
     TAtomicFileWriter(const TAtomicFileWriter&) = delete;
     TAtomicFileWriter& operator=(const TAtomicFileWriter&) = delete;
@@ -112,7 +121,11 @@ class TAtomicFileWriter {
     void flush();  // raises TIoError
     // Raises TIoError; TFileInUseError when another program holds the target open.
     void commit(TDurability durability = TDurability::kFlushed);
+    // Closes the temporary file and leaves it on the disk, for a later writer to go on with; the
+    // writer does nothing more. Raises TIoError.
+    void keep();
     const std::string& path() const { return path_; }
+    const std::string& temporary() const;
 
   private:
     std::string path_;

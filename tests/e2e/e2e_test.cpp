@@ -8,6 +8,7 @@
 
 #include "core/support/md5.h"
 #include "launcher_test.h"
+#include "support/environment.h"
 #include "support/temp_dir.h"
 
 namespace qiv_start::test {
@@ -220,6 +221,59 @@ TEST_F(LauncherRun, AnUpdateKilledAtAnyStepIsFinishedByTheNextStart) {
         EXPECT_EQ(core::get_file_md5(launcher_.string()), core::get_file_md5(QIV_LAUNCHER));
         ASSERT_EQ(std::system(kill_all.c_str()), 0);
     }
+}
+
+// nginx sends each answer at 4 MiB/s.
+class LauncherRunOnASlowLink : public LauncherRun {
+  protected:
+    TScopedEnv limit_{"NGINX_LIMIT_RATE", "4m"};
+};
+
+// A launcher killed in the middle of a download leaves the part it received, which the next start
+// takes up: it asks only for the rest, and the file arrives whole.
+TEST_F(LauncherRunOnASlowLink, DownloadOfAKilledLauncherIsResumedByTheNextStart) {
+    std::string big(24 * 1024 * 1024, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>((i * 2654435761u) >> 13);
+    write_bytes(repository_ / "duzy.bin", big);
+    core::TMd5 digest;
+    digest.update(big.data(), big.size());
+    std::string document = read_bytes(repository_ / "qiv_start_2.xml");
+    const auto after = document.find("</file>", document.find("<name>cennik.txt</name>")) + 7;
+    document.insert(after,
+                    "<file><name>duzy.bin</name><target_path>terminale\\kasa</target_path>"
+                    "<unzip>FALSE</unzip><hash>" +
+                        digest.finish() + "</hash></file>");
+    write_bytes(repository_ / "qiv_start_2.xml", document);
+
+    // About 6 s of download; the launcher is killed once a first MiB of it is on the disk.
+    const std::string killed =
+        "cd " + quoted(work_) + " && (env XDG_CONFIG_HOME=" + quoted(config_home_) +
+        " QT_QPA_PLATFORM=offscreen " + quoted(QIV_LAUNCHER) +
+        " KASA >/dev/null 2>&1 & pid=$!; for _ in $(seq 600); do"
+        " record=$(ls terminale/kasa/duzy.bin.part*.resume 2>/dev/null | head -n 1);"
+        " [ -n \"$record\" ] && [ \"$(stat -c %s \"${record%.resume}\")\" -gt 1048576 ] && break;"
+        " sleep 0.05; done; kill -9 $pid; wait $pid)";
+    static_cast<void>(std::system(killed.c_str()));
+    std::uintmax_t kept = 0;
+    bool recorded = false;
+    for (const auto& entry : fs::directory_iterator(work_ / "terminale" / "kasa")) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with("duzy.bin.part") && name.ends_with(".resume"))
+            recorded = true;
+        else if (name.starts_with("duzy.bin.part"))
+            kept = fs::file_size(entry.path());
+    }
+    ASSERT_TRUE(recorded);
+    ASSERT_GT(kept, 0u);
+    ASSERT_LT(kept, big.size());
+
+    EXPECT_EQ(run_launcher("KASA"), 0);
+    EXPECT_TRUE(read_bytes(work_ / "terminale" / "kasa" / "duzy.bin") == big);
+    const std::string access = read_bytes(nginx_ / "access.log");
+    EXPECT_NE(access.find("\"GET /duzy.bin HTTP/1.1\" 206"), std::string::npos) << access;
+    for (const auto& entry : fs::recursive_directory_iterator(work_))
+        EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();
 }
 
 // Two launchers started together in one folder: one synchronises, the other waits for it and

@@ -127,6 +127,31 @@ TEST(AtomicFileWriter, WriterDroppedWithoutCommitLeavesNothing) {
     EXPECT_EQ(entries_in(dir.path()), 1u);
 }
 
+// An interrupted download keeps its temporary file; the next writer appends to it and commits the
+// whole, and one that goes without commit removes it as any writer does.
+TEST(AtomicFileWriter, KeptTemporaryIsTakenUpByTheNextWriter) {
+    TTempDir dir;
+    std::string temporary;
+    {
+        TAtomicFileWriter writer(dir.file("t"));
+        writer.write("first ", 6);
+        writer.keep();
+        temporary = writer.temporary();
+    }
+    EXPECT_EQ(read_bytes(temporary), "first ");
+    {
+        TAtomicFileWriter writer(dir.file("t"), TKeptTemporary{temporary});
+        writer.write("second", 6);
+        writer.commit();
+    }
+    EXPECT_EQ(read_bytes(dir.file("t")), "first second");
+    EXPECT_EQ(entries_in(dir.path()), 1u);
+    write_bytes(temporary, "again");
+    { TAtomicFileWriter writer(dir.file("t"), TKeptTemporary{temporary}); }
+    EXPECT_EQ(entries_in(dir.path()), 1u);
+    EXPECT_THROW(TAtomicFileWriter(dir.file("t"), TKeptTemporary{temporary}), TIoError);
+}
+
 TEST(AtomicFileWriter, FailedCommitLeavesTargetAndNoTemporary) {
     TTempDir dir;
     fs::create_directory(dir.file("target"));  // a directory cannot be replaced by a file

@@ -8,12 +8,17 @@
 
 namespace qiv_start::test {
 
+// Details, which only the run log shows, are kept apart: the lines are what a window shows.
 class TRecordingListener : public core::TCoreListener {
   public:
     void notify(const core::TCoreMessage& messageContent) override {
-        lines.push_back(messageContent.to_string());
+        if (messageContent.get_type().is_equals(core::detail))
+            details.push_back(messageContent.get_value());
+        else
+            lines.push_back(messageContent.to_string());
     }
-    std::vector<std::string> lines;  // each message's to_string
+    std::vector<std::string> lines;    // each message's to_string
+    std::vector<std::string> details;  // each detail's value
 };
 
 }  // namespace qiv_start::test

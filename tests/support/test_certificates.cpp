@@ -82,7 +82,7 @@ TTestCertificates create_test_certificates(const std::filesystem::path& director
                          {{NID_basic_constraints, "CA:FALSE"},
                           {NID_key_usage, "critical,digitalSignature"},
                           {NID_ext_key_usage, "serverAuth"},
-                          {NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost"},
+                          {NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost,DNS:repo.invalid"},
                           {NID_subject_key_identifier, "hash"},
                           {NID_authority_key_identifier, "keyid:always"}});
 

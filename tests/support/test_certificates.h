@@ -1,4 +1,5 @@
-// A certificate authority of its own and a server certificate for 127.0.0.1 and localhost.
+// A certificate authority of its own and a server certificate for 127.0.0.1, localhost and
+// repo.invalid (a name that only a test proxy resolves).
 #pragma once
 
 #include <filesystem>

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -24,7 +25,9 @@ enum class TKind {
     kRedirect,
     kCutShort,
     kStallBody,
-    kStallAnswer
+    kStallAnswer,
+    kTrickle,
+    kResumable
 };
 
 struct TScript {
@@ -33,11 +36,33 @@ struct TScript {
     std::string bytes;
     std::size_t sent = 0;
     std::string location;
+    std::chrono::milliseconds period{0};
+    std::string validator;
+    bool honour_ranges = true;
+    // Large copies are shared by the answers rather than copied for each.
+    std::shared_ptr<const std::string> shared;
 };
+
+// The N of "bytes=N-", when the header is just that and N lies inside the bytes.
+std::size_t range_start(const std::string& header, std::size_t size) {
+    if (!header.starts_with("bytes=") || !header.ends_with("-"))
+        return 0;
+    const std::string digits = header.substr(6, header.size() - 7);
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    const std::size_t start = std::stoul(digits);
+    return start < size ? start : 0;
+}
 
 TScript make_script(TKind kind, int status = 200, std::string bytes = {}, std::size_t sent = 0,
                     std::string location = {}) {
-    return {kind, status, std::move(bytes), sent, std::move(location)};
+    TScript script;
+    script.kind = kind;
+    script.status = status;
+    script.bytes = std::move(bytes);
+    script.sent = sent;
+    script.location = std::move(location);
+    return script;
 }
 
 const char* const kContentType = "application/octet-stream";
@@ -64,8 +89,12 @@ struct TTestHttpServer::Impl {
     ~Impl();
     void script(const std::string& name, TScript script);
     void handle(const httplib::Request& request, httplib::Response& response);
-    void answer(const TScript& script, const std::string& method, httplib::Response& response);
+    void answer(const TScript& script, const httplib::Request& request,
+                httplib::Response& response);
+    static void answer_resumable(const TScript& script, const httplib::Request& request,
+                                 httplib::Response& response);
     bool wait_for_release();
+    bool pause(std::chrono::milliseconds period);
     void end_stalls(bool& reason);
 };
 
@@ -111,17 +140,20 @@ void TTestHttpServer::Impl::handle(const httplib::Request& request, httplib::Res
     TScript script;
     {
         std::lock_guard lock(mutex);
-        requests.push_back(request.method + " " + request.target);
+        const std::string range = request.get_header_value("Range");
+        requests.push_back(request.method + " " + request.target +
+                           (range.empty() ? "" : " " + range));
         client_ports.insert(request.remote_port);
         const auto found = scripts.find(request.target);
         if (found != scripts.end())
             script = found->second;
     }
-    answer(script, request.method, response);
+    answer(script, request, response);
 }
 
-void TTestHttpServer::Impl::answer(const TScript& script, const std::string& method,
+void TTestHttpServer::Impl::answer(const TScript& script, const httplib::Request& request,
                                    httplib::Response& response) {
+    const std::string& method = request.method;
     const std::string bytes = script.bytes;
     const std::size_t sent = script.sent;
     if (script.kind == TKind::kOtherLength && method == "HEAD") {
@@ -165,6 +197,18 @@ void TTestHttpServer::Impl::answer(const TScript& script, const std::string& met
                 });
             break;
         }
+        case TKind::kTrickle: {
+            const auto period = script.period;
+            response.set_content_provider(
+                bytes.size(), kContentType,
+                [this, bytes, period](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                    return pause(period) && sink.write(bytes.data() + offset, 1);
+                });
+            break;
+        }
+        case TKind::kResumable:
+            answer_resumable(script, request, response);
+            break;
         case TKind::kStallAnswer:
             wait_for_release();
             response.status = 503;
@@ -172,11 +216,46 @@ void TTestHttpServer::Impl::answer(const TScript& script, const std::string& met
     }
 }
 
+// The library would answer a range itself, and with a range of any copy: the script decides
+// instead, so the request's parsed ranges are dropped.
+void TTestHttpServer::Impl::answer_resumable(const TScript& script, const httplib::Request& request,
+                                             httplib::Response& response) {
+    const std::shared_ptr<const std::string> shared = script.shared;
+    const std::string& bytes = *shared;
+    std::size_t from = 0;
+    if (script.honour_ranges && request.get_header_value("If-Range") == script.validator)
+        from = range_start(request.get_header_value("Range"), bytes.size());
+    const_cast<httplib::Request&>(request).ranges.clear();
+    response.set_header("ETag", script.validator);
+    if (from > 0) {
+        response.status = 206;
+        response.set_header("Content-Range", "bytes " + std::to_string(from) + "-" +
+                                                 std::to_string(bytes.size() - 1) + "/" +
+                                                 std::to_string(bytes.size()));
+    }
+    const std::size_t drop = script.sent;
+    response.set_content_provider(
+        bytes.size() - from, kContentType,
+        [shared, from, drop](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+            if (drop != 0 && offset >= drop)
+                return false;
+            const std::size_t piece = drop != 0 ? std::min(length, drop - offset) : length;
+            return sink.write(shared->data() + from + offset,
+                              std::min<std::size_t>(piece, 64 * 1024));
+        });
+}
+
 // True when released, false when the server stops first.
 bool TTestHttpServer::Impl::wait_for_release() {
     std::unique_lock lock(mutex);
     stall_ended.wait(lock, [this] { return released || stopping; });
     return !stopping;
+}
+
+// True after the period, false as soon as the server stops.
+bool TTestHttpServer::Impl::pause(std::chrono::milliseconds period) {
+    std::unique_lock lock(mutex);
+    return !stall_ended.wait_for(lock, period, [this] { return stopping; });
 }
 
 void TTestHttpServer::Impl::end_stalls(bool& reason) {
@@ -192,9 +271,9 @@ TTestHttpServer::TTestHttpServer(TScheme scheme, int keep_alive_seconds)
 
 TTestHttpServer::~TTestHttpServer() = default;
 
-std::string TTestHttpServer::base_url() const {
-    return std::string(impl_->scheme == kHttps ? "https" : "http") +
-           "://127.0.0.1:" + std::to_string(impl_->port) + "/";
+std::string TTestHttpServer::base_url(const std::string& host) const {
+    return std::string(impl_->scheme == kHttps ? "https" : "http") + "://" + host + ":" +
+           std::to_string(impl_->port) + "/";
 }
 
 const std::string& TTestHttpServer::ca_file() const {
@@ -233,6 +312,23 @@ void TTestHttpServer::cut_short(const std::string& name, std::string bytes, std:
 
 void TTestHttpServer::stall_body(const std::string& name, std::string bytes, std::size_t sent) {
     impl_->script(name, make_script(TKind::kStallBody, 200, std::move(bytes), sent));
+}
+
+void TTestHttpServer::trickle(const std::string& name, std::string bytes,
+                              std::chrono::milliseconds period) {
+    TScript script = make_script(TKind::kTrickle, 200, std::move(bytes));
+    script.period = period;
+    impl_->script(name, std::move(script));
+}
+
+void TTestHttpServer::serve_resumable(const std::string& name, std::string bytes,
+                                      const std::string& validator, std::size_t drop_every,
+                                      bool honour_ranges) {
+    TScript script = make_script(TKind::kResumable, 200, {}, drop_every);
+    script.shared = std::make_shared<const std::string>(std::move(bytes));
+    script.validator = validator;
+    script.honour_ranges = honour_ranges;
+    impl_->script(name, std::move(script));
 }
 
 void TTestHttpServer::stall_answer(const std::string& name) {

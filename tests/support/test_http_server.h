@@ -1,6 +1,7 @@
 // An HTTP or HTTPS server on 127.0.0.1 for tests: serves named files and misbehaves on request.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -21,8 +22,9 @@ class TTestHttpServer {
     TTestHttpServer(const TTestHttpServer&) = delete;
     TTestHttpServer& operator=(const TTestHttpServer&) = delete;
 
-    // "http://127.0.0.1:PORT/" or "https://127.0.0.1:PORT/".
-    std::string base_url() const;
+    // "http://127.0.0.1:PORT/" or "https://127.0.0.1:PORT/"; another host name in its place when
+    // given (one that a test proxy maps to 127.0.0.1).
+    std::string base_url(const std::string& host = "127.0.0.1") const;
     // HTTPS only: the authority that signed the server's certificate (PEM file).
     const std::string& ca_file() const;
 
@@ -44,12 +46,22 @@ class TTestHttpServer {
     // HEAD as serve(); GET sends the first `sent` bytes, then nothing until release_stalls()
     // (then the rest follows) or until the server stops (then the connection closes).
     void stall_body(const std::string& name, std::string bytes, std::size_t sent);
+    // HEAD as serve(); GET announces the whole size and sends one byte every `period`, until the
+    // end or until the server stops.
+    void trickle(const std::string& name, std::string bytes, std::chrono::milliseconds period);
+    // HEAD and GET answer with the ETag validator. GET honours "Range: bytes=N-" when If-Range
+    // names that validator and honour_ranges is set, with 206 and the rest; else it sends the
+    // whole copy with 200. Each answer closes its connection after drop_every bytes of body
+    // (0: never).
+    void serve_resumable(const std::string& name, std::string bytes, const std::string& validator,
+                         std::size_t drop_every = 0, bool honour_ranges = true);
     // No answer at all, not even a status line, until release_stalls() (then 503) or the end.
     void stall_answer(const std::string& name);
     // Lets every stalled answer, present and future, go on.
     void release_stalls();
 
-    // Requests received so far, in order, as method, blank and request target: "HEAD /a.txt".
+    // Requests received so far, in order, as method, blank and request target: "HEAD /a.txt";
+    // a Range header follows after a blank: "GET /a.txt bytes=100-".
     std::vector<std::string> requests() const;
     // Client connections that have sent a request so far.
     std::size_t connections() const;

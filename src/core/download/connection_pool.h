@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/download/http_client.h"
+#include "core/download/proxy_routes.h"
 #include "core/download/transport_options.h"
 
 namespace qiv_start::core {
@@ -38,6 +39,8 @@ class TConnectionPool {
 
     TTransportOptions options_;
     THttpShare share_;
+    // The run's proxy for each server, asked once and said once in the run log.
+    TProxyRoutes routes_;
     std::mutex idle_mutex_;
     // Declared after the share: clients are cleaned up before the share they use.
     std::vector<std::unique_ptr<THttpClient>> idle_;

@@ -19,9 +19,14 @@ namespace qiv_start::core {
 
 class THttpClient;
 class TConnectionPool;
+struct TBodyStart;
+struct TCopyInfo;
 
 // Tries the servers in their order until one delivers the file into the stream and the stream
-// accepts it. A body that is not of its announced length, or that passes the transport's
+// accepts it. A copy that an attempt left unfinished, and that the server's validator names, is
+// kept in the stream: the next attempt whose server names the same copy asks only for the rest
+// (Range with If-Range), and one that sends the whole copy instead, or names another, starts it
+// again. A body that is not of its announced length, or that passes the transport's
 // ceiling when no length is announced, is a failed attempt, as is a TError from the stream; a
 // TIoError from the stream (a local write failure) ends the work at once. Another thread
 // follows it through the read-only operations; the stream belongs to the worker until
@@ -60,11 +65,23 @@ class TDownloadThread {
     // be written (empty otherwise).
     bool is_completed() const { return is_completed_.load(std::memory_order_acquire); }
     const std::string& get_error_message() const { return error_message_; }
+    // Valid once is_finished() returned true: lines for the run log alone, in order: how each
+    // server met for the first time in the run is reached (directly or through which proxy),
+    // and for each failed attempt the file, the server and the reason.
+    const std::vector<std::string>& get_details() const { return details_; }
 
   private:
+    // How an attempt ended: the file delivered, or failed for good on that server, or worth
+    // asking the same server again.
+    enum class TAttempt { kDone, kFailed, kResumable, kRefusedResumed };
+
     void run() noexcept;
     void download_from_servers();
-    bool try_server(THttpClient& client, const std::string& url);
+    TAttempt try_server(THttpClient& client, const std::string& server);
+    void attempt_failed(const std::string& server, const std::string& reason);
+    void take_notes(THttpClient& client);
+    std::int64_t resume_offset(const TCopyInfo& copy);
+    void begin_body(const TBodyStart& start, const TCopyInfo& announced);
     void publish_file_size(std::int64_t size);
     void restart_stream();
     void receive(const char* data, std::size_t size);
@@ -76,12 +93,15 @@ class TDownloadThread {
     std::atomic<bool> is_completed_{false};
     std::atomic<bool> is_metadata_completed_{false};
     std::string error_message_;
+    std::vector<std::string> details_;
     TStream& stream_;
     std::vector<std::string> servers_;
     std::shared_ptr<TConnectionPool> pool_;
     std::stop_token stop_;
     std::atomic<std::int64_t> downloaded_{0};
     std::int64_t body_limit_ = 0;  // the current attempt's; the worker's own
+    bool body_refused_ = false;    // the current attempt's body is not to be kept
+    bool body_restarted_ = false;  // the current attempt's server sent all where the rest was asked
     std::mutex state_mutex_;
     std::condition_variable state_changed_;
     std::thread thread_;

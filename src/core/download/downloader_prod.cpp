@@ -53,6 +53,8 @@ void TDownloaderProd::download(const std::vector<std::string>& servers,
         }
         worker.wait_for_finish(kPollPeriod);
     }
+    for (const std::string& failure : worker.get_details())
+        listener_->notify(TCoreMessage(detail, failure));
     send(format("download_finished|%0:s", {file_name}));
 }
 

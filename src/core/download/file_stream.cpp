@@ -30,6 +30,15 @@ std::string folder_of(const std::string& path) {
 TFileStream::TFileStream(const std::string& path, std::uint64_t disk_margin)
     : writer_(path), folder_(folder_of(path)), disk_margin_(disk_margin) {}
 
+TFileStream::TFileStream(const std::string& path, const platform::TKeptTemporary& kept,
+                         std::uint64_t disk_margin)
+    : writer_(path, kept), folder_(folder_of(path)), disk_margin_(disk_margin) {
+    size_ = platform::file_size(kept.path);
+    if (size_ < 0)
+        throw TIoError(format("Cannot read file \"%0:s\"", {kept.path}));
+    position_ = size_;
+}
+
 // A disk that cannot tell its free space is not held to the margin.
 void TFileStream::take_room(std::size_t size) {
     if (size > room_) {

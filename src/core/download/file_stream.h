@@ -22,6 +22,9 @@ class TFileStream : public TStream {
   public:
     explicit TFileStream(const std::string& path,
                          std::uint64_t disk_margin = kDiskMargin);  // raises TIoError
+    // Goes on with a kept temporary file of the same path: what it holds is the stream's start.
+    TFileStream(const std::string& path, const platform::TKeptTemporary& kept,
+                std::uint64_t disk_margin = kDiskMargin);  // raises TIoError
 
     void write(const char* data, std::size_t size) override;
     std::int64_t get_position() const override { return position_; }
@@ -35,7 +38,11 @@ class TFileStream : public TStream {
     // Puts the bytes on the disk ahead of commit(), which then has little left to do. Raises
     // TIoError, as commit() would.
     void flush();
+    // Leaves the temporary file on the disk for a later stream to go on with; the stream writes
+    // nothing more. Raises TIoError.
+    void keep() { writer_.keep(); }
     const std::string& path() const { return writer_.path(); }
+    const std::string& temporary() const { return writer_.temporary(); }
 
   private:
     void take_room(std::size_t size);

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/download/file_stream.h"
 #include "core/support/md5.h"
@@ -17,6 +18,12 @@ class THashingFileStream : public TFileStream {
         : TFileStream(path),
           with_sha256_(with_sha256),
           digests_(std::make_unique<TFileDigests>(with_sha256)) {}
+
+    // Goes on with a kept temporary file; its bytes are hashed first, before the writer holds
+    // the file (Windows shares it with nobody then). Raises TIoError.
+    THashingFileStream(const std::string& path, const platform::TKeptTemporary& kept,
+                       bool with_sha256 = false)
+        : THashingFileStream(path, kept, with_sha256, digests_of(kept.path, with_sha256)) {}
 
     void write(const char* data, std::size_t size) override {
         TFileStream::write(data, size);
@@ -34,6 +41,21 @@ class THashingFileStream : public TFileStream {
     TDigestPair finish_digests() { return digests_->finish(); }
 
   private:
+    static constexpr std::size_t kReadBlock = 256 * 1024;
+
+    THashingFileStream(const std::string& path, const platform::TKeptTemporary& kept,
+                       bool with_sha256, std::unique_ptr<TFileDigests> digests)
+        : TFileStream(path, kept), with_sha256_(with_sha256), digests_(std::move(digests)) {}
+
+    static std::unique_ptr<TFileDigests> digests_of(const std::string& path, bool with_sha256) {
+        auto digests = std::make_unique<TFileDigests>(with_sha256);
+        platform::TFileReader reader(path);
+        std::vector<char> buffer(kReadBlock);
+        while (const std::size_t read = reader.read(buffer.data(), buffer.size()))
+            digests->update(buffer.data(), read);
+        return digests;
+    }
+
     bool with_sha256_;
     std::unique_ptr<TFileDigests> digests_;
 };

@@ -2,13 +2,33 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <deque>
 #include <exception>
+#include <limits>
+#include <optional>
 
 #include "core/support/error.h"
 #include "core/support/format.h"
 
 namespace qiv_start::core {
 namespace {
+
+// Why an attempt failed, for the run log; the library's own words follow in brackets.
+const char* const kStatusRefused = "serwer odpowiedział kodem HTTP %0:d";
+const char* const kStalled = "mniej niż %0:d B/s średnio przez %1:d s, próba przerwana";
+const char* const kTimedOut = "przekroczony czas oczekiwania na serwer (%0:s)";
+const char* const kNotVerified = "certyfikat serwera nie został zweryfikowany (%0:s)";
+const char* const kCannotConnect = "nie można połączyć się z serwerem (%0:s)";
+const char* const kInterrupted = "połączenie zostało przerwane (%0:s)";
+const char* const kOtherFailure = "błąd połączenia (%0:s)";
+const char* const kProxyRefused = "serwer proxy %0:s odmówił połączenia (kod HTTP %1:d)";
+const char* const kWrongRange = "odpowiedź nie zaczyna się od żądanego miejsca pliku";
+
+// A validator longer than this, or with anything but printable ASCII, is not taken: it goes back
+// to servers in a header and is kept in a file.
+constexpr std::size_t kMaxValidatorSize = 256;
 
 // Bigger pieces than libcurl's default of 16 KiB: fewer receive and write calls for large files.
 constexpr long kReceiveBufferSize = 256 * 1024;
@@ -32,13 +52,12 @@ void set_option(CURL* curl, CURLoption option, T value) {
 }
 
 // Redirects are not followed and only a 2xx answer counts, so a moved file is a missing file.
+// The proxy is chosen for each request (take_route).
 void configure(CURL* curl, const TTransportOptions& options) {
     set_option(curl, CURLOPT_NOSIGNAL, 1L);
     set_option(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     set_option(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     set_option(curl, CURLOPT_DEFAULT_PROTOCOL, "http");
-    // Servers are reached directly; proxy variables in the environment are not a setting of ours.
-    set_option(curl, CURLOPT_PROXY, "");
     set_option(curl, CURLOPT_FOLLOWLOCATION, 0L);
     set_option(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     set_option(curl, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
@@ -49,10 +68,132 @@ void configure(CURL* curl, const TTransportOptions& options) {
     else  // the system's store: on Windows its certificate store, elsewhere OpenSSL's
         set_option(curl, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NATIVE_CA));
     set_option(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connect_timeout.count()));
-    set_option(curl, CURLOPT_LOW_SPEED_LIMIT, options.low_speed_limit);
-    set_option(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(options.low_speed_time.count()));
     set_option(curl, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
 }
+
+std::string header(CURL* curl, const char* name) {
+    curl_header* found = nullptr;
+    if (curl_easy_header(curl, name, 0, CURLH_HEADER, -1, &found) != CURLHE_OK)
+        return {};
+    return found->value;
+}
+
+bool is_usable_validator(const std::string& value) {
+    if (value.empty() || value.size() > kMaxValidatorSize)
+        return false;
+    for (const char c : value) {
+        if (c < ' ' || c > '~')
+            return false;
+    }
+    return true;
+}
+
+// A weak ETag may name several copies, so a range of one cannot be asked for by it.
+std::string validator_of(CURL* curl) {
+    const std::string etag = header(curl, "ETag");
+    if (!etag.starts_with("W/") && is_usable_validator(etag))
+        return etag;
+    const std::string modified = header(curl, "Last-Modified");
+    return is_usable_validator(modified) ? modified : std::string();
+}
+
+std::int64_t announced_length(CURL* curl) {
+    curl_off_t length = -1;
+    curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    return length;
+}
+
+// "bytes FIRST-LAST/LENGTH": the offset and the whole copy's length (-1 when given as "*");
+// nothing when the header does not read.
+std::optional<std::pair<std::int64_t, std::int64_t>> content_range(CURL* curl) {
+    const std::string value = header(curl, "Content-Range");
+    const auto number = [&value](std::size_t& at) -> std::int64_t {
+        std::int64_t result = 0;
+        const std::size_t start = at;
+        for (; at < value.size() && value[at] >= '0' && value[at] <= '9'; ++at) {
+            if (result > (std::numeric_limits<std::int64_t>::max() - 9) / 10)
+                return -1;
+            result = result * 10 + (value[at] - '0');
+        }
+        return at == start ? -1 : result;
+    };
+    if (!value.starts_with("bytes "))
+        return std::nullopt;
+    std::size_t at = 6;
+    const std::int64_t first = number(at);
+    if (first < 0 || at >= value.size() || value[at++] != '-')
+        return std::nullopt;
+    const std::int64_t last = number(at);
+    if (last < first || at >= value.size() || value[at++] != '/')
+        return std::nullopt;
+    if (value.substr(at) == "*")
+        return std::pair{first, std::int64_t{-1}};
+    const std::int64_t length = number(at);
+    if (length <= last || at != value.size())
+        return std::nullopt;
+    return std::pair{first, length};
+}
+
+std::string failure_reason(CURLcode result, const char* detail) {
+    const std::string words = *detail != '\0' ? detail : curl_easy_strerror(result);
+    switch (result) {
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_ISSUER_ERROR:
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        case CURLE_SSL_INVALIDCERTSTATUS:
+            return format(kNotVerified, {words});
+        case CURLE_OPERATION_TIMEDOUT:
+            return format(kTimedOut, {words});
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_CONNECT:
+        case CURLE_SSL_CONNECT_ERROR:
+            return format(kCannotConnect, {words});
+        case CURLE_PARTIAL_FILE:
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+        case CURLE_GOT_NOTHING:
+            return format(kInterrupted, {words});
+        default:
+            return format(kOtherFailure, {words});
+    }
+}
+
+// The stall rule: the bytes moved over the last window, judged only once a whole window has
+// passed. Samples older than the window are dropped but for the newest of them, which marks
+// where the window starts; they are taken a twentieth of a window apart at most, so a fast
+// transfer keeps few, and the window judged is at most that much longer.
+class TStallWatch {
+  public:
+    using TClock = std::chrono::steady_clock;
+
+    TStallWatch(std::int64_t min_rate, std::chrono::milliseconds window)
+        : window_(window), min_bytes_(min_rate * window.count() / 1000), start_(TClock::now()) {}
+
+    // False when the attempt has moved too little over the last window.
+    bool moving(std::int64_t bytes) {
+        const TClock::time_point now = TClock::now();
+        if (samples_.empty() || now - samples_.back().first >= window_ / kSamplesPerWindow)
+            samples_.push_back({now, bytes});
+        while (samples_.size() >= 2 && samples_[1].first <= now - window_)
+            samples_.pop_front();
+        if (now - start_ < window_ || samples_.front().first > now - window_)
+            return true;
+        return bytes - samples_.front().second >= min_bytes_;
+    }
+
+  private:
+    static constexpr int kSamplesPerWindow = 20;
+
+    std::chrono::milliseconds window_;
+    std::int64_t min_bytes_;
+    TClock::time_point start_;
+    std::deque<std::pair<TClock::time_point, std::int64_t>> samples_;
+};
+
+// The start of a transfer counts as a sample of nothing moved, so that a server that never
+// answers is judged like one that stopped.
+constexpr std::int64_t kNothingMoved = 0;
 
 }  // namespace
 
@@ -95,19 +236,31 @@ THttpShare::~THttpShare() {
 }
 
 struct THttpClient::TTransfer {
-    TTransfer(CURL* handle, const TReceiver* receiver) : curl(handle), receive(receiver) {}
+    TTransfer(CURL* handle, const TReceiver* receiver, const TTransportOptions& options)
+        : curl(handle), receive(receiver), stall(options.min_rate, options.stall_window) {
+        stall.moving(kNothingMoved);
+    }
 
     CURL* curl;
     const TReceiver* receive;
+    const TStarter* start = nullptr;
+    std::int64_t from = 0;
+    TStallWatch stall;
+    const std::stop_token* stop = nullptr;
     bool status_checked = false;
+    bool stalled = false;
     std::exception_ptr receive_error;
+    char detail[CURL_ERROR_SIZE] = {};
 };
 
 void THttpClient::TCurlDeleter::operator()(void* handle) const {
     curl_easy_cleanup(handle);
 }
 
-THttpClient::THttpClient(const TTransportOptions& options, THttpShare* share) {
+THttpClient::THttpClient(const TTransportOptions& options, THttpShare* share, TProxyRoutes* routes)
+    : options_(options),
+      own_routes_(routes == nullptr ? std::make_unique<TProxyRoutes>() : nullptr),
+      routes_(routes == nullptr ? own_routes_.get() : routes) {
     prepare_http_clients();
     curl_.reset(curl_easy_init());
     if (!curl_)
@@ -117,37 +270,73 @@ THttpClient::THttpClient(const TTransportOptions& options, THttpShare* share) {
         set_option(curl_.get(), CURLOPT_SHARE, share->handle());
     set_option(curl_.get(), CURLOPT_WRITEFUNCTION, &THttpClient::on_body);
     set_option(curl_.get(), CURLOPT_XFERINFOFUNCTION, &THttpClient::on_progress);
-    set_option(curl_.get(), CURLOPT_XFERINFODATA, this);
     set_option(curl_.get(), CURLOPT_NOPROGRESS, 0L);
 }
 
 THttpClient::~THttpClient() = default;
 
-std::int64_t THttpClient::head(const std::string& url) {
+TCopyInfo THttpClient::head(const std::string& url) {
     set_option(curl_.get(), CURLOPT_NOBODY, 1L);
-    TTransfer transfer(curl_.get(), nullptr);
+    TTransfer transfer(curl_.get(), nullptr, options_);
     perform(url, transfer);
-    curl_off_t length = -1;
-    curl_easy_getinfo(curl_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-    return length;
+    return {announced_length(curl_.get()), validator_of(curl_.get())};
 }
 
-void THttpClient::get(const std::string& url, const TReceiver& receive) {
+void THttpClient::get(const std::string& url, const TReceiver& receive, const TStarter& start,
+                      std::int64_t from, const std::string& if_range) {
     set_option(curl_.get(), CURLOPT_HTTPGET, 1L);
-    TTransfer transfer(curl_.get(), &receive);
-    perform(url, transfer);
+    TTransfer transfer(curl_.get(), &receive, options_);
+    transfer.start = &start;
+    transfer.from = from;
+    // The handle goes on to other transfers: the range and its header are for this one only.
+    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers(nullptr,
+                                                                        &curl_slist_free_all);
+    if (from > 0) {
+        const std::string line = "If-Range: " + if_range;
+        headers.reset(curl_slist_append(nullptr, line.c_str()));
+        if (!headers)
+            throw TError("Out of memory");
+        set_option(curl_.get(), CURLOPT_RANGE, (std::to_string(from) + "-").c_str());
+        set_option(curl_.get(), CURLOPT_HTTPHEADER, headers.get());
+    }
+    try {
+        perform(url, transfer);
+    } catch (...) {
+        curl_easy_setopt(curl_.get(), CURLOPT_RANGE, nullptr);
+        curl_easy_setopt(curl_.get(), CURLOPT_HTTPHEADER, nullptr);
+        throw;
+    }
+    curl_easy_setopt(curl_.get(), CURLOPT_RANGE, nullptr);
+    curl_easy_setopt(curl_.get(), CURLOPT_HTTPHEADER, nullptr);
+}
+
+// A range answer must start where it was asked to; any other 2xx answer is the whole copy.
+void THttpClient::begin_body(TTransfer& transfer) {
+    transfer.status_checked = true;
+    TBodyStart start;
+    start.copy.validator = validator_of(transfer.curl);
+    if (response_status(transfer.curl) == 206) {
+        const auto range = content_range(transfer.curl);
+        if (transfer.from == 0 || !range || range->first != transfer.from)
+            throw TError(kWrongRange);
+        start.offset = range->first;
+        start.copy.length = range->second;
+    } else {
+        start.copy.length = announced_length(transfer.curl);
+    }
+    if (transfer.start != nullptr && *transfer.start)
+        (*transfer.start)(start);
 }
 
 // The body of an answer that is not 2xx (an error page, a redirect notice) never reaches the
 // receiver.
 std::size_t THttpClient::on_body(char* data, std::size_t size, std::size_t count, void* user) {
     auto& transfer = *static_cast<TTransfer*>(user);
-    if (!transfer.status_checked) {
-        if (!is_success(response_status(transfer.curl)))
-            return CURL_WRITEFUNC_ERROR;
-        transfer.status_checked = true;
-    }
+    if (!transfer.status_checked && !is_success(response_status(transfer.curl)))
+        return CURL_WRITEFUNC_ERROR;
     try {
+        if (!transfer.status_checked)
+            begin_body(transfer);
         (*transfer.receive)(data, size * count);
     } catch (...) {
         transfer.receive_error = std::current_exception();
@@ -156,22 +345,70 @@ std::size_t THttpClient::on_body(char* data, std::size_t size, std::size_t count
     return size * count;
 }
 
-int THttpClient::on_progress(void* client, std::int64_t, std::int64_t, std::int64_t, std::int64_t) {
-    return static_cast<THttpClient*>(client)->stop_.stop_requested() ? 1 : 0;
+// Called at least once a second, also while nothing arrives.
+int THttpClient::on_progress(void* user, std::int64_t, std::int64_t received, std::int64_t,
+                             std::int64_t sent) {
+    auto& transfer = *static_cast<TTransfer*>(user);
+    if (transfer.stop->stop_requested())
+        return 1;
+    if (!transfer.stall.moving(received + sent)) {
+        transfer.stalled = true;
+        return 1;
+    }
+    return 0;
+}
+
+// Every request sets the proxy, so none goes the way of an earlier one, and none reads the
+// environment but through the routes. HTTPS goes through a proxy with CONNECT, the origin's
+// certificate verified as on a direct connection. A proxy address with a user and password gets
+// Basic; a setting without them gets the logged-on user's credentials (Negotiate, NTLM).
+void THttpClient::take_route(const std::string& url) {
+    CURL* curl = curl_.get();
+    TProxyRoutes::TChoice choice = routes_->route_for(url);
+    if (choice.note)
+        notes_.push_back(std::move(*choice.note));
+    proxy_ = choice.route.proxy;
+    set_option(curl, CURLOPT_PROXY, proxy_.c_str());
+    if (choice.route.system_credentials) {
+        set_option(curl, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_NEGOTIATE | CURLAUTH_NTLM));
+        set_option(curl, CURLOPT_PROXYUSERPWD, ":");
+    } else {
+        set_option(curl, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
+        set_option(curl, CURLOPT_PROXYUSERPWD, static_cast<const char*>(nullptr));
+    }
 }
 
 void THttpClient::perform(const std::string& url, TTransfer& transfer) {
+    take_route(url);
     set_option(transfer.curl, CURLOPT_URL, url.c_str());
     set_option(transfer.curl, CURLOPT_WRITEDATA, &transfer);
+    set_option(transfer.curl, CURLOPT_XFERINFODATA, &transfer);
+    set_option(transfer.curl, CURLOPT_ERRORBUFFER, transfer.detail);
+    transfer.stop = &stop_;
     const CURLcode result = curl_easy_perform(transfer.curl);
+    // The buffer lives no longer than the transfer.
+    curl_easy_setopt(transfer.curl, CURLOPT_ERRORBUFFER, nullptr);
     if (transfer.receive_error)
         std::rethrow_exception(transfer.receive_error);
+    long proxy_status = 0;
+    curl_easy_getinfo(transfer.curl, CURLINFO_HTTP_CONNECTCODE, &proxy_status);
     const long status = response_status(transfer.curl);
-    if (status != 0 && !is_success(status)) {
-        throw TError(format("%0:s: HTTP status %1:d", {url, static_cast<std::int64_t>(status)}));
+    if (!proxy_.empty() && (status == 407 || proxy_status >= 300)) {
+        throw TError(format(kProxyRefused,
+                            {proxy_without_password(proxy_),
+                             static_cast<std::int64_t>(status == 407 ? status : proxy_status)}));
+    }
+    if (status != 0 && !is_success(status))
+        throw TError(format(kStatusRefused, {static_cast<std::int64_t>(status)}));
+    if (transfer.stalled) {
+        const auto seconds = (options_.stall_window.count() + 999) / 1000;
+        throw TError(format(kStalled, {options_.min_rate, static_cast<std::int64_t>(seconds)}));
     }
     if (result != CURLE_OK)
-        throw TError(format("%0:s: %1:s", {url, curl_easy_strerror(result)}));
+        throw TError(failure_reason(result, transfer.detail));
+    // An empty body begins too.
+    if (transfer.receive != nullptr && !transfer.status_checked)
+        begin_body(transfer);
 }
 
 }  // namespace qiv_start::core

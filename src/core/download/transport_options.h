@@ -18,10 +18,11 @@ struct TTransportOptions {
     std::string ca_file;
     // An unreachable server is given up after this long.
     std::chrono::milliseconds connect_timeout{10000};
-    // An attempt that moves fewer than low_speed_limit bytes per second for low_speed_time fails,
-    // so a stalled server is dropped and the next one tried.
-    long low_speed_limit = 1;
-    std::chrono::seconds low_speed_time{30};
+    // An attempt that moves fewer than min_rate bytes per second, averaged over stall_window, is
+    // abandoned and the next server asked. No attempt is judged before it has run for a whole
+    // window, so a file smaller than min_rate times the window always has that long to arrive.
+    std::int64_t min_rate = 1024;
+    std::chrono::milliseconds stall_window{30000};
     // A body whose length the answer to HEAD does not announce fails past this many bytes, and
     // the next server is asked.
     std::int64_t max_unannounced_size = kMaxUnannouncedSize;

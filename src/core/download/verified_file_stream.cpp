@@ -1,5 +1,6 @@
 #include "core/download/verified_file_stream.h"
 
+#include "core/download/kept_download.h"
 #include "core/support/error.h"
 
 namespace qiv_start::core {
@@ -10,6 +11,76 @@ TVerifiedFileStream::TVerifiedFileStream(std::string directory, std::string path
       path_(std::move(path)),
       expected_(std::move(expected)),
       keep_mismatch_(keep_mismatch) {}
+
+// Content that a later download may go on with stays on the disk, with its record; anything else
+// goes with its record.
+TVerifiedFileStream::~TVerifiedFileStream() {
+    std::unique_ptr<THashingFileStream>& held = current_ ? current_ : put_aside_;
+    if (!held)
+        return;
+    const std::int64_t size = held->get_size();
+    if (recorded_ && mark_ && !failure_ && size > 0 && size < mark_->length) {
+        try {
+            held->keep();
+            return;
+        } catch (const TError&) {
+        }
+    }
+    drop_record();
+}
+
+void TVerifiedFileStream::drop_record() noexcept {
+    const THashingFileStream* held = current_ ? current_.get() : put_aside_.get();
+    if (recorded_ && held != nullptr)
+        remove_kept_record(held->temporary());
+    recorded_ = false;
+}
+
+// A kept download that cannot be taken up is left to the sweep of leftovers.
+void TVerifiedFileStream::take_up_kept_download() {
+    looked_for_kept_ = true;
+    if (current_ || put_aside_)
+        return;
+    try {
+        const auto kept = find_kept_download(path_);
+        if (!kept)
+            return;
+        current_ = std::make_unique<THashingFileStream>(
+            path_, platform::TKeptTemporary{kept->temporary}, !expected_.sha256.empty());
+        mark_ = kept->mark;
+        recorded_ = true;
+    } catch (const TError&) {
+        current_.reset();
+    }
+}
+
+std::optional<TResumeMark> TVerifiedFileStream::resume_mark() {
+    if (!looked_for_kept_)
+        take_up_kept_download();
+    if (!current_ && put_aside_)
+        current_ = std::move(put_aside_);
+    return current_ ? mark_ : std::nullopt;
+}
+
+// The mark is set as a body begins, so the temporary file is made here if it is not there yet.
+void TVerifiedFileStream::set_resume_mark(const std::optional<TResumeMark>& mark) {
+    drop_record();
+    mark_ = mark;
+    if (!mark)
+        return;
+    THashingFileStream& stream = current();
+    try {
+        write_kept_record(stream.temporary(), *mark);
+        recorded_ = true;
+    } catch (const TError&) {
+        // The download may still go on from here in this run; the next run starts anew.
+    }
+}
+
+void TVerifiedFileStream::put_aside() {
+    if (current_)
+        put_aside_ = std::move(current_);
+}
 
 // A folder that cannot be created shows as the failure to create the file in it.
 THashingFileStream& TVerifiedFileStream::current() {
@@ -64,11 +135,18 @@ void TVerifiedFileStream::clear() {
 
 // The first copy that does not match is kept, when allowed; an empty one counts as nothing
 // delivered.
-bool TVerifiedFileStream::accept() {
+bool TVerifiedFileStream::accept(bool resumed) {
     THashingFileStream& stream = current();
+    // A whole copy is nothing to go on with.
+    drop_record();
+    mark_.reset();
     if (digests_match(stream.finish_digests(), expected_)) {
         verified_ = true;
         return true;
+    }
+    if (resumed) {
+        current_.reset();
+        return false;
     }
     if (stream.get_size() > 0)
         mismatched_ = true;

@@ -4,9 +4,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 
 namespace qiv_start::core {
+
+// What a stream holds the beginning of: the copy that a server's validator names, and that copy's
+// whole length.
+struct TResumeMark {
+    std::string validator;
+    std::int64_t length = 0;
+    bool operator==(const TResumeMark&) const = default;
+};
 
 // A writable, seekable byte stream, owned by whoever passes it to a download.
 class TStream {
@@ -21,8 +30,26 @@ class TStream {
     // Drops the content: size and position 0.
     virtual void clear() = 0;
     // Called when a server has delivered a whole body: false when the content is not what was
-    // asked for, and the next server is to be asked instead.
-    virtual bool accept() { return true; }
+    // asked for, and the next server is to be asked instead. resumed: the body went on from what
+    // an earlier attempt left.
+    virtual bool accept(bool resumed = false) {
+        static_cast<void>(resumed);
+        return true;
+    }
+
+    // The copy whose first get_size() bytes the stream holds, when a download may go on from
+    // there; a stream that keeps its content beyond the run keeps the mark with it.
+    virtual std::optional<TResumeMark> resume_mark() { return mark_; }
+    virtual void set_resume_mark(const std::optional<TResumeMark>& mark) { mark_ = mark; }
+    // The download failed: the stream is to look empty. What it holds stays for a later download
+    // only where the stream keeps it beyond the run; here it goes.
+    virtual void put_aside() {
+        clear();
+        mark_.reset();
+    }
+
+  private:
+    std::optional<TResumeMark> mark_;
 };
 
 // Holds at most max_size bytes: a write beyond raises TError and keeps what was there.

@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "core/download/kept_download.h"
 #include "core/support/ascii.h"
 #include "core/support/error.h"
 #include "core/terminal/zip_extract.h"
@@ -44,17 +45,42 @@ struct TSweep {
         }
     }
 
+    // An interrupted download of a configured file stays, with its record, while the record is
+    // fresh and names a copy that the file holds part of: the next download goes on with it.
+    bool resumable(const std::string& folder, const std::string& temporary_name) const {
+        const std::string temporary = in(folder, temporary_name);
+        const std::string target = temporary_name.substr(0, temporary_name.rfind(".part"));
+        if (!kept.contains(folded(in(folder, target))))
+            return false;
+        const auto mark = read_kept_record(temporary);
+        const std::int64_t size = platform::file_size(temporary);
+        return mark && size > 0 && size < mark->length;
+    }
+
     void remove_in(const std::string& folder) const {
         for (const std::string& entry : platform::list_directory(folder.empty() ? "." : folder)) {
-            const std::string path =
-                folder.empty() ? entry : folder + platform::path_separator() + entry;
-            if (!platform::is_temporary_name(entry) || kept.contains(folded(path)))
+            const std::string path = in(folder, entry);
+            if (kept.contains(folded(path)))
                 continue;
+            if (platform::is_temporary_name(entry)) {
+                if (resumable(folder, entry))
+                    continue;
+            } else if (is_kept_record_name(entry)) {
+                const std::string temporary = entry.substr(0, entry.rfind('.'));
+                if (platform::file_exists(in(folder, temporary)) && resumable(folder, temporary))
+                    continue;
+            } else {
+                continue;
+            }
             try {
                 platform::delete_file(path);
             } catch (const TError&) {
             }
         }
+    }
+
+    static std::string in(const std::string& folder, const std::string& entry) {
+        return folder.empty() ? entry : folder + platform::path_separator() + entry;
     }
 };
 

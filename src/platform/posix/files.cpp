@@ -266,6 +266,31 @@ TAtomicFileWriter::TAtomicFileWriter(const std::string& path, TFileAccess access
     }
 }
 
+TAtomicFileWriter::TAtomicFileWriter(const std::string& path, const TKeptTemporary& kept)
+    : path_(path), impl_(std::make_unique<Impl>()) {
+    impl_->temporary = kept.path;
+    impl_->fd = ::open(kept.path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+    if (impl_->fd < 0)
+        fail("Cannot write file", path, errno);
+    struct stat info {};
+    if (::fstat(impl_->fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(impl_->fd);
+        impl_->fd = -1;
+        fail("Cannot write file", path, EINVAL);
+    }
+}
+
+const std::string& TAtomicFileWriter::temporary() const {
+    return impl_->temporary;
+}
+
+void TAtomicFileWriter::keep() {
+    const int fd = impl_->fd;
+    impl_->fd = -1;
+    if (::close(fd) != 0)
+        fail("Cannot write file", path_, errno);
+}
+
 TAtomicFileWriter::~TAtomicFileWriter() {
     if (impl_->fd >= 0) {
         ::close(impl_->fd);

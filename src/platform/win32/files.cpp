@@ -270,6 +270,39 @@ TAtomicFileWriter::TAtomicFileWriter(const std::string& path, TFileAccess /*acce
     }
 }
 
+// Not shared, as a new temporary file is not; a link in its place is opened as the link itself,
+// which is no regular file and is refused.
+TAtomicFileWriter::TAtomicFileWriter(const std::string& path, const TKeptTemporary& kept)
+    : path_(path), impl_(std::make_unique<Impl>()) {
+    impl_->temporary = kept.path;
+    impl_->handle = ::CreateFileW(wide(kept.path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (impl_->handle == INVALID_HANDLE_VALUE)
+        fail("Cannot write file", path, ::GetLastError());
+    BY_HANDLE_FILE_INFORMATION info{};
+    LARGE_INTEGER none{};
+    const bool plain =
+        ::GetFileInformationByHandle(impl_->handle, &info) &&
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+    if (!plain || !::SetFilePointerEx(impl_->handle, none, nullptr, FILE_END)) {
+        const DWORD error = plain ? ::GetLastError() : ERROR_INVALID_PARAMETER;
+        ::CloseHandle(impl_->handle);
+        impl_->handle = INVALID_HANDLE_VALUE;
+        fail("Cannot write file", path, error);
+    }
+}
+
+const std::string& TAtomicFileWriter::temporary() const {
+    return impl_->temporary;
+}
+
+void TAtomicFileWriter::keep() {
+    const HANDLE handle = impl_->handle;
+    impl_->handle = INVALID_HANDLE_VALUE;
+    if (!::CloseHandle(handle))
+        fail("Cannot write file", path_, ::GetLastError());
+}
+
 TAtomicFileWriter::~TAtomicFileWriter() {
     if (impl_->handle != INVALID_HANDLE_VALUE) {
         ::CloseHandle(impl_->handle);

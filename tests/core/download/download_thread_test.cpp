@@ -3,9 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -44,6 +47,19 @@ TOutcome download(TStream& stream, const std::vector<std::string>& servers,
     EXPECT_TRUE(worker.is_completed());
     return {worker.is_metadata_ready(), worker.get_file_size(), worker.get_downloaded_size(),
             worker.get_error_message()};
+}
+
+// Bytes that no shift or repetition of another piece of them matches.
+std::string random_bytes(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(random());
+    return bytes;
+}
+
+std::size_t count_of(const std::vector<std::string>& lines, const std::string& line) {
+    return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
 }
 
 // A base URL where nothing listens.
@@ -219,17 +235,132 @@ TEST(DownloadThread, FailedDownloadLeavesTheStreamEmptyAndTheAnnouncedSize) {
     EXPECT_EQ(outcome.error_message, kDownloadFailed);
 }
 
+// A server that sends nothing, or too little over a whole window, is left for the next one.
 TEST(DownloadThread, StalledServersAreDroppedForTheNextOne) {
-    TTestHttpServer silent, stalled, good;
+    TTestHttpServer silent, stalled, trickling, good;
     silent.stall_answer("a.txt");
     stalled.stall_body("a.txt", std::string(1000, 's'), 100);
+    trickling.trickle("a.txt", std::string(1000, 't'), std::chrono::milliseconds(20));
     good.serve("a.txt", "body");
     TTransportOptions options;
-    options.low_speed_time = std::chrono::seconds(1);
+    options.stall_window = std::chrono::seconds(1);
     TMemoryStream stream;
-    download(stream, {silent.base_url(), stalled.base_url(), good.base_url()}, "a.txt", options);
+    const TOutcome outcome = download(
+        stream, {silent.base_url(), stalled.base_url(), trickling.base_url(), good.base_url()},
+        "a.txt", options);
     EXPECT_EQ(stream.data(), "body");
+    EXPECT_EQ(outcome.error_message, "");
     EXPECT_THAT(stalled.requests(), ElementsAre("HEAD /a.txt", "GET /a.txt"));
+    EXPECT_THAT(trickling.requests(), ElementsAre("HEAD /a.txt", "GET /a.txt"));
+}
+
+// The rate is judged over a whole window only: a small file that trickles in well within one
+// arrives, however slow.
+TEST(DownloadThread, SmallFileTricklingInWithinTheWindowIsNotCut) {
+    TTestHttpServer trickling;
+    trickling.trickle("a.txt", "0123456789", std::chrono::milliseconds(20));
+    TTransportOptions options;
+    options.stall_window = std::chrono::seconds(3);
+    TMemoryStream stream;
+    const TOutcome outcome = download(stream, {trickling.base_url()}, "a.txt", options);
+    EXPECT_EQ(stream.data(), "0123456789");
+    EXPECT_EQ(outcome.error_message, "");
+}
+
+// Every attempt that brings more of a copy that its validator names is followed by one for the
+// rest, on the same server.
+TEST(DownloadThread, ServerThatDropsEvery64KiBDeliversTheWholeFileByResuming) {
+    TTestHttpServer dropping;
+    const std::string body = random_bytes(10 * 1024 * 1024, 1);
+    dropping.serve_resumable("a.bin", body, "\"v1\"", 64 * 1024);
+    TMemoryStream stream;
+    const TOutcome outcome = download(stream, {dropping.base_url()}, "a.bin");
+    EXPECT_TRUE(stream.data() == body);
+    EXPECT_EQ(outcome.error_message, "");
+    const std::vector<std::string> requests = dropping.requests();
+    ASSERT_GE(requests.size(), 4u);
+    EXPECT_EQ(requests[3], "GET /a.bin bytes=65536-");
+    EXPECT_EQ(count_of(requests, "GET /a.bin"), 1u);
+    EXPECT_EQ(count_of(requests, "GET /a.bin bytes=10420224-"), 1u);
+    EXPECT_EQ(requests.size(), 2u * 160);
+}
+
+// A download that no server finishes keeps what it brought, with its validator, for the next
+// start; that start resumes it only where the copy is the same and the server sends the rest,
+// and the digests decide.
+TEST(DownloadThread, InterruptedDownloadIsResumedOnTheNextStartOnlyFromTheSameCopy) {
+    const std::string v1 = random_bytes(300 * 1024, 1), v2 = random_bytes(300 * 1024, 2);
+    struct TCase {
+        const char* what;
+        std::function<void(TTestHttpServer&)> second_start;
+        std::function<void(const std::string& kept)> between;  // may spoil the kept file
+        std::string saved;
+        std::vector<std::string> gets;
+    };
+    const std::vector<TCase> cases = {
+        {"same copy",
+         [&](TTestHttpServer& s) { s.serve_resumable("a.bin", v1, "\"v1\""); },
+         {},
+         v1,
+         {"GET /a.bin bytes=65536-"}},
+        {"changed copy",
+         [&](TTestHttpServer& s) { s.serve_resumable("a.bin", v2, "\"v2\""); },
+         {},
+         v2,
+         {"GET /a.bin"}},
+        {"range ignored",
+         [&](TTestHttpServer& s) { s.serve_resumable("a.bin", v1, "\"v1\"", 0, false); },
+         {},
+         v1,
+         {"GET /a.bin bytes=65536-"}},
+        {"kept bytes spoilt",
+         [&](TTestHttpServer& s) { s.serve_resumable("a.bin", v1, "\"v1\""); },
+         [](const std::string& kept) { test::write_bytes(kept, std::string(65536, 'x')); },
+         v1,
+         {"GET /a.bin bytes=65536-", "GET /a.bin"}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TTempDir directory;
+        TTestHttpServer server;
+        // The first start gets 64 KiB; the server then sends the whole copy again, and drops.
+        server.serve_resumable("a.bin", v1, "\"v1\"", 64 * 1024, false);
+        {
+            TVerifiedFileStream stream(directory.path().string(), directory.file("a.bin"),
+                                       {test::md5_of(v1), ""});
+            const TOutcome outcome = download(stream, {server.base_url()}, "a.bin");
+            EXPECT_EQ(outcome.error_message, kDownloadFailed);
+            EXPECT_FALSE(stream.has_copy());
+        }
+        std::vector<std::string> left;
+        for (const auto& entry : std::filesystem::directory_iterator(directory.path()))
+            left.push_back(entry.path().filename().string());
+        std::sort(left.begin(), left.end());
+        ASSERT_EQ(left.size(), 2u);
+        EXPECT_EQ(left[1], left[0] + ".resume");
+        EXPECT_EQ(std::filesystem::file_size(directory.path() / left[0]), 64u * 1024);
+        if (c.between)
+            c.between(directory.file(left[0]));
+
+        c.second_start(server);
+        const std::size_t before = server.requests().size();
+        {
+            TVerifiedFileStream stream(directory.path().string(), directory.file("a.bin"),
+                                       {test::md5_of(c.saved), ""});
+            download(stream, {server.base_url()}, "a.bin");
+            EXPECT_TRUE(stream.is_verified());
+            stream.commit();
+        }
+        std::vector<std::string> gets;
+        const std::vector<std::string> requests = server.requests();
+        for (std::size_t i = before; i < requests.size(); ++i) {
+            if (requests[i].starts_with("GET"))
+                gets.push_back(requests[i]);
+        }
+        EXPECT_EQ(gets, c.gets);
+        EXPECT_TRUE(test::read_bytes(directory.file("a.bin")) == c.saved);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(directory.path()), {}), 1);
+    }
 }
 
 TEST(DownloadThread, HttpsNeedsACertificateItCanTrust) {

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -10,9 +11,13 @@
 #include <vector>
 
 #include "core/download/file_stream.h"
+#include "support/environment.h"
 #include "support/recording_listener.h"
 #include "support/temp_dir.h"
 #include "support/test_http_server.h"
+#ifndef _WIN32
+#include "support/test_proxy.h"
+#endif
 
 namespace qiv_start::core {
 namespace {
@@ -130,6 +135,177 @@ TEST_F(TDownloaderTest, OneServersDownloadAsksThatServerOnly) {
     downloader.download_file_from(second.base_url(), "a.txt.sig", stream);
     EXPECT_EQ(stream.data(), "podpis");
 }
+
+// Each failed attempt goes to the run log with its server and reason; the window's lines stay
+// those of any download.
+TEST_F(TDownloaderTest, EveryFailedAttemptIsADetailNamingItsServerAndReason) {
+    TTestHttpServer missing, cut, longer, shorter, stalled, secure(TTestHttpServer::kHttps), good;
+    missing.fail("a.bin", 404);
+    cut.cut_short("a.bin", std::string(3000, 'c'), 1000);
+    longer.serve_longer("a.bin", std::string(3000, 'l'), 100);
+    shorter.serve_shorter("a.bin", std::string(100, 's'), 3000);
+    stalled.stall_body("a.bin", std::string(3000, 's'), 10);
+    secure.serve("a.bin", "untrusted");
+    good.serve("a.bin", "body");
+    const std::string closed = TTestHttpServer().base_url();
+    std::vector<std::pair<std::string, std::string>> expected = {
+        {closed, "nie można połączyć się z serwerem ("},
+        {missing.base_url(), "serwer odpowiedział kodem HTTP 404"},
+        {cut.base_url(), "połączenie zostało przerwane ("},
+        {longer.base_url(), "treść dłuższa niż zapowiedziana lub niż dopuszczalna"},
+        {shorter.base_url(), "treść krótsza niż zapowiedziana"},
+        {stalled.base_url(), "mniej niż 1024 B/s średnio przez 1 s, próba przerwana"},
+        {secure.base_url(), "certyfikat serwera nie został zweryfikowany ("},
+    };
+    // wine's Schannel takes a server it cannot verify.
+    if (test::running_under_wine())
+        expected.pop_back();
+    std::vector<std::string> servers;
+    for (const auto& [server, reason] : expected)
+        servers.push_back(server);
+    servers.push_back(good.base_url());
+    TTransportOptions options;
+    options.stall_window = std::chrono::seconds(1);
+    TDownloaderProd downloader(listener, servers, options);
+    TMemoryStream stream;
+    downloader.download_file_from_server("a.bin", stream);
+
+    EXPECT_EQ(stream.data(), "body");
+    EXPECT_THAT(listener->lines,
+                ElementsAre("informacja: download_start|a.bin", "informacja: file_size|3000",
+                            "informacja: download_finished|a.bin"));
+    std::vector<std::string> failures;
+    for (const std::string& line : listener->details) {
+        if (line.starts_with("Nieudana próba"))
+            failures.push_back(line);
+    }
+    ASSERT_EQ(failures.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const auto& [server, reason] = expected[i];
+        EXPECT_THAT(failures[i],
+                    ::testing::StartsWith("Nieudana próba pobrania pliku \"a.bin\" z serwera " +
+                                          server + ": " + reason));
+    }
+}
+
+#ifndef _WIN32
+// On Windows the proxy is the user's setting, not these variables.
+
+// The repository's host name resolves only through the proxy, so a request that goes around the
+// proxy cannot pass. How each server is reached goes to the run log once, without a password.
+TEST_F(TDownloaderTest, ProxyVariablesCarryEveryRequestTheyApplyTo) {
+    TTestHttpServer plain, secure(TTestHttpServer::kHttps);
+    plain.serve("a.txt", "plain");
+    secure.serve("a.txt", "secure");
+    const std::string host = test::kProxyOnlyHost;
+    const auto origin = [](std::string base) {
+        base.pop_back();
+        return base;
+    };
+    const std::string plain_url = plain.base_url(host), secure_url = secure.base_url(host);
+    const std::string tunnel = "CONNECT " + origin(secure_url).substr(8);
+    struct TCase {
+        const char* what;
+        std::string needed;    // credentials the proxy asks for
+        std::string userinfo;  // credentials the variable carries
+        std::string server;
+        bool trusted;  // the origin's authority is given
+        std::string no_proxy;
+        std::string delivered;
+        std::vector<std::string> through_proxy;
+        std::string detail;  // a line the run log must hold
+    };
+    const std::vector<TCase> cases = {
+        {"plain, forwarded",
+         "",
+         "",
+         plain_url,
+         true,
+         "",
+         "plain",
+         {"HEAD " + plain_url + "a.txt", "GET " + plain_url + "a.txt"},
+         "Połączenia z serwerem " + origin(plain_url) +
+             " idą przez proxy PROXY (zmienne środowiska)"},
+        {"HTTPS, tunnelled", "", "", secure_url, true, "", "secure", {tunnel}, ""},
+        {"HTTPS, origin unverified",
+         "",
+         "",
+         secure_url,
+         false,
+         "",
+         "",
+         {tunnel},
+         "certyfikat serwera nie został zweryfikowany"},
+        {"Basic",
+         "jan:tajne",
+         "jan:tajne",
+         plain_url,
+         true,
+         "",
+         "plain",
+         {"HEAD " + plain_url + "a.txt", "GET " + plain_url + "a.txt"},
+         "idą przez proxy http://jan@127.0.0.1:"},
+        {"wrong password",
+         "jan:tajne",
+         "jan:zle",
+         plain_url,
+         true,
+         "",
+         "",
+         {"HEAD " + plain_url + "a.txt 407"},
+         "serwer proxy PROXY odmówił połączenia (kod HTTP 407)"},
+        {"no password for a tunnel",
+         "jan:tajne",
+         "",
+         secure_url,
+         true,
+         "",
+         "",
+         {tunnel + " 407"},
+         "serwer proxy PROXY odmówił połączenia (kod HTTP 407)"},
+        {"no_proxy",
+         "",
+         "",
+         plain.base_url(),
+         true,
+         "localhost, 127.0.0.0/8",
+         "plain",
+         {},
+         "Połączenia z serwerem " + origin(plain.base_url()) + " idą bez proxy"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TTestProxy proxy(c.needed);
+        proxy.map_host(host, "127.0.0.1");
+        std::string shown = c.userinfo.empty() ? proxy.url() : proxy.url("jan");
+        const test::TScopedEnv http("http_proxy", proxy.url(c.userinfo)),
+            https("https_proxy", proxy.url(c.userinfo)), no("no_proxy", c.no_proxy),
+            https_upper("HTTPS_PROXY", std::nullopt), all("all_proxy", std::nullopt),
+            all_upper("ALL_PROXY", std::nullopt), no_upper("NO_PROXY", std::nullopt);
+        listener = std::make_shared<TReactingListener>();
+        TTransportOptions options;
+        if (c.trusted)
+            options.ca_file = secure.ca_file();
+        TDownloaderProd downloader(listener, {c.server}, options);
+        TMemoryStream stream;
+        downloader.download_file_from_server("a.txt", stream);
+
+        EXPECT_EQ(stream.data(), c.delivered);
+        std::vector<std::string> requests = proxy.requests();
+        if (c.through_proxy.size() == 1 && c.through_proxy.front().starts_with("CONNECT"))
+            requests.erase(std::unique(requests.begin(), requests.end()), requests.end());
+        EXPECT_EQ(requests, c.through_proxy);
+        std::string detail = c.detail;
+        if (const auto at = detail.find("PROXY"); at != std::string::npos)
+            detail.replace(at, 5, shown);
+        std::string log;
+        for (const std::string& line : listener->details)
+            log += line + "\n";
+        EXPECT_NE(log.find(detail), std::string::npos) << log;
+        EXPECT_EQ(log.find("tajne"), std::string::npos) << log;
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace qiv_start::core

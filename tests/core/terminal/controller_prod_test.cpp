@@ -7,6 +7,7 @@
 #include <chrono>
 #include <optional>
 #include <thread>
+#include <tuple>
 
 #include "core/support/error.h"
 #include "platform/files.h"
@@ -422,8 +423,9 @@ TEST_F(ControllerSync, ProgramThatCannotBeStartedIsAnErrorNotASuccess) {
     EXPECT_FALSE(said("informacja: terminal \"KASA\" uruchomiono"));
 }
 
-// What a killed run may have left in a folder that the launcher writes goes. A configured file, an
-// archive's member and what lies elsewhere stay, whatever their names.
+// What a killed run may have left in a folder that the launcher writes goes, but for a download
+// that may be resumed. A configured file, an archive's member and what lies elsewhere stay,
+// whatever their names.
 TEST_F(ControllerSync, TemporaryFilesOfAKilledRunAreRemovedAndOthersLeftAlone) {
     const std::string archive =
         zip_bytes({{"szablony\\faktura.txt", "faktura"}, {"notatki.part7", "z archiwum"}});
@@ -446,11 +448,41 @@ TEST_F(ControllerSync, TemporaryFilesOfAKilledRunAreRemovedAndOthersLeftAlone) {
     };
     for (const auto& [path, stays] : files)
         write_bytes(path, "resztki");
+    // Interrupted downloads: one that may be resumed stays with its record; without a fresh,
+    // readable record of a longer copy, or of a file that is no longer configured, they go.
+    const auto seconds_ago = [](std::chrono::hours age) {
+        const auto now = std::chrono::system_clock::now() - age;
+        return std::to_string(
+            std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count());
+    };
+    const auto record = [&](std::chrono::hours age, const char* length = "100") {
+        return "qiv_start_2 resume 1\n" + std::string(length) + "\n" + seconds_ago(age) +
+               "\n\"v1\"\n";
+    };
+    const std::vector<std::tuple<std::string, std::string, bool>> kept = {
+        // the temporary file, its record (none when empty), and whether both stay
+        {"terminale/kasa/cennik.txt.part77", record(std::chrono::hours(1)), true},
+        {"terminale/kasa/cennik.txt.part78", record(std::chrono::hours(73)), false},
+        {"terminale/kasa/cennik.txt.part79", record(std::chrono::hours(-2)), false},
+        {"terminale/kasa/cennik.txt.part80", record(std::chrono::hours(1), "7"), false},
+        {"terminale/kasa/cennik.txt.part81", "qiv_start_2 resume 1\n100\n", false},
+        {"terminale/kasa/inny.txt.part2", record(std::chrono::hours(1)), false},
+    };
+    for (const auto& [path, content, stays] : kept) {
+        write_bytes(path, "resztki");
+        write_bytes(path + ".resume", content);
+    }
+    write_bytes("terminale/kasa/cennik.txt.part82.resume", record(std::chrono::hours(1)));
 
     run("KASA");
 
     for (const auto& [path, stays] : files)
         EXPECT_EQ(fs::exists(path), stays) << path;
+    for (const auto& [path, content, stays] : kept) {
+        EXPECT_EQ(fs::exists(path), stays) << path;
+        EXPECT_EQ(fs::exists(path + ".resume"), stays) << path;
+    }
+    EXPECT_FALSE(fs::exists("terminale/kasa/cennik.txt.part82.resume"));
     EXPECT_EQ(downloader_->count("cennik.txt.part12"), 1u);
     EXPECT_EQ(read_bytes("terminale/kasa/notatki.part7"), "zmienione na miejscu");
 }

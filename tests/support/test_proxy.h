@@ -1,0 +1,40 @@
+// An HTTP proxy on 127.0.0.1 for tests: CONNECT tunnels and plain forwarding, Basic
+// authentication, and host names that only it resolves.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qiv_start::test {
+
+// Listens on an ephemeral port from construction to destruction. POSIX only: on Windows the
+// launcher takes its proxy from the user's setting, which these tests do not reach.
+class TTestProxy {
+  public:
+    // credentials: "user:password" that every request must carry as Basic; empty: none needed.
+    // A request without them is answered 407 with a Basic challenge.
+    explicit TTestProxy(std::string credentials = {});
+    ~TTestProxy();
+    TTestProxy(const TTestProxy&) = delete;
+    TTestProxy& operator=(const TTestProxy&) = delete;
+
+    // A host name that the proxy resolves to the address (dotted quad); other names than
+    // 127.0.0.1 are refused with 502.
+    void map_host(const std::string& name, const std::string& address);
+    // "http://127.0.0.1:PORT", with "USERINFO@" after the scheme when given.
+    std::string url(const std::string& userinfo = {}) const;
+
+    // Requests so far, in order: "CONNECT repo.invalid:443", "GET http://repo.invalid:80/a.txt";
+    // one turned away for want of credentials ends in " 407".
+    std::vector<std::string> requests() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// The host name that tests give a repository reachable only through a proxy.
+inline constexpr const char* kProxyOnlyHost = "repo.invalid";
+
+}  // namespace qiv_start::test
