@@ -188,8 +188,9 @@ TEST_F(SignedRepository, ATamperedMirrorIsNeverUsedAndTheWorkstationGoesOnFromIt
         SCOPED_TRACE(what);
         tamper();
         ASSERT_EQ(run_launcher("KASA"), 0);
-        if (!warning.empty())
+        if (!warning.empty()) {
             EXPECT_TRUE(logged("check_version", warning)) << log("check_version");
+        }
         EXPECT_TRUE(logged("check_version", kDownloadFailed));
         EXPECT_EQ(read_bytes(work_ / "config" / "servers.cfg"), mirror_url_ + "\r\n");
         EXPECT_EQ(read_bytes(work_ / "qiv_start_2.xml"), document);
