@@ -6,7 +6,9 @@
  * create them on install and remove them on uninstall, where TERMINALS holds the codes that the
  * installed package kept in the registry.
  */
+// The installer's headers need the system's first.
 #include <windows.h>
+
 #include <msi.h>
 #include <msiquery.h>
 #include <wchar.h>
@@ -14,7 +16,7 @@
 #define MAX_CODES 64
 #define MAX_CODE 64
 
-static void report(MSIHANDLE install, INSTALLMESSAGE kind, const wchar_t *text) {
+static void report(MSIHANDLE install, INSTALLMESSAGE kind, const wchar_t* text) {
     MSIHANDLE record = MsiCreateRecord(1);
     MsiRecordSetStringW(record, 0, text);
     MsiProcessMessage(install, kind, record);
@@ -22,8 +24,8 @@ static void report(MSIHANDLE install, INSTALLMESSAGE kind, const wchar_t *text) 
 }
 
 /* A code becomes a file name and an argument: only characters that are safe in both. */
-static int is_valid_code(const wchar_t *code, size_t length) {
-    static const wchar_t *const devices[] = {L"CON", L"PRN", L"AUX", L"NUL"};
+static int is_valid_code(const wchar_t* code, size_t length) {
+    static const wchar_t* const devices[] = {L"CON", L"PRN", L"AUX", L"NUL"};
     if (length == 0 || length >= MAX_CODE || code[length - 1] == L'.')
         return 0;
     for (size_t i = 0; i < length; ++i) {
@@ -41,7 +43,7 @@ static int is_valid_code(const wchar_t *code, size_t length) {
     return 1;
 }
 
-static UINT insert_shortcut(MSIHANDLE view, int number, const wchar_t *code) {
+static UINT insert_shortcut(MSIHANDLE view, int number, const wchar_t* code) {
     wchar_t key[32];
     swprintf(key, sizeof key / sizeof key[0], L"Terminal%d", number);
     MSIHANDLE record = MsiCreateRecord(8);
@@ -67,15 +69,15 @@ __declspec(dllexport) UINT __stdcall TerminalShortcuts(MSIHANDLE install) {
     }
 
     /* Every code is checked before any row is made: a bad one fails the whole install. */
-    const wchar_t *starts[MAX_CODES];
+    const wchar_t* starts[MAX_CODES];
     size_t lengths[MAX_CODES];
     int count = 0;
-    for (wchar_t *p = codes; *p;) {
+    for (wchar_t* p = codes; *p;) {
         while (*p == L' ' || *p == L'\t')
             ++p;
         if (!*p)
             break;
-        wchar_t *start = p;
+        wchar_t* start = p;
         while (*p && *p != L' ' && *p != L'\t')
             ++p;
         const size_t length = (size_t)(p - start);
@@ -100,7 +102,7 @@ __declspec(dllexport) UINT __stdcall TerminalShortcuts(MSIHANDLE install) {
         lengths[count++] = length;
     }
     for (int i = 0; i < count; ++i)
-        ((wchar_t *)starts[i])[lengths[i]] = L'\0';
+        ((wchar_t*)starts[i])[lengths[i]] = L'\0';
 
     MSIHANDLE database = MsiGetActiveDatabase(install);
     MSIHANDLE view = 0;
