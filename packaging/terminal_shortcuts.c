@@ -69,7 +69,7 @@ __declspec(dllexport) UINT __stdcall TerminalShortcuts(MSIHANDLE install) {
     }
 
     /* Every code is checked before any row is made: a bad one fails the whole install. */
-    const wchar_t* starts[MAX_CODES];
+    wchar_t* starts[MAX_CODES];
     size_t lengths[MAX_CODES];
     int count = 0;
     for (wchar_t* p = codes; *p;) {
@@ -102,7 +102,7 @@ __declspec(dllexport) UINT __stdcall TerminalShortcuts(MSIHANDLE install) {
         lengths[count++] = length;
     }
     for (int i = 0; i < count; ++i)
-        ((wchar_t*)starts[i])[lengths[i]] = L'\0';
+        starts[i][lengths[i]] = L'\0';
 
     MSIHANDLE database = MsiGetActiveDatabase(install);
     MSIHANDLE view = 0;
