@@ -33,7 +33,6 @@ cleanup() {
   done
   if [ -n "$installed_package" ]; then
     "$wine" msiexec /x "$(windows_path "$installed_package")" /qn >/dev/null 2>&1 || true
-    rm -rf "$WINEPREFIX/drive_c/ProgramData/QIV"
   fi
   bash "$source_dir/scripts/nginx-serve" stop "$dir/nginx"
   bash "$source_dir/scripts/nginx-serve" stop "$dir/nginx-tls"
@@ -273,14 +272,14 @@ case_release() {
   grep -q 'stycze' "$work/terminale/kasa/cennik.txt" || fail "cennik.txt went back to release 1"
 }
 
-# The installer package as an administrator deploys it: a silent install with SERVERS and
-# TERMINALS, the installed launcher started from its shortcut's folder, an upgrade in place by a
-# package that carries its own TERMINALS (as Group Policy deploys it) and keeps the servers and
-# the working folder, the refusal of an older package, and an uninstall that leaves the
+# The installer package as an administrator deploys it: a silent install with SERVERS,
+# TERMINALS and a working folder of its own, the installed launcher started there, an upgrade in
+# place by a package that carries its own TERMINALS (as Group Policy deploys it) and keeps the
+# servers, the folder and what is in it, the refusal of an older package, and an uninstall that leaves the
 # terminals' files. A code that cannot be a shortcut's name fails the install.
 case_msi() {
   local old=$dir/old.msi new=$dir/new.msi
-  local folder=$WINEPREFIX/drive_c/ProgramData/QIV/qiv_start_2
+  local folder=$dir/installed default=$WINEPREFIX/drive_c/ProgramData/QIV/qiv_start_2
   bash "$source_dir/scripts/build-msi" --version 1.0.0 "$launcher" "$old" >/dev/null
   cp "$launcher" "$dir/newer.exe"
   printf 'newer\r\n' >>"$dir/newer.exe"
@@ -298,23 +297,24 @@ case_msi() {
 
   installed_package=$old
   ! msi /i "$old" TERMINALS='KASA ..\x' || fail "a code with a path installed"
-  [ ! -e "$folder/qiv_start_2.exe" ] || fail "a failed install left the launcher"
+  [ ! -e "$default/qiv_start_2.exe" ] || fail "a failed install left the launcher"
 
-  msi /i "$old" SERVERS="http://127.0.0.1:9/ $base_url" TERMINALS=KASA || fail "install ended with $?"
+  msi /i "$old" SERVERS="http://127.0.0.1:9/ $base_url" TERMINALS=KASA \
+    INSTALLFOLDER="$(windows_path "$folder")" || fail "install ended with $?"
   cmp -s "$launcher" "$folder/qiv_start_2.exe" || fail "the launcher was not installed"
   grep -qF "http://127.0.0.1:9/ $base_url" <<<"$(machine_value servers)" || fail "servers not in HKLM"
   local shortcut
   shortcut=$(menu)/KASA.lnk
   [ -f "$shortcut" ] && [ -f "$(menu)/qiv_start_2.lnk" ] || fail "shortcuts missing: $(menu)"
   grep -qx 'KASA' <<<"$(strings -el -n 4 "$shortcut")" || fail "the shortcut has no argument KASA"
-  grep -qF 'C:\ProgramData\QIV\qiv_start_2' <<<"$(strings -el "$shortcut")" || fail "no working folder"
+  grep -qF "$(windows_path "$folder")" <<<"$(strings -el "$shortcut")" || fail "no working folder"
 
   # No list in the folder yet: the launcher takes the administrator's, whose first server is dead.
   (cd "$folder" && exec timeout 120 "$wine" "$folder/qiv_start_2.exe" KASA) >"$dir/installed.out" 2>&1 ||
     fail "the installed launcher ended with $?"
   local record=$folder/terminale/kasa/started.txt
   for _ in $(seq 1 100); do [ -s "$record" ] && break; sleep 0.1; done
-  grep -qF 'C:\ProgramData\QIV\qiv_start_2\terminale\kasa' "$record" || fail "terminal not started"
+  grep -qF "$(windows_path "$folder/terminale/kasa")" "$record" || fail "terminal not started"
   grep -q '"GET /servers.cfg' "$dir/nginx/access.log" || fail "the administrator's servers were not asked"
   printf '%s\r\n' "$base_url" >"$dir/refreshed.cfg"
   cmp -s "$dir/refreshed.cfg" "$folder/config/servers.cfg" || fail "servers.cfg is not the refreshed list"
@@ -323,6 +323,7 @@ case_msi() {
   # The package's own TERMINALS, as Group Policy deploys it: no properties on the command line.
   msi /i "$new" || fail "the upgrade ended with $?"
   cmp -s "$dir/newer.exe" "$folder/qiv_start_2.exe" || fail "the upgrade did not replace the launcher"
+  [ ! -e "$default/qiv_start_2.exe" ] || fail "the upgrade moved to the default folder"
   [ -f "$(menu)/MAGAZYN.lnk" ] && [ -f "$(menu)/KASA.lnk" ] || fail "shortcuts after the upgrade: $(menu)"
   grep -qF "http://127.0.0.1:9/ $base_url" <<<"$(machine_value servers)" || fail "the upgrade lost SERVERS"
   [ "$("$wine" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s |
@@ -340,7 +341,6 @@ case_msi() {
   [ -z "$(machine_value servers)" ] || fail "the uninstall left SERVERS"
   [ -f "$folder/terminale/kasa/kasa.exe" ] && [ -f "$folder/config/servers.cfg" ] &&
     [ -n "$(find "$folder/logs" -name '*.log')" ] || fail "the uninstall took the terminals' files"
-  rm -rf "$WINEPREFIX/drive_c/ProgramData/QIV"
 }
 
 setup
