@@ -10,7 +10,9 @@
 #include "core/support/paths.h"
 #include "core/support/text_codec.h"
 #include "core/terminal/controller_prod.h"
+#include "core/terminal/initial_server_list.h"
 #include "platform/files.h"
+#include "platform/machine_settings.h"
 #include "platform/text.h"
 
 namespace qiv_start::core {
@@ -57,12 +59,16 @@ void remove_empty_server_list(const std::string& path) {
     }
 }
 
+// A folder without a list starts from the servers that the administrator set for the
+// workstation, else the built-in one. An existing list is never replaced here: it may be one
+// that the repository has refreshed since.
 void prepare_server_list_file() {
     const std::string path = native_path(kServerListFile);
     if (platform::file_exists(path) && platform::file_size(path) == 0)
         remove_empty_server_list(path);
     if (!platform::file_exists(path)) {
-        platform::write_file_atomic(path, std::string(kDefaultServer) + "\r\n");
+        platform::write_file_atomic(
+            path, initial_server_list(platform::read_machine_servers(), kDefaultServer));
     }
 }
 

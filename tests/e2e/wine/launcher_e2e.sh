@@ -26,10 +26,14 @@ dir=$(mktemp -d)
 work=$dir/work
 repository=$dir/repository
 background=()
+installed_package=
 cleanup() {
   for pid in "${background[@]}"; do
     kill "$pid" 2>/dev/null || true
   done
+  if [ -n "$installed_package" ]; then
+    "$wine" msiexec /x "$(windows_path "$installed_package")" /qn >/dev/null 2>&1 || true
+  fi
   bash "$source_dir/scripts/nginx-serve" stop "$dir/nginx"
   bash "$source_dir/scripts/nginx-serve" stop "$dir/nginx-tls"
   bash "$source_dir/scripts/nginx-serve" stop "$dir/nginx-mirror"
@@ -289,6 +293,77 @@ case_self_update() {
   launch KASA || fail "the updated launcher ended with $?"
   expect_started
   [ ! -e "$work/qiv_start_2_upgr.exe" ] || fail "the upgrade copy was left"
+}
+
+# The installer package as an administrator deploys it: a silent install with SERVERS,
+# TERMINALS and a working folder of its own, the installed launcher started there, an upgrade in
+# place by a package that carries its own TERMINALS (as Group Policy deploys it) and keeps the
+# servers, the folder and what is in it, the refusal of an older package, and an uninstall that leaves the
+# terminals' files. A code that cannot be a shortcut's name fails the install.
+case_msi() {
+  local old=$dir/old.msi new=$dir/new.msi
+  local folder=$dir/installed default=$WINEPREFIX/drive_c/ProgramData/QIV/qiv_start_2
+  bash "$source_dir/scripts/build-msi" --version 1.0.0 "$launcher" "$old" >/dev/null
+  cp "$launcher" "$dir/newer.exe"
+  printf 'newer\r\n' >>"$dir/newer.exe"
+  bash "$source_dir/scripts/build-msi" --version 1.0.1 --terminals "KASA MAGAZYN" "$dir/newer.exe" "$new" >/dev/null
+  msi() { "$wine" msiexec "$1" "$(windows_path "$2")" /qn "${@:3}" >>"$dir/msiexec.out" 2>&1; }
+  # The value's line, nothing when it is missing (reg's message about that goes to its output).
+  machine_value() {
+    local out
+    out=$("$wine" reg query 'HKLM\SOFTWARE\QIV\QIV_START' /v "$1" 2>/dev/null) || return 0
+    printf '%s' "${out//$'\r'/}"
+  }
+  # Wine puts a per-machine package's shortcuts into the user's Start menu, Windows into all
+  # users' one: either is the Start menu here.
+  menu() { find "$WINEPREFIX/drive_c" -path '*/Start Menu/Programs/qiv_start_2' -type d; }
+
+  installed_package=$old
+  ! msi /i "$old" TERMINALS='KASA ..\x' || fail "a code with a path installed"
+  [ ! -e "$default/qiv_start_2.exe" ] || fail "a failed install left the launcher"
+
+  msi /i "$old" SERVERS="http://127.0.0.1:9/ $base_url" TERMINALS=KASA \
+    INSTALLFOLDER="$(windows_path "$folder")" || fail "install ended with $?"
+  cmp -s "$launcher" "$folder/qiv_start_2.exe" || fail "the launcher was not installed"
+  grep -qF "http://127.0.0.1:9/ $base_url" <<<"$(machine_value servers)" || fail "servers not in HKLM"
+  local shortcut
+  shortcut=$(menu)/KASA.lnk
+  [ -f "$shortcut" ] && [ -f "$(menu)/qiv_start_2.lnk" ] || fail "shortcuts missing: $(menu)"
+  grep -qx 'KASA' <<<"$(strings -el -n 4 "$shortcut")" || fail "the shortcut has no argument KASA"
+  grep -qF "$(windows_path "$folder")" <<<"$(strings -el "$shortcut")" || fail "no working folder"
+
+  # No list in the folder yet: the launcher takes the administrator's, whose first server is dead.
+  (cd "$folder" && exec timeout 120 "$wine" "$folder/qiv_start_2.exe" KASA) >"$dir/installed.out" 2>&1 ||
+    fail "the installed launcher ended with $?"
+  local record=$folder/terminale/kasa/started.txt
+  for _ in $(seq 1 100); do [ -s "$record" ] && break; sleep 0.1; done
+  grep -qF "$(windows_path "$folder/terminale/kasa")" "$record" || fail "terminal not started"
+  grep -q '"GET /servers.cfg' "$dir/nginx/access.log" || fail "the administrator's servers were not asked"
+  printf '%s\r\n' "$base_url" >"$dir/refreshed.cfg"
+  cmp -s "$dir/refreshed.cfg" "$folder/config/servers.cfg" || fail "servers.cfg is not the refreshed list"
+
+  installed_package=$new
+  # The package's own TERMINALS, as Group Policy deploys it: no properties on the command line.
+  msi /i "$new" || fail "the upgrade ended with $?"
+  cmp -s "$dir/newer.exe" "$folder/qiv_start_2.exe" || fail "the upgrade did not replace the launcher"
+  [ ! -e "$default/qiv_start_2.exe" ] || fail "the upgrade moved to the default folder"
+  [ -f "$(menu)/MAGAZYN.lnk" ] && [ -f "$(menu)/KASA.lnk" ] || fail "shortcuts after the upgrade: $(menu)"
+  grep -qF "http://127.0.0.1:9/ $base_url" <<<"$(machine_value servers)" || fail "the upgrade lost SERVERS"
+  [ "$("$wine" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s |
+       grep -c 'DisplayName.*qiv_start_2')" = 1 ] || fail "the upgrade installed beside the old package"
+  cmp -s "$dir/refreshed.cfg" "$folder/config/servers.cfg" || fail "the upgrade touched servers.cfg"
+  [ -f "$folder/terminale/kasa/kasa.exe" ] || fail "the upgrade lost the terminal's files"
+
+  ! msi /i "$old" || fail "an older package installed over a newer one"
+  cmp -s "$dir/newer.exe" "$folder/qiv_start_2.exe" || fail "an older package replaced the launcher"
+
+  msi /x "$new" || fail "the uninstall ended with $?"
+  installed_package=
+  [ ! -e "$folder/qiv_start_2.exe" ] || fail "the uninstall left the launcher"
+  [ -z "$(menu)" ] || fail "the uninstall left the shortcuts"
+  [ -z "$(machine_value servers)" ] || fail "the uninstall left SERVERS"
+  [ -f "$folder/terminale/kasa/kasa.exe" ] && [ -f "$folder/config/servers.cfg" ] &&
+    [ -n "$(find "$folder/logs" -name '*.log')" ] || fail "the uninstall took the terminals' files"
 }
 
 setup

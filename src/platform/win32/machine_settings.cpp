@@ -1,0 +1,54 @@
+// The administrator's value "servers" under HKEY_LOCAL_MACHINE\SOFTWARE\QIV\QIV_START, which
+// the installer package writes from its property SERVERS.
+#include "platform/machine_settings.h"
+
+#include <string>
+
+#include "platform/error.h"
+#include "platform/win32/wide.h"
+
+namespace qiv_start::platform {
+namespace {
+
+const wchar_t* const kKey = L"SOFTWARE\\QIV\\QIV_START";
+const wchar_t* const kValue = L"servers";
+
+[[noreturn]] void fail(LSTATUS status) {
+    throw TIoError("Cannot read HKEY_LOCAL_MACHINE\\SOFTWARE\\QIV\\QIV_START\\servers (error " +
+                   std::to_string(status) + ")");
+}
+
+}  // namespace
+
+std::optional<std::string> read_machine_servers() {
+    // The 64-bit view, where the package writes, whatever this build's word size.
+    HKEY key = nullptr;
+    LSTATUS status =
+        ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key);
+    if (status == ERROR_FILE_NOT_FOUND)
+        return std::nullopt;
+    if (status != ERROR_SUCCESS)
+        fail(status);
+    const DWORD flags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
+    std::wstring text;
+    DWORD size = 0;
+    status = ::RegGetValueW(key, nullptr, kValue, flags, nullptr, nullptr, &size);
+    while (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) {
+        text.assign(size / sizeof(wchar_t) + 1, L'\0');
+        size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+        status = ::RegGetValueW(key, nullptr, kValue, flags, nullptr, text.data(), &size);
+        if (status == ERROR_SUCCESS)
+            break;
+    }
+    ::RegCloseKey(key);
+    if (status == ERROR_FILE_NOT_FOUND)
+        return std::nullopt;
+    if (status != ERROR_SUCCESS)
+        fail(status);
+    text.resize(size / sizeof(wchar_t));
+    while (!text.empty() && text.back() == L'\0')
+        text.pop_back();
+    return win32::from_wide(text);
+}
+
+}  // namespace qiv_start::platform
