@@ -35,6 +35,20 @@ class LauncherRun : public LauncherTest {
         return n;
     }
 
+    // duzy.bin, with these bytes, among KASA's files after cennik.txt.
+    void add_big_file(const std::string& bytes) {
+        write_bytes(repository_ / "duzy.bin", bytes);
+        core::TMd5 digest;
+        digest.update(bytes.data(), bytes.size());
+        std::string document = read_bytes(repository_ / "qiv_start_2.xml");
+        const auto after = document.find("</file>", document.find("<name>cennik.txt</name>")) + 7;
+        document.insert(after,
+                        "<file><name>duzy.bin</name><target_path>terminale\\kasa</target_path>"
+                        "<unzip>FALSE</unzip><hash>" +
+                            digest.finish() + "</hash></file>");
+        write_bytes(repository_ / "qiv_start_2.xml", document);
+    }
+
     // The launcher in the repository, with self-update on.
     void publish_launcher() {
         std::string document = read_bytes(repository_ / "qiv_start_2.xml");
@@ -235,16 +249,7 @@ TEST_F(LauncherRunOnASlowLink, DownloadOfAKilledLauncherIsResumedByTheNextStart)
     std::string big(24 * 1024 * 1024, '\0');
     for (std::size_t i = 0; i < big.size(); ++i)
         big[i] = static_cast<char>((i * 2654435761u) >> 13);
-    write_bytes(repository_ / "duzy.bin", big);
-    core::TMd5 digest;
-    digest.update(big.data(), big.size());
-    std::string document = read_bytes(repository_ / "qiv_start_2.xml");
-    const auto after = document.find("</file>", document.find("<name>cennik.txt</name>")) + 7;
-    document.insert(after,
-                    "<file><name>duzy.bin</name><target_path>terminale\\kasa</target_path>"
-                    "<unzip>FALSE</unzip><hash>" +
-                        digest.finish() + "</hash></file>");
-    write_bytes(repository_ / "qiv_start_2.xml", document);
+    add_big_file(big);
 
     // About 6 s of download; the launcher is killed once a first MiB of it is on the disk.
     const std::string killed =
@@ -281,17 +286,7 @@ TEST_F(LauncherRunOnASlowLink, DownloadOfAKilledLauncherIsResumedByTheNextStart)
 TEST_F(LauncherRun, TwoLaunchersStartedTogetherTakeTurnsInTheFolder) {
     // A big file keeps the first launcher at work long enough for the second to arrive.
     const std::string big(96 * 1024 * 1024, 'b');
-    write_bytes(repository_ / "duzy.bin", big);
-    core::TMd5 digest;
-    digest.update(big.data(), big.size());
-    std::string document = read_bytes(repository_ / "qiv_start_2.xml");
-    const auto after = document.find("</file>", document.find("<name>cennik.txt</name>")) + 7;
-    document.insert(after,
-                    "<file><name>duzy.bin</name><target_path>terminale\\kasa</target_path>"
-                    "<unzip>FALSE</unzip><source_path>duzy.bin</source_path>"
-                    "<description>duzy.bin</description><hash>" +
-                        digest.finish() + "</hash></file>");
-    write_bytes(repository_ / "qiv_start_2.xml", document);
+    add_big_file(big);
     std::string both;
     for (const std::string n : {"1", "2"}) {
         const fs::path out = dir_.path() / ("launcher" + n + ".out");
