@@ -40,6 +40,10 @@ std::int64_t file_size(const std::string& path);
 // another process has it open (Windows; POSIX removes open files).
 void delete_file(const std::string& path);
 
+// Removes a temporary file that its writer left behind; raises TFileInUseError while a
+// TAtomicFileWriter, of this process or another, still writes it, TIoError otherwise.
+void remove_abandoned_temporary(const std::string& path);
+
 // Raises TFileInUseError, with the system's reason, when another program holds the file open in
 // a way that keeps it from being replaced (Windows: without sharing its deletion). Anything else,
 // a missing file too, is left to the replacement to report. POSIX replaces open files: nothing to

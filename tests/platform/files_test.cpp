@@ -152,6 +152,33 @@ TEST(AtomicFileWriter, KeptTemporaryIsTakenUpByTheNextWriter) {
     EXPECT_THROW(TAtomicFileWriter(dir.file("t"), TKeptTemporary{temporary}), TIoError);
 }
 
+// Another launcher sweeping the folder must not take a temporary file from under its writer.
+TEST(AtomicFileWriter, ItsTemporaryIsRemovedAsAbandonedOnlyOnceTheWriterLetsGo) {
+    TTempDir dir;
+    std::string temporary;
+    {
+        TAtomicFileWriter writer(dir.file("t"));
+        writer.write("first ", 6);
+        EXPECT_THROW(remove_abandoned_temporary(writer.temporary()), TFileInUseError);
+        writer.keep();
+        temporary = writer.temporary();
+    }
+    {
+        TAtomicFileWriter writer(dir.file("t"), TKeptTemporary{temporary});
+        EXPECT_THROW(remove_abandoned_temporary(temporary), TFileInUseError);
+        writer.write("second", 6);
+        writer.commit();
+    }
+    EXPECT_EQ(read_bytes(dir.file("t")), "first second");
+    {
+        TAtomicFileWriter writer(dir.file("t"));
+        writer.keep();
+        temporary = writer.temporary();
+    }
+    remove_abandoned_temporary(temporary);
+    EXPECT_EQ(entries_in(dir.path()), 1u);
+}
+
 TEST(AtomicFileWriter, FailedCommitLeavesTargetAndNoTemporary) {
     TTempDir dir;
     fs::create_directory(dir.file("target"));  // a directory cannot be replaced by a file

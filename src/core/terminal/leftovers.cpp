@@ -62,7 +62,8 @@ struct TSweep {
             const std::string path = in(folder, entry);
             if (kept.contains(folded(path)))
                 continue;
-            if (platform::is_temporary_name(entry)) {
+            const bool temporary = platform::is_temporary_name(entry);
+            if (temporary) {
                 if (resumable(folder, entry))
                     continue;
             } else if (is_kept_record_name(entry)) {
@@ -72,8 +73,13 @@ struct TSweep {
             } else {
                 continue;
             }
+            // A temporary file that another launcher is still writing stays: some files, such
+            // as the list of servers, are written before the wait for the folder.
             try {
-                platform::delete_file(path);
+                if (temporary)
+                    platform::remove_abandoned_temporary(path);
+                else
+                    platform::delete_file(path);
             } catch (const TError&) {
             }
         }

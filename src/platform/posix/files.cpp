@@ -13,6 +13,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <utility>
 
 #include "platform/error.h"
 #include "platform/files_backend.h"
@@ -174,6 +175,22 @@ void delete_file(const std::string& path) {
         fail("Cannot delete file", path, errno);
 }
 
+// A writer holds its temporary file locked until it is renamed into place (see hold_temporary).
+void remove_abandoned_temporary(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        fail("Cannot delete file", path, errno);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        ::close(fd);
+        throw TFileInUseError("Cannot delete file \"" + path + "\": " + reason(EBUSY));
+    }
+    const int result = ::unlink(path.c_str());
+    const int error_number = errno;
+    ::close(fd);
+    if (result != 0)
+        fail("Cannot delete file", path, error_number);
+}
+
 void check_replaceable(const std::string& /*path*/) {}
 
 std::vector<std::string> list_directory(const std::string& path) {
@@ -251,6 +268,23 @@ struct TAtomicFileWriter::Impl {
     bool flushed = false;  // nothing written since the last flush
 };
 
+namespace {
+
+// A writer keeps its temporary file locked until the rename, so that a launcher sweeping the
+// folder for a killed run's leftovers never removes a file that is being written. One that a
+// sweep holds or has removed before the lock was taken is lost to the writer: false. A file
+// system without locks leaves the file unguarded, as it leaves the folder unlocked.
+bool hold_temporary(int fd, const std::string& temporary) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        return false;
+    struct stat held {};
+    struct stat named {};
+    return ::fstat(fd, &held) == 0 && ::lstat(temporary.c_str(), &named) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+}  // namespace
+
 TAtomicFileWriter::TAtomicFileWriter(const std::string& path, TFileAccess access)
     : path_(path), impl_(std::make_unique<Impl>()) {
     // The system applies the process's file-creation mask to the mode, as for any new file.
@@ -263,6 +297,10 @@ TAtomicFileWriter::TAtomicFileWriter(const std::string& path, TFileAccess access
         impl_->fd = ::open(impl_->temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (impl_->fd < 0 && (errno != EEXIST || attempt == 100))
             fail_to_create(path, errno);
+        if (impl_->fd >= 0 && !hold_temporary(impl_->fd, impl_->temporary)) {
+            ::close(impl_->fd);
+            impl_->fd = -1;
+        }
     }
 }
 
@@ -273,10 +311,13 @@ TAtomicFileWriter::TAtomicFileWriter(const std::string& path, const TKeptTempora
     if (impl_->fd < 0)
         fail("Cannot write file", path, errno);
     struct stat info {};
-    if (::fstat(impl_->fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const int refusal = ::fstat(impl_->fd, &info) != 0 || !S_ISREG(info.st_mode) ? EINVAL
+                        : !hold_temporary(impl_->fd, kept.path)                  ? ENOENT
+                                                                                 : 0;
+    if (refusal != 0) {
         ::close(impl_->fd);
         impl_->fd = -1;
-        fail("Cannot write file", path, EINVAL);
+        fail("Cannot write file", path, refusal);
     }
 }
 
@@ -293,8 +334,8 @@ void TAtomicFileWriter::keep() {
 
 TAtomicFileWriter::~TAtomicFileWriter() {
     if (impl_->fd >= 0) {
-        ::close(impl_->fd);
         ::unlink(impl_->temporary.c_str());
+        ::close(impl_->fd);
     }
 }
 
@@ -316,22 +357,20 @@ void TAtomicFileWriter::flush() {
     impl_->flushed = true;
 }
 
-// A flush with nothing written since spares the second one: each costs a disk cache flush.
+// A flush with nothing written since spares the second one: each costs a disk cache flush. The
+// rename comes before the close, which would let go of the temporary file's lock.
 void TAtomicFileWriter::commit(TDurability durability) {
     if (durability == TDurability::kFlushed && !impl_->flushed)
         flush();
-    if (::close(impl_->fd) != 0) {
-        const int error_number = errno;
-        impl_->fd = -1;
-        ::unlink(impl_->temporary.c_str());
-        fail("Cannot write file", path_, error_number);
-    }
-    impl_->fd = -1;
+    const int fd = std::exchange(impl_->fd, -1);
     if (::rename(impl_->temporary.c_str(), path_.c_str()) != 0) {
         const int error_number = errno;
         ::unlink(impl_->temporary.c_str());
+        ::close(fd);
         fail("Cannot write file", path_, error_number);
     }
+    if (::close(fd) != 0)
+        fail("Cannot write file", path_, errno);
     if (durability == TDurability::kFlushed)
         sync_directory(directory_of(path_));
 }

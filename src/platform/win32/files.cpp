@@ -167,6 +167,11 @@ void delete_file(const std::string& path) {
     fail("Cannot delete file", path, error);
 }
 
+// A writer shares its temporary file with nobody: the system refuses to remove it meanwhile.
+void remove_abandoned_temporary(const std::string& path) {
+    delete_file(path);
+}
+
 // Opened for deletion and shared with nobody, as a replacement needs it, and let go at once.
 void check_replaceable(const std::string& path) {
     const HANDLE handle = ::CreateFileW(wide(path).c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
