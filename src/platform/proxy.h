@@ -10,6 +10,7 @@ enum class TProxySource {
     kEnvironment,    // the http_proxy family of variables
     kSystemSetting,  // the user's fixed proxy setting (Windows)
     kAutoConfig,     // auto-detection or a configuration script (Windows)
+    kOverride,       // the workstation's own override, QIV_START_PROXY
 };
 
 struct TProxyRoute {
@@ -22,12 +23,18 @@ struct TProxyRoute {
 };
 
 // The route for a request to url, whose scheme ("http" or "https") and host name or address are
-// given apart. Windows: the user's setting as WinHTTP reads it (a fixed proxy with its bypass
-// list and <local>; auto-detection or a configuration script). Elsewhere the variables as the
-// HTTP library reads them: http_proxy (lower case only) for http, https_proxy or HTTPS_PROXY for
-// https, else all_proxy or ALL_PROXY, and no_proxy or NO_PROXY for the hosts reached directly. A
-// setting that cannot be read gives no proxy.
+// given apart. The variable QIV_START_PROXY, where set, overrides the settings below for every
+// server: "direct" for none, else the proxy's address (answered as a fixed setting's would be).
 TProxyRoute proxy_route(const std::string& url, const std::string& scheme, const std::string& host);
+
+// The route that the workstation's settings give, without the override. Windows: the user's setting
+// as WinHTTP reads it (a fixed proxy with its bypass list and <local>; auto-detection or a
+// configuration script). Elsewhere the variables as the HTTP library reads them: http_proxy (lower
+// case only) for http, https_proxy or HTTPS_PROXY for https, else all_proxy or ALL_PROXY, and
+// no_proxy or NO_PROXY for the hosts reached directly. A setting that cannot be read gives no
+// proxy.
+TProxyRoute setting_proxy_route(const std::string& url, const std::string& scheme,
+                                const std::string& host);
 
 // True when host is reached directly under a no_proxy list: "*", or an entry (separated by commas
 // or blanks, a leading dot ignored) that is the host itself, a domain it lies in, or for an

@@ -1,6 +1,7 @@
 #include "platform/proxy.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
@@ -96,7 +97,28 @@ bool wildcard_match(const std::string& pattern, const std::string& text) {
     return p == pattern.size();
 }
 
+// Windows answers a proxy that asks who is there with the logged-on user's credentials.
+#ifdef _WIN32
+constexpr bool kSystemCredentials = true;
+#else
+constexpr bool kSystemCredentials = false;
+#endif
+
 }  // namespace
+
+TProxyRoute proxy_route(const std::string& url, const std::string& scheme,
+                        const std::string& host) {
+    const char* override = std::getenv("QIV_START_PROXY");
+    if (override == nullptr || *override == '\0')
+        return setting_proxy_route(url, scheme, host);
+    TProxyRoute route;
+    route.source = TProxySource::kOverride;
+    if (lowered(override) != "direct") {
+        route.proxy = override;
+        route.system_credentials = kSystemCredentials && route.proxy.find('@') == std::string::npos;
+    }
+    return route;
+}
 
 bool is_bypassed_by_windows_list(const std::string& host_name, const std::string& bypass) {
     const std::string host = lowered(host_name);

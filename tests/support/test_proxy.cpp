@@ -1,15 +1,23 @@
 #include "support/test_proxy.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+// After winsock2.h, which must come before windows.h.
+#include <windows.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <openssl/evp.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -21,6 +29,26 @@
 namespace qiv_start::test {
 namespace {
 
+#ifdef _WIN32
+using TSocket = SOCKET;
+const TSocket kNoSocket = INVALID_SOCKET;
+void close_socket(TSocket socket) {
+    ::closesocket(socket);
+}
+constexpr int kShutBoth = SD_BOTH;
+constexpr int kSendFlags = 0;
+using socklen_t = int;
+
+// Winsock counts its users; each proxy is one for its lifetime.
+struct TWinsock {
+    TWinsock() {
+        WSADATA data;
+        if (::WSAStartup(MAKEWORD(2, 2), &data) != 0)
+            throw std::runtime_error("test proxy: no Winsock");
+    }
+    ~TWinsock() { ::WSACleanup(); }
+};
+#else
 using TSocket = int;
 const TSocket kNoSocket = -1;
 void close_socket(TSocket socket) {
@@ -28,6 +56,8 @@ void close_socket(TSocket socket) {
 }
 constexpr int kShutBoth = SHUT_RDWR;
 constexpr int kSendFlags = MSG_NOSIGNAL;
+struct TWinsock {};
+#endif
 
 bool send_all(TSocket socket, const char* data, std::size_t size) {
     while (size > 0) {
@@ -78,7 +108,7 @@ std::optional<TRequest> read_head(TSocket socket, std::string& buffer) {
     std::size_t end;
     while ((end = buffer.find("\r\n\r\n")) == std::string::npos) {
         char piece[4096];
-        const auto received = ::recv(socket, piece, sizeof piece, 0);
+        const auto received = ::recv(socket, piece, static_cast<int>(sizeof piece), 0);
         if (received <= 0 || buffer.size() > 65536)
             return std::nullopt;
         buffer.append(piece, static_cast<std::size_t>(received));
@@ -112,6 +142,7 @@ std::optional<TRequest> read_head(TSocket socket, std::string& buffer) {
 }  // namespace
 
 struct TTestProxy::Impl {
+    TWinsock winsock;
     std::string credentials;
     TSocket listener = kNoSocket;
     int port = 0;
@@ -247,7 +278,7 @@ void TTestProxy::Impl::relay(TSocket a, TSocket b) {
         for (const auto& [from, to] : {std::pair{a, b}, std::pair{b, a}}) {
             if (!FD_ISSET(from, &readable))
                 continue;
-            const auto received = ::recv(from, piece, sizeof piece, 0);
+            const auto received = ::recv(from, piece, static_cast<int>(sizeof piece), 0);
             if (received <= 0 || !send_all(to, piece, static_cast<std::size_t>(received)))
                 return;
         }
@@ -330,5 +361,67 @@ std::vector<std::string> TTestProxy::requests() const {
     std::lock_guard lock(impl_->mutex);
     return impl_->requests;
 }
+
+#ifdef _WIN32
+namespace {
+
+// The record that Windows keeps of a connection's proxy setting, as WinHTTP reads it: a version
+// mark, a counter, the kind of setting, then the proxy, the bypass list and the script's address,
+// each a length and its bytes.
+std::string connection_settings(const std::string& proxy, const std::string& bypass,
+                                const std::string& script) {
+    constexpr std::uint32_t kDirect = 1, kFixed = 2, kScript = 4, kNone = 0;
+    std::string record;
+    const auto number = [&record](std::uint32_t value) {
+        record.append(reinterpret_cast<const char*>(&value), sizeof value);
+    };
+    const auto text = [&](const std::string& value) {
+        number(static_cast<std::uint32_t>(value.size()));
+        record += value;
+    };
+    number(0x46);
+    number(1);
+    number(kDirect | (proxy.empty() ? kNone : kFixed) | (script.empty() ? kNone : kScript));
+    text(proxy);
+    text(bypass);
+    text(script);
+    record.append(32, '\0');
+    return record;
+}
+
+}  // namespace
+
+TScopedSystemProxy::TScopedSystemProxy(const std::string& proxy, const std::string& bypass,
+                                       const std::string& script)
+    : user_(std::make_unique<TPrivateUserRegistry>()) {
+    // The setting names a proxy as "[user:password@]host:port".
+    const std::string fixed = proxy.starts_with("http://") ? proxy.substr(7) : proxy;
+    const std::string record = connection_settings(fixed, bypass, script);
+    HKEY key = nullptr;
+    if (::RegCreateKeyExA(
+            HKEY_CURRENT_USER,
+            "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections", 0,
+            nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        throw std::runtime_error("cannot write the proxy setting");
+    }
+    const LSTATUS status = ::RegSetValueExA(key, "DefaultConnectionSettings", 0, REG_BINARY,
+                                            reinterpret_cast<const BYTE*>(record.data()),
+                                            static_cast<DWORD>(record.size()));
+    ::RegCloseKey(key);
+    if (status != ERROR_SUCCESS)
+        throw std::runtime_error("cannot write the proxy setting");
+}
+#else
+TScopedSystemProxy::TScopedSystemProxy(const std::string& proxy, const std::string& bypass,
+                                       const std::string& /*script*/) {
+    for (const char* name : {"http_proxy", "https_proxy"})
+        variables_.push_back(std::make_unique<TScopedEnv>(name, proxy));
+    variables_.push_back(std::make_unique<TScopedEnv>("no_proxy", bypass));
+    for (const char* name : {"HTTPS_PROXY", "all_proxy", "ALL_PROXY", "NO_PROXY"})
+        variables_.push_back(std::make_unique<TScopedEnv>(name, std::nullopt));
+}
+#endif
+
+TScopedSystemProxy::~TScopedSystemProxy() = default;
 
 }  // namespace qiv_start::test

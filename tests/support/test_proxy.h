@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "support/environment.h"
+
 namespace qiv_start::test {
 
-// Listens on an ephemeral port from construction to destruction. POSIX only: on Windows the
-// launcher takes its proxy from the user's setting, which these tests do not reach.
+// Listens on an ephemeral port from construction to destruction.
 class TTestProxy {
   public:
     // credentials: "user:password" that every request must carry as Basic; empty: none needed.
@@ -32,6 +33,24 @@ class TTestProxy {
   private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
+};
+
+// The workstation's proxy setting for one test: on Windows the user's setting as WinHTTP reads it
+// (in a private HKEY_CURRENT_USER), elsewhere the http_proxy family of variables.
+class TScopedSystemProxy {
+  public:
+    // proxy: "http://[userinfo@]host:port", or empty for none; bypass: the system's own list
+    // (no_proxy, or the Windows bypass list); script: a proxy configuration script's address,
+    // which only Windows reads.
+    TScopedSystemProxy(const std::string& proxy, const std::string& bypass,
+                       const std::string& script = {});
+    ~TScopedSystemProxy();
+    TScopedSystemProxy(const TScopedSystemProxy&) = delete;
+    TScopedSystemProxy& operator=(const TScopedSystemProxy&) = delete;
+
+  private:
+    std::unique_ptr<TPrivateUserRegistry> user_;
+    std::vector<std::unique_ptr<TScopedEnv>> variables_;
 };
 
 // The host name that tests give a repository reachable only through a proxy.

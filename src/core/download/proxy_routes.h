@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "core/download/request_url.h"
 #include "platform/proxy.h"
 
 namespace qiv_start::core {
@@ -34,8 +35,5 @@ class TProxyRoutes {
     std::mutex mutex_;
     std::map<std::string, platform::TProxyRoute> routes_;
 };
-
-// The proxy's address as the run log may show it: the password left out.
-std::string proxy_without_password(const std::string& proxy);
 
 }  // namespace qiv_start::core

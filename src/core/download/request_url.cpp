@@ -10,6 +10,17 @@
 namespace qiv_start::core {
 namespace {
 
+using TUrl = std::unique_ptr<CURLU, decltype(&curl_url_cleanup)>;
+
+std::string part(CURLU* url, CURLUPart which, unsigned flags = 0) {
+    char* value = nullptr;
+    if (curl_url_get(url, which, &value, flags) != CURLUE_OK || value == nullptr)
+        return {};
+    std::string text = value;
+    curl_free(value);
+    return text;
+}
+
 bool is_hex_digit(char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
@@ -47,6 +58,33 @@ std::string request_url(const std::string& base_url, const std::string& file_nam
         url += allowed ? run : escaped(run);
     }
     return url;
+}
+
+std::optional<TServer> server_of(const std::string& url) {
+    TUrl parsed(curl_url(), &curl_url_cleanup);
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK)
+        return std::nullopt;
+    TServer server;
+    server.scheme = part(parsed.get(), CURLUPART_SCHEME);
+    server.host = part(parsed.get(), CURLUPART_HOST);
+    server.origin = server.scheme + "://" + server.host + ":" +
+                    part(parsed.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
+    return server;
+}
+
+std::string proxy_without_password(const std::string& proxy) {
+    TUrl parsed(curl_url(), &curl_url_cleanup);
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, proxy.c_str(),
+                                CURLU_GUESS_SCHEME | CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
+        // Not an address: nothing of it can be shown safely but that.
+        return "(nieprawidłowy adres)";
+    }
+    curl_url_set(parsed.get(), CURLUPART_PASSWORD, nullptr, 0);
+    curl_url_set(parsed.get(), CURLUPART_PATH, nullptr, 0);
+    std::string shown = part(parsed.get(), CURLUPART_URL);
+    if (shown.ends_with('/'))
+        shown.pop_back();
+    return shown;
 }
 
 }  // namespace qiv_start::core

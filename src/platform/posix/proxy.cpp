@@ -23,8 +23,8 @@ std::string first_set(std::initializer_list<const char*> names) {
 
 }  // namespace
 
-TProxyRoute proxy_route(const std::string& /*url*/, const std::string& scheme,
-                        const std::string& host) {
+TProxyRoute setting_proxy_route(const std::string& /*url*/, const std::string& scheme,
+                                const std::string& host) {
     TProxyRoute route;
     route.source = TProxySource::kEnvironment;
     route.proxy =

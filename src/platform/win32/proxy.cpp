@@ -75,8 +75,8 @@ std::optional<TProxyRoute> auto_route(const WINHTTP_CURRENT_USER_IE_PROXY_CONFIG
 }  // namespace
 
 // Read for each server anew; the core keeps the answer for the run.
-TProxyRoute proxy_route(const std::string& url, const std::string& scheme,
-                        const std::string& host) {
+TProxyRoute setting_proxy_route(const std::string& url, const std::string& scheme,
+                                const std::string& host) {
     TProxyRoute route;
     route.source = TProxySource::kSystemSetting;
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
