@@ -4,6 +4,13 @@
 #include "core/support/error.h"
 
 namespace qiv_start::core {
+namespace {
+
+// A record costs a file made, flushed and removed again for each download. A smaller file comes
+// whole in a few round trips on any link: going on with a part of it saves nothing worth that.
+constexpr std::int64_t kWorthKeepingFrom = std::int64_t{64} * 1024;
+
+}  // namespace
 
 TVerifiedFileStream::TVerifiedFileStream(std::string directory, std::string path,
                                          TDigestPair expected, bool keep_mismatch)
@@ -62,11 +69,13 @@ std::optional<TResumeMark> TVerifiedFileStream::resume_mark() {
     return current_ ? mark_ : std::nullopt;
 }
 
-// The mark is set as a body begins, so the temporary file is made here if it is not there yet.
+// The mark is set as a body begins. It serves a resumption in this run whatever the size; a
+// bigger file is also recorded for the next start, so its temporary file is made here if it is
+// not there yet.
 void TVerifiedFileStream::set_resume_mark(const std::optional<TResumeMark>& mark) {
     drop_record();
     mark_ = mark;
-    if (!mark)
+    if (!mark || mark->length < kWorthKeepingFrom)
         return;
     THashingFileStream& stream = current();
     try {
