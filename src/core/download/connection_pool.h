@@ -4,19 +4,22 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "core/download/http_client.h"
 #include "core/download/proxy_routes.h"
+#include "core/download/transfer_engine.h"
 #include "core/download/transport_options.h"
 
 namespace qiv_start::core {
 
-// Each client keeps its connection open after a transfer; a download borrows an idle client and
-// so goes on over a connection that an earlier download opened. A client is used by one thread
-// at a time, so no connection is ever touched by two threads at once; what the clients share
-// across threads (TLS sessions, DNS answers) goes through an HTTP share under its locks.
-// Downloads on several threads may borrow at the same time. The pool outlives its loans.
+// The clients' transfers all run on the pool's engine, whose connections stay open after a
+// transfer: a download goes on over a connection that an earlier download opened, and over
+// HTTP/2 the downloads under way at once share one connection per server. Only the engine's
+// thread touches the connections; what the clients share across threads (TLS sessions, DNS
+// answers) goes through an HTTP share under its locks. Downloads on several threads may borrow
+// at the same time. The pool outlives its loans.
 class TConnectionPool {
   public:
     struct TReturn {
@@ -34,6 +37,10 @@ class TConnectionPool {
 
     const TTransportOptions& options() const { return options_; }
 
+    // Whether a transfer to the URL's server came back over HTTP/2: many downloads from it may
+    // then run at once at the cost of one connection.
+    bool multiplexes(const std::string& url) const { return engine_.multiplexes(url); }
+
   private:
     void give_back(THttpClient* client);
 
@@ -41,8 +48,10 @@ class TConnectionPool {
     THttpShare share_;
     // The run's proxy for each server, asked once and said once in the run log.
     TProxyRoutes routes_;
+    // Declared after the share: its connections close before the share they used goes.
+    TTransferEngine engine_;
     std::mutex idle_mutex_;
-    // Declared after the share: clients are cleaned up before the share they use.
+    // Declared after the share and the engine: clients are cleaned up before either.
     std::vector<std::unique_ptr<THttpClient>> idle_;
 };
 

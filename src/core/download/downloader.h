@@ -17,6 +17,9 @@ class TDownloader {
     // that delivered another file (a signature beside its document).
     virtual void download_file_from(const std::string& server, const std::string& file_name,
                                     TStream& stream) = 0;
+    // Whether the servers' connections carry many downloads at once (HTTP/2), so that running
+    // many at once costs no more connections.
+    virtual bool multiplexes() const { return false; }
 };
 
 }  // namespace qiv_start::core

@@ -35,6 +35,10 @@ void TDownloaderProd::download_file_from(const std::string& server, const std::s
     download({server}, file_name, stream);
 }
 
+bool TDownloaderProd::multiplexes() const {
+    return !servers_.empty() && pool_->multiplexes(servers_.front());
+}
+
 void TDownloaderProd::download(const std::vector<std::string>& servers,
                                const std::string& file_name, TStream& stream) {
     TDownloadThread worker(stream, servers, file_name, pool_, stop_);

@@ -26,6 +26,8 @@ class TDownloaderProd : public TDownloader {
     void download_file_from_server(const std::string& file_name, TStream& stream) override;
     void download_file_from(const std::string& server, const std::string& file_name,
                             TStream& stream) override;
+    // As the first server's connection, the one that downloads go to, has shown so far.
+    bool multiplexes() const override;
 
   private:
     void download(const std::vector<std::string>& servers, const std::string& file_name,

@@ -2,7 +2,9 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <deque>
 #include <exception>
@@ -32,6 +34,9 @@ constexpr std::size_t kMaxValidatorSize = 256;
 
 // Bigger pieces than libcurl's default of 16 KiB: fewer receive and write calls for large files.
 constexpr long kReceiveBufferSize = 256 * 1024;
+// What a transfer over the engine holds for its caller before the engine pauses it (one piece
+// more at most): the caller writes at disk speed, and 64 transfers under way hold 8 MiB so.
+constexpr std::size_t kHandOnSize = 128 * 1024;
 
 bool is_success(long status) {
     return status >= 200 && status <= 299;
@@ -59,7 +64,11 @@ void configure(CURL* curl, const TTransportOptions& options) {
     set_option(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     set_option(curl, CURLOPT_DEFAULT_PROTOCOL, "http");
     set_option(curl, CURLOPT_FOLLOWLOCATION, 0L);
-    set_option(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    // HTTP/2 where the server offers it through TLS, so that a run's transfers share one
+    // connection to it; HTTP/1.1 otherwise. A transfer waits for a connection to its server that
+    // is being opened, and shares it if it multiplexes, rather than opening one of its own.
+    set_option(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
+    set_option(curl, CURLOPT_PIPEWAIT, 1L);
     set_option(curl, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
     set_option(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     set_option(curl, CURLOPT_SSL_VERIFYHOST, 2L);
@@ -235,10 +244,18 @@ THttpShare::~THttpShare() {
     curl_share_cleanup(share_);
 }
 
-struct THttpClient::TTransfer {
+struct THttpClient::TTransfer final : TTransferEngine::TWaiter {
     TTransfer(CURL* handle, const TReceiver* receiver, const TTransportOptions& options)
         : curl(handle), receive(receiver), stall(options.min_rate, options.stall_window) {
         stall.moving(kNothingMoved);
+    }
+
+    // Notifies under the lock: once the caller sees done, the transfer may go at any moment.
+    void ended(int code) override {
+        std::lock_guard lock(mutex);
+        done = true;
+        result = code;
+        changed.notify_one();
     }
 
     CURL* curl;
@@ -251,14 +268,29 @@ struct THttpClient::TTransfer {
     bool stalled = false;
     std::exception_ptr receive_error;
     char detail[CURL_ERROR_SIZE] = {};
+
+    // Over the engine: what its thread hands to the caller's, under the mutex. The caller tells
+    // the engine's callbacks through abandoned that it wants no more.
+    bool on_engine = false;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::optional<TBodyStart> begun;
+    std::string pending;
+    bool paused = false;
+    bool done = false;
+    int result = CURLE_OK;
+    std::atomic<bool> abandoned = false;
+    std::exception_ptr caller_error;  // the caller's alone
 };
 
 void THttpClient::TCurlDeleter::operator()(void* handle) const {
     curl_easy_cleanup(handle);
 }
 
-THttpClient::THttpClient(const TTransportOptions& options, THttpShare* share, TProxyRoutes* routes)
+THttpClient::THttpClient(const TTransportOptions& options, THttpShare* share, TProxyRoutes* routes,
+                         TTransferEngine* engine)
     : options_(options),
+      engine_(engine),
       own_routes_(routes == nullptr ? std::make_unique<TProxyRoutes>() : nullptr),
       routes_(routes == nullptr ? own_routes_.get() : routes) {
     prepare_http_clients();
@@ -311,7 +343,7 @@ void THttpClient::get(const std::string& url, const TReceiver& receive, const TS
 }
 
 // A range answer must start where it was asked to; any other 2xx answer is the whole copy.
-void THttpClient::begin_body(TTransfer& transfer) {
+TBodyStart THttpClient::body_start(TTransfer& transfer) {
     transfer.status_checked = true;
     TBodyStart start;
     start.copy.validator = validator_of(transfer.curl);
@@ -324,8 +356,83 @@ void THttpClient::begin_body(TTransfer& transfer) {
     } else {
         start.copy.length = announced_length(transfer.curl);
     }
+    return start;
+}
+
+void THttpClient::begin_body(TTransfer& transfer) {
+    const TBodyStart start = body_start(transfer);
     if (transfer.start != nullptr && *transfer.start)
         (*transfer.start)(start);
+}
+
+// On the engine's thread: where the body starts (read here, where the answer's headers may be
+// read) and its bytes go to the caller. Full, the transfer pauses until the caller has taken
+// them; the library hands the same bytes again when it goes on.
+std::size_t THttpClient::hand_on(TTransfer& transfer, const char* data, std::size_t size) {
+    std::optional<TBodyStart> start;
+    if (!transfer.status_checked)
+        start = body_start(transfer);
+    {
+        std::lock_guard lock(transfer.mutex);
+        if (transfer.abandoned)
+            return CURL_WRITEFUNC_ERROR;
+        if (start)
+            transfer.begun = std::move(start);
+        if (!transfer.pending.empty() && transfer.pending.size() + size > kHandOnSize) {
+            transfer.paused = true;
+            return CURL_WRITEFUNC_PAUSE;
+        }
+        transfer.pending.append(data, size);
+    }
+    transfer.changed.notify_one();
+    return size;
+}
+
+// On the caller's thread: takes what the engine hands on, in its order, until the transfer ends.
+// Once receive or start raises, the rest is dropped and the engine abandons the transfer.
+int THttpClient::run_on_engine(TTransfer& transfer) {
+    transfer.on_engine = true;
+    const TTransferEngine::TId id = engine_->start(transfer.curl, transfer);
+    std::string piece;
+    for (;;) {
+        std::optional<TBodyStart> start;
+        bool done = false;
+        bool resume = false;
+        piece.clear();
+        {
+            std::unique_lock lock(transfer.mutex);
+            transfer.changed.wait(lock, [&transfer] {
+                return transfer.begun || !transfer.pending.empty() || transfer.done;
+            });
+            start.swap(transfer.begun);
+            piece.swap(transfer.pending);
+            done = transfer.done;
+            resume = std::exchange(transfer.paused, false);
+        }
+        if (!transfer.caller_error)
+            deliver(transfer, start, piece, id);
+        if (done)
+            break;
+        if (resume && !transfer.caller_error)
+            engine_->resume(id);
+    }
+    if (transfer.caller_error && !transfer.receive_error)
+        transfer.receive_error = transfer.caller_error;
+    return transfer.result;
+}
+
+void THttpClient::deliver(TTransfer& transfer, const std::optional<TBodyStart>& start,
+                          const std::string& piece, std::uint64_t id) {
+    try {
+        if (start && transfer.start != nullptr && *transfer.start)
+            (*transfer.start)(*start);
+        if (!piece.empty())
+            (*transfer.receive)(piece.data(), piece.size());
+    } catch (...) {
+        transfer.caller_error = std::current_exception();
+        transfer.abandoned = true;
+        engine_->abandon(id);
+    }
 }
 
 // The body of an answer that is not 2xx (an error page, a redirect notice) never reaches the
@@ -335,6 +442,8 @@ std::size_t THttpClient::on_body(char* data, std::size_t size, std::size_t count
     if (!transfer.status_checked && !is_success(response_status(transfer.curl)))
         return CURL_WRITEFUNC_ERROR;
     try {
+        if (transfer.on_engine)
+            return hand_on(transfer, data, size * count);
         if (!transfer.status_checked)
             begin_body(transfer);
         (*transfer.receive)(data, size * count);
@@ -349,7 +458,7 @@ std::size_t THttpClient::on_body(char* data, std::size_t size, std::size_t count
 int THttpClient::on_progress(void* user, std::int64_t, std::int64_t received, std::int64_t,
                              std::int64_t sent) {
     auto& transfer = *static_cast<TTransfer*>(user);
-    if (transfer.stop->stop_requested())
+    if (transfer.stop->stop_requested() || transfer.abandoned)
         return 1;
     if (!transfer.stall.moving(received + sent)) {
         transfer.stalled = true;
@@ -385,7 +494,8 @@ void THttpClient::perform(const std::string& url, TTransfer& transfer) {
     set_option(transfer.curl, CURLOPT_XFERINFODATA, &transfer);
     set_option(transfer.curl, CURLOPT_ERRORBUFFER, transfer.detail);
     transfer.stop = &stop_;
-    const CURLcode result = curl_easy_perform(transfer.curl);
+    const auto result = static_cast<CURLcode>(
+        engine_ != nullptr ? run_on_engine(transfer) : curl_easy_perform(transfer.curl));
     // The buffer lives no longer than the transfer.
     curl_easy_setopt(transfer.curl, CURLOPT_ERRORBUFFER, nullptr);
     if (transfer.receive_error)

@@ -1,4 +1,5 @@
-// HEAD and GET over HTTP/1.1 with TLS, one connection reused for a whole download.
+// HEAD and GET over HTTP/2 where TLS offers it, else HTTP/1.1; one connection reused for a whole
+// download, or for a whole run's downloads over the engine of a pool.
 #pragma once
 
 #include <array>
@@ -7,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <utility>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "core/download/proxy_routes.h"
+#include "core/download/transfer_engine.h"
 #include "core/download/transport_options.h"
 
 namespace qiv_start::core {
@@ -61,9 +64,12 @@ class THttpClient {
 
     // With a share, the client takes part in it; the share must outlive the client. Each request
     // goes the way that routes gives for its server (routes of its own when none are given; they
-    // must outlive the client).
+    // must outlive the client). With an engine, which must outlive the client too, transfers run
+    // on the engine's thread, side by side with those of other clients; receive and start are
+    // still called on the thread that called get, as without one.
     explicit THttpClient(const TTransportOptions& options, THttpShare* share = nullptr,
-                         TProxyRoutes* routes = nullptr);  // raises TError
+                         TProxyRoutes* routes = nullptr,
+                         TTransferEngine* engine = nullptr);  // raises TError
     ~THttpClient();
     THttpClient(const THttpClient&) = delete;
     THttpClient& operator=(const THttpClient&) = delete;
@@ -88,7 +94,12 @@ class THttpClient {
 
   private:
     struct TTransfer;
+    static TBodyStart body_start(TTransfer& transfer);
     static void begin_body(TTransfer& transfer);
+    static std::size_t hand_on(TTransfer& transfer, const char* data, std::size_t size);
+    int run_on_engine(TTransfer& transfer);
+    void deliver(TTransfer& transfer, const std::optional<TBodyStart>& start,
+                 const std::string& piece, std::uint64_t id);
     static std::size_t on_body(char* data, std::size_t size, std::size_t count, void* transfer);
     static int on_progress(void* transfer, std::int64_t, std::int64_t, std::int64_t, std::int64_t);
     void perform(const std::string& url, TTransfer& transfer);
@@ -100,6 +111,7 @@ class THttpClient {
     TTransportOptions options_;
     std::unique_ptr<void, TCurlDeleter> curl_;
     std::stop_token stop_;
+    TTransferEngine* engine_;
     std::unique_ptr<TProxyRoutes> own_routes_;
     TProxyRoutes* routes_;
     std::string proxy_;  // of the current request, for the reason of a failure

@@ -31,8 +31,16 @@ TLookAhead::TLookAhead(std::vector<std::size_t> after, std::size_t depth, std::s
         workers_.emplace_back([this](std::stop_token stop) { work(std::move(stop)); });
 }
 
-// Every preparation is told to stop before the first is waited for, so they end together.
+// Every preparation is told to stop before the first is waited for, so they end together. Idle
+// workers are woken through the look-ahead's own flag rather than a stop callback: with the
+// Windows build's C++ runtime, a wait ended through a stop callback now and then never returned,
+// and the join hung.
 TLookAhead::~TLookAhead() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
     for (auto& worker : workers_)
         worker.request_stop();
     for (auto& worker : workers_)
@@ -78,9 +86,9 @@ void TLookAhead::work(std::stop_token stop) {
         std::size_t file = 0;
         {
             std::unique_lock lock(mutex_);
-            const bool go = changed_.wait(
-                lock, stop, [this] { return next_ == files_.size() || may_start(next_); });
-            if (!go || next_ == files_.size())
+            changed_.wait(
+                lock, [this] { return stopping_ || next_ == files_.size() || may_start(next_); });
+            if (stopping_ || next_ == files_.size())
                 return;
             file = next_++;
         }

@@ -62,7 +62,8 @@ class TLookAhead {
     std::size_t window_;
     TPrepare prepare_;
     std::mutex mutex_;
-    std::condition_variable_any changed_;
+    std::condition_variable changed_;
+    bool stopping_ = false;  // the look-ahead ends: workers take no further file
     std::vector<TFile> files_;
     std::size_t next_ = 0;      // the next file to prepare
     std::size_t finished_ = 0;  // files whose turn is over

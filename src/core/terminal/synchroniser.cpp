@@ -116,7 +116,7 @@ class TSynchroniser::TImpl {
     bool store_download(TVerifiedFileStream& stream, const std::string& name,
                         const std::string& path);
     bool replace_old_copy(TVerifiedFileStream& stream, const std::string& name);
-    void sync_ahead(const std::vector<TFileSection>& sections);
+    void sync_ahead(const std::vector<TFileSection>& sections, std::size_t transfers);
     TFetched fetch(const TPlannedFile& file, const TLocalFile& local, TCoreListener& record,
                    std::stop_token stop, std::counting_semaphore<>& transfers);
     void take_turn(TLookAhead& ahead, std::size_t index, const TPlannedFile& file,
@@ -136,7 +136,9 @@ class TSynchroniser::TImpl {
 void TSynchroniser::TImpl::synchronise(const std::vector<TFileSection>& sections) {
     verified_.clear();
     if (make_downloader_ && transfers_ > 1)
-        sync_ahead(sections);
+        sync_ahead(sections, transfers_ == kMaxTransfers && downloader_->multiplexes()
+                                 ? kMaxMultiplexedTransfers
+                                 : transfers_);
     else
         sync_one_by_one(sections);
 }
@@ -251,7 +253,8 @@ bool TSynchroniser::TImpl::replace_old_copy(TVerifiedFileStream& stream, const s
 // The checks and downloads run ahead on the look-ahead's threads, each file's messages kept for
 // its turn. The turns come in order and do, with what was fetched, what update_file does; a
 // section's heading goes out before the turn of its first file.
-void TSynchroniser::TImpl::sync_ahead(const std::vector<TFileSection>& sections) {
+void TSynchroniser::TImpl::sync_ahead(const std::vector<TFileSection>& sections,
+                                      std::size_t transfers) {
     std::vector<TPlannedFile> plan;
     std::vector<std::optional<TLocalFile>> locals;
     std::vector<std::size_t> firsts;  // each section's first file
@@ -269,14 +272,14 @@ void TSynchroniser::TImpl::sync_ahead(const std::vector<TFileSection>& sections)
     // Declared before the look-ahead: what was fetched and not used goes only after the workers
     // have stopped, and takes its temporary file with it.
     std::vector<TFetched> fetched(plan.size());
-    std::counting_semaphore<> transfers(static_cast<std::ptrdiff_t>(transfers_));
-    const std::size_t threads = transfers_ * kLookAheadThreads / kMaxTransfers;
-    const std::size_t window = transfers_ * kLookAheadWindow / kMaxTransfers;
+    std::counting_semaphore<> slots(static_cast<std::ptrdiff_t>(transfers));
+    const std::size_t threads = transfers * kLookAheadThreads / kMaxTransfers;
+    const std::size_t window = transfers * kLookAheadWindow / kMaxTransfers;
     TLookAhead ahead(predecessors(plan), threads, window,
                      [&](std::size_t index, TCoreListener& record, std::stop_token stop) {
                          if (plan[index].readable)
                              fetched[index] =
-                                 fetch(plan[index], *locals[index], record, stop, transfers);
+                                 fetch(plan[index], *locals[index], record, stop, slots);
                      });
     std::size_t announced = 0;
     const auto announce_up_to = [&](std::size_t index) {

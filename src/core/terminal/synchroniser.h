@@ -23,8 +23,11 @@ namespace qiv_start::core {
 using TDownloaderMaker = std::function<std::unique_ptr<TDownloader>(
     std::shared_ptr<TCoreListener> listener, std::stop_token stop)>;
 
-// Downloads under way at the same time during a synchronisation, at most.
+// Downloads under way at the same time during a synchronisation, at most: each takes a
+// connection of its own over HTTP/1.1, while over HTTP/2 they share one: libcurl puts up to 100
+// streams on a connection before it opens another.
 inline constexpr std::size_t kMaxTransfers = 8;
+inline constexpr std::size_t kMaxMultiplexedTransfers = 96;
 
 // Where a configured file lives: its folder and its path, native and inside the working folder.
 struct TLocalFile {
@@ -51,7 +54,8 @@ class TSynchroniser {
     // configuration is signed, so a copy that differs from its digests is never saved. With a
     // downloader maker and more than one transfer, the files after the one being dealt with are
     // checked and fetched ahead; what the listener sees stays the same. With one transfer, files
-    // are taken one by one.
+    // are taken one by one. When the downloader multiplexes, up to kMaxMultiplexedTransfers run
+    // at once in place of kMaxTransfers.
     TSynchroniser(std::shared_ptr<TDownloader> downloader, std::shared_ptr<TCoreListener> listener,
                   bool digests_bind, TDownloaderMaker make_downloader = {},
                   std::size_t transfers = kMaxTransfers);

@@ -15,9 +15,11 @@
 #include "core/terminal/controller_prod.h"
 #include "platform/files.h"
 #include "support/content_digests.h"
+#include "support/nginx_front.h"
 #include "support/recording_listener.h"
 #include "support/scripted_config.h"
 #include "support/temp_dir.h"
+#include "support/test_certificates.h"
 #include "support/test_http_server.h"
 #include "support/zip_builder.h"
 
@@ -60,8 +62,19 @@ class TReleasingListener : public test::TRecordingListener {
     std::vector<TTestHttpServer*> servers;
 };
 
-class LookAheadSync : public ::testing::Test {
+// Straight to the in-process servers (HTTP/1.1), or through nginx in front of them over HTTP/2,
+// where many files are fetched at once over one connection.
+enum class TProtocol { kHttp11, kHttp2 };
+
+class LookAheadSync : public ::testing::TestWithParam<TProtocol> {
   protected:
+    void SetUp() override {
+#ifdef _WIN32
+        if (GetParam() == TProtocol::kHttp2)
+            GTEST_SKIP() << "nginx runs on the build system only";
+#endif
+    }
+
     // A file that the first server or the second delivers as the test sets up.
     std::shared_ptr<test::TScriptedFile> file(const std::string& name, const std::string& target,
                                               const std::string& content, bool archive = false) {
@@ -81,13 +94,29 @@ class LookAheadSync : public ::testing::Test {
         TTestHttpServer second;
         first.serve("kasa.sh", kExe);
         script(first, second);
-        const std::vector<std::string> servers{first.base_url(), second.base_url()};
+        std::vector<std::string> servers{first.base_url(), second.base_url()};
+        std::vector<std::unique_ptr<test::TNginxFront>> fronts;
+        TTransportOptions options;
+        if (GetParam() == TProtocol::kHttp2) {
+            fs::create_directories(dir.path() / "tls");
+            const auto certificates = test::create_test_certificates(dir.path() / "tls");
+            options.ca_file = certificates.ca_file;
+            for (std::string& server : servers) {
+                fronts.push_back(std::make_unique<test::TNginxFront>(
+                    server, certificates,
+                    dir.path() /
+                        ("nginx-" + work.filename().string() + std::to_string(fronts.size()))));
+                server = fronts.back()->base_url();
+            }
+        }
         fs::create_directories(work);
         test::TCurrentDir current(work);
         auto listener = std::make_shared<TReleasingListener>();
         listener->release_at = release_at;
         listener->servers = {&first, &second};
-        auto pool = std::make_shared<TConnectionPool>();
+        auto pool = std::make_shared<TConnectionPool>(options);
+        if (GetParam() == TProtocol::kHttp2)
+            expect_multiplexed(*pool, servers);
         auto downloader = std::make_shared<TDownloaderProd>(listener, servers, pool);
         TDownloaderMaker make = [&](std::shared_ptr<TCoreListener> record,
                                     std::stop_token stop) -> std::unique_ptr<TDownloader> {
@@ -106,7 +135,21 @@ class LookAheadSync : public ::testing::Test {
         std::erase_if(listener->lines, [](const std::string& line) {
             return line.find("downloaded_prc") != std::string::npos;
         });
+        if (!fronts.empty()) {
+            EXPECT_EQ(fronts[0]->connections(), 1u);
+            EXPECT_LE(fronts[1]->connections(), 1u);
+        }
         return listener->lines;
+    }
+
+    // As the server list and the configuration would have on a real start: the pool has met the
+    // first server over HTTP/2, so the look-ahead takes the files many at a time.
+    static void expect_multiplexed(TConnectionPool& pool, const std::vector<std::string>& servers) {
+        TMemoryStream stream;
+        TDownloaderProd(std::make_shared<test::TRecordingListener>(), servers,
+                        std::shared_ptr<TConnectionPool>(std::shared_ptr<TConnectionPool>(), &pool))
+            .download_file_from_server("kasa.sh", stream);
+        EXPECT_TRUE(pool.multiplexes(servers[0]));
     }
 
     void expect_same_as_one_by_one();
@@ -130,7 +173,10 @@ class LookAheadSync : public ::testing::Test {
 void LookAheadSync::expect_same_as_one_by_one() {
     const std::string member = "z archiwum";
     const std::string archive = zip_bytes(dir.path() / "a.zip", {{"ze_zipa.txt", member}});
-    const auto content = [](int i) { return std::string(3000 + i, static_cast<char>('a' + i)); };
+    // The last is more than the engine holds for a caller: its transfer pauses and goes on.
+    const auto content = [](int i) {
+        return std::string(i == 9 ? 700000 : 3000 + i, static_cast<char>('a' + i));
+    };
     script = [&](TTestHttpServer& first, TTestHttpServer& second) {
         first.serve("pakiet.zip", archive);
         first.serve("zwykly.txt", "zwykły");
@@ -188,12 +234,12 @@ void LookAheadSync::expect_same_as_one_by_one() {
         ahead.end());
 }
 
-TEST_F(LookAheadSync, RunLogAndFilesAreTheSameAsWhenFilesAreTakenOneByOne) {
+TEST_P(LookAheadSync, RunLogAndFilesAreTheSameAsWhenFilesAreTakenOneByOne) {
     expect_same_as_one_by_one();
 }
 
 // A wrong copy is never saved and only a verified executable starts, ahead or not.
-TEST_F(LookAheadSync, SignedConfigurationKeepsItsDigestRulesAhead) {
+TEST_P(LookAheadSync, SignedConfigurationKeepsItsDigestRulesAhead) {
     digests_bind = true;
     expect_same_as_one_by_one();
     EXPECT_FALSE(fs::exists(dir.path() / "wiele" / "dane" / kWithoutSha256));
@@ -201,7 +247,7 @@ TEST_F(LookAheadSync, SignedConfigurationKeepsItsDigestRulesAhead) {
 
 // An archive that cannot be read ends the run while later files are fetched or stalled; none of
 // them leaves anything behind, and the stalled ones do not hold up the end.
-TEST_F(LookAheadSync, RunThatEndsEarlyLeavesNoTemporaryFile) {
+TEST_P(LookAheadSync, RunThatEndsEarlyLeavesNoTemporaryFile) {
     const auto content = [](int i) { return std::string(100000, static_cast<char>('a' + i)); };
     script = [&](TTestHttpServer& first, TTestHttpServer&) {
         first.serve("zly.zip", "<html>portal</html>");
@@ -227,6 +273,14 @@ TEST_F(LookAheadSync, RunThatEndsEarlyLeavesNoTemporaryFile) {
     EXPECT_EQ(left.size(), 1u) << left.rbegin()->first;
     EXPECT_TRUE(left.contains("dane/zly.zip"));
 }
+
+// Over HTTP/2: a run log that the engine's thread or 96 files at once would change, a temporary
+// file left by a stream cut off, more than one connection per server in a run.
+INSTANTIATE_TEST_SUITE_P(Protocols, LookAheadSync,
+                         ::testing::Values(TProtocol::kHttp11, TProtocol::kHttp2),
+                         [](const auto& info) {
+                             return info.param == TProtocol::kHttp2 ? "Http2" : "Http11";
+                         });
 
 }  // namespace
 }  // namespace qiv_start::core

@@ -51,9 +51,10 @@ TEST(LookAhead, TurnsSeeTheMessagesInFileOrderWithinTheBounds) {
                 nine_too_early = true;
             if (file >= turns_over.load() + kWindow)
                 beyond_window = true;
-            send(record, "a" + std::to_string(file));
+            const std::string number = std::to_string(file);
+            send(record, "a" + number);
             std::this_thread::sleep_for(std::chrono::milliseconds(2 * (kFiles - file)));
-            send(record, "b" + std::to_string(file));
+            send(record, "b" + number);
             --running;
         });
     TRecordingListener listener;
@@ -87,17 +88,16 @@ TEST(LookAhead, ErrorComesOutAtItsTurnAndTheEndStopsTheRest) {
                                       send(record, "zero");
                                       throw std::runtime_error("broken");
                                   }
-                                  std::mutex mutex;
-                                  std::condition_variable_any never;
-                                  std::unique_lock lock(mutex);
-                                  never.wait(lock, stop, [] { return false; });
+                                  while (!stop.stop_requested())
+                                      std::this_thread::sleep_for(std::chrono::milliseconds(1));
                                   ++stopped;
                               });
         EXPECT_THROW(look_ahead.follow(0, listener), std::runtime_error);
     }
     EXPECT_THAT(listener.lines, ElementsAre("informacja: zero"));
-    EXPECT_EQ(started.load(), 3);
-    EXPECT_EQ(stopped.load(), 2);
+    // A worker that had not taken its file when the end came takes none.
+    EXPECT_LE(started.load(), 3);
+    EXPECT_EQ(stopped.load(), started.load() - 1);
 }
 
 }  // namespace

@@ -1,0 +1,75 @@
+// One thread that drives the transfers of a run together, so that those to one server can share
+// one connection (HTTP/2 streams) instead of opening one each.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace qiv_start::core {
+
+// Every call into the HTTP library's multi interface, and every pause and resumption, happens on
+// the engine's own thread; the other threads only leave it requests and wake it. What the
+// transfers' callbacks do runs on the engine's thread too, so they should only hand their data
+// on to the thread that waits for the transfer.
+class TTransferEngine {
+  public:
+    // Told on the engine's thread, once, that its transfer has ended, with the library's result.
+    class TWaiter {
+      public:
+        virtual void ended(int result) = 0;
+
+      protected:
+        ~TWaiter() = default;
+    };
+    using TId = std::uint64_t;
+
+    TTransferEngine();  // raises TError
+    // No transfer may be under way.
+    ~TTransferEngine();
+    TTransferEngine(const TTransferEngine&) = delete;
+    TTransferEngine& operator=(const TTransferEngine&) = delete;
+
+    // Starts the transfer set up on the handle; the handle and the waiter stay untouched by the
+    // caller until the waiter is told that it has ended. Raises TError.
+    TId start(void* handle, TWaiter& waiter);
+    // The transfer's receiving, paused by its write callback, goes on.
+    void resume(TId transfer);
+    // Ends the transfer soon unless it has ended; its waiter is told as usual. Over HTTP/2 only
+    // its stream ends, the connection stays for the others.
+    void abandon(TId transfer);
+
+    // Whether a transfer to the URL's server came back over HTTP/2, so that transfers to it run
+    // side by side over one connection.
+    bool multiplexes(const std::string& url) const;
+
+  private:
+    struct TActive {
+        void* handle;
+        TWaiter* waiter;
+    };
+    void run();
+    void take_requests();
+    void finish_done();
+    void end(TId transfer, int result);
+    void request(std::vector<TId>& list, TId transfer);
+
+    void* multi_ = nullptr;
+    mutable std::mutex mutex_;
+    // Requests for the engine's thread, under the mutex.
+    std::vector<std::pair<TId, TActive>> starts_;
+    std::vector<TId> resumes_;
+    std::vector<TId> abandons_;
+    bool stopping_ = false;
+    TId next_id_ = 1;
+    std::set<std::string> multiplexing_;  // servers, under the mutex
+    // The engine's thread alone.
+    std::unordered_map<TId, TActive> active_;
+    std::thread thread_;
+};
+
+}  // namespace qiv_start::core
