@@ -89,10 +89,17 @@ bool has_client_size(HWND window, int width, int height) {
     });
 }
 
+// A window that lies over the point, such as one of a program that has just ended and that wine
+// has not yet taken away, would take the click instead.
 bool click(HWND window, int x, int y) {
-    ::SetForegroundWindow(window);
     POINT point{x, y};
     ::ClientToScreen(window, &point);
+    const bool uncovered = wait_until([&] {
+        ::SetForegroundWindow(window);
+        return ::GetAncestor(::WindowFromPoint(point), GA_ROOT) == window;
+    });
+    if (!uncovered)
+        return false;
     ::SetCursorPos(point.x, point.y);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     mouse(MOUSEEVENTF_LEFTDOWN);
