@@ -3,7 +3,6 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <memory>
 #include <utility>
 
 #include "core/download/http_client.h"
