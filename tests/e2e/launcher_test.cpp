@@ -11,10 +11,6 @@ namespace qiv_start::test {
 
 namespace fs = std::filesystem;
 
-std::string quoted(const fs::path& path) {
-    return "'" + path.string() + "'";
-}
-
 std::string output_of(const std::string& command) {
     std::string output;
     FILE* pipe = ::popen(command.c_str(), "r");
@@ -26,10 +22,6 @@ std::string output_of(const std::string& command) {
     if (::pclose(pipe) != 0)
         throw std::runtime_error("command failed: " + command);
     return output;
-}
-
-std::string script(const std::string& name) {
-    return quoted(fs::path(QIV_SOURCE_DIR) / name);
 }
 
 LauncherTest::LauncherTest(fs::path launcher) : launcher_(std::move(launcher)) {

@@ -7,15 +7,13 @@
 #include <filesystem>
 #include <string>
 
+#include "support/shell.h"
 #include "support/temp_dir.h"
 
 namespace qiv_start::test {
 
-std::string quoted(const std::filesystem::path& path);
 // Runs a shell command and returns its standard output; raises on a non-zero exit.
 std::string output_of(const std::string& command);
-// A script of the source tree, quoted for the shell.
-std::string script(const std::string& name);
 
 class LauncherTest : public ::testing::Test {
   protected:

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "support/shell.h"
 #include "support/temp_dir.h"
 
 namespace qiv_start::test {
@@ -12,12 +13,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string shell_quoted(const fs::path& path) {
-    return "'" + path.string() + "'";
-}
-
 std::string nginx_serve() {
-    return "bash " + shell_quoted(fs::path(QIV_SOURCE_DIR) / "scripts" / "nginx-serve");
+    return "bash " + script("scripts/nginx-serve");
 }
 
 }  // namespace
@@ -29,10 +26,10 @@ TNginxFront::TNginxFront(const std::string& upstream, const TTestCertificates& c
     // Without a path after the server, nginx passes each request target on as it came.
     const std::string server = upstream.substr(0, upstream.find_last_not_of('/') + 1);
     const std::string command = "NGINX_HTTP2=on NGINX_UPSTREAM=" + server + " " + nginx_serve() +
-                                " start " + shell_quoted(run_dir_) + " " + shell_quoted(run_dir_) +
-                                " " + shell_quoted(certificates.cert_file) + " " +
-                                shell_quoted(certificates.key_file) + " >" +
-                                shell_quoted(run_dir_ / "port");
+                                " start " + test::quoted(run_dir_) + " " + test::quoted(run_dir_) +
+                                " " + test::quoted(certificates.cert_file) + " " +
+                                test::quoted(certificates.key_file) + " >" +
+                                test::quoted(run_dir_ / "port");
     if (std::system(command.c_str()) != 0)
         throw std::runtime_error("nginx did not start in " + run_dir_.string());
     port_ = read_bytes(run_dir_ / "port");
@@ -40,7 +37,7 @@ TNginxFront::TNginxFront(const std::string& upstream, const TTestCertificates& c
 }
 
 TNginxFront::~TNginxFront() {
-    const std::string command = nginx_serve() + " stop " + shell_quoted(run_dir_);
+    const std::string command = nginx_serve() + " stop " + test::quoted(run_dir_);
     static_cast<void>(std::system(command.c_str()));
 }
 

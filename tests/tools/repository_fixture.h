@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "qiv_repo/cli.h"
+#include "support/shell.h"
 #include "support/temp_dir.h"
 
 namespace qiv_start::test {
@@ -70,10 +71,6 @@ inline int shell_output(const std::string& command, std::string& output) {
         output.append(buffer, n);
     const int status = ::pclose(pipe);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-inline std::string quoted(const std::filesystem::path& path) {
-    return "'" + path.string() + "'";
 }
 
 }  // namespace qiv_start::test

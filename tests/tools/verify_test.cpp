@@ -26,9 +26,6 @@ class VerifyCommand : public RepositoryTest {
         shell(command + "wait");
     }
 
-    static std::string script(const std::string& name) {
-        return quoted(fs::path(QIV_SOURCE_DIR) / name);
-    }
     static std::string start_nginx(const fs::path& root, const fs::path& run) {
         std::string port;
         EXPECT_EQ(
