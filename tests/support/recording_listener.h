@@ -17,6 +17,14 @@ class TRecordingListener : public core::TCoreListener {
         else
             lines.push_back(messageContent.to_string());
     }
+    // The lines without the progress percentages, which depend on the clock.
+    std::vector<std::string> lines_without_progress() const {
+        std::vector<std::string> kept = lines;
+        std::erase_if(kept, [](const std::string& line) {
+            return line.find("downloaded_prc") != std::string::npos;
+        });
+        return kept;
+    }
     std::vector<std::string> lines;    // each message's to_string
     std::vector<std::string> details;  // each detail's value
 };
