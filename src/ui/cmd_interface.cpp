@@ -166,13 +166,14 @@ bool TQivStartApplication::hand_over_to_update(core::TController& controller,
     try {
         platform::TFolderLock lock(files.lock);
         lock.lock();
-        const bool joining = services_.is_program_running(files.upgrade);
-        if (joining && !controller.is_launcher_update(files.upgrade))
-            return refuse(kUpdateUnderWay);
-        if (!joining && !controller.fetch_launcher_update(files.upgrade))
-            return false;
-        if (!joining)
+        if (services_.is_program_running(files.upgrade)) {
+            if (!controller.is_launcher_update(files.upgrade))
+                return refuse(kUpdateUnderWay);
+        } else {
+            if (!controller.fetch_launcher_update(files.upgrade))
+                return false;
             core::count_update_attempt(files.attempts, controller.get_config()->get_hash());
+        }
         if (const auto refusal = services_.check_update(executable_path_, files.upgrade))
             return refuse(*refusal);
         services_.start_program(files.upgrade, arguments_);
