@@ -4,7 +4,6 @@
 
 #include <filesystem>
 
-#include "platform/process.h"
 #include "support/temp_dir.h"
 
 namespace qiv_start::core {
@@ -23,21 +22,6 @@ TEST(SelfUpdate, VersionsCompareNumberByNumber) {
     for (const auto& c : cases)
         EXPECT_EQ(is_lower_version(c.candidate, c.running), c.lower)
             << c.candidate << " < " << c.running;
-}
-
-// The running test program has no version resource, as a launcher built without one: only the
-// format decides, and a refused copy goes.
-TEST(SelfUpdate, OnlyAProgramOfThisSystemMayTakeTheLaunchersPlace) {
-    test::TTempDir dir;
-    const std::string own = platform::executable_path();
-    const std::string copy = dir.file(upgrade_name());
-    std::filesystem::copy_file(own, copy);
-    EXPECT_EQ(refuse_upgrade(own, copy), std::nullopt);
-    test::write_bytes(copy, "#!/bin/sh\necho\n");
-    EXPECT_EQ(refuse_upgrade(own, copy), "Pobrany plik \"" + upgrade_name() +
-                                             "\" nie jest programem dla tego systemu; nie "
-                                             "zostanie uruchomiony.");
-    EXPECT_FALSE(std::filesystem::exists(copy));
 }
 
 // The count belongs to one published digest, in either case; another digest starts again.
