@@ -1,6 +1,7 @@
 // The running process and the programs it starts.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,8 +23,24 @@ std::string executable_suffix();
 void start_program(const std::string& directory, const std::string& file);
 
 // Starts the program at path (absolute) with the arguments, in the current working directory, and
-// does not wait for it. Raises TError with the system's reason when it cannot be started.
+// does not wait for it; never through a shell, so a file that is no program is not run. Its file
+// counts as running (is_program_running) for as long as the program runs. Raises TError with the
+// system's reason when it cannot be started.
 void start_program_with(const std::string& path, const std::vector<std::string>& arguments);
+
+// True when the file is a program of the running one's kind, which the system runs itself: on
+// Windows a PE image for the same machine, elsewhere an ELF image of the same class, byte order
+// and machine. A script, a text or another platform's program is not. False when unreadable.
+bool is_native_program(const std::string& path);
+
+// True while a program started from the file with start_program_with runs (on Windows, while any
+// program runs from it); false also when there is no such file.
+bool is_program_running(const std::string& path);
+
+// Sets a variable of this process's environment, which the programs it starts inherit.
+void set_environment(const std::string& name, const std::string& value);
+// The variable's value, removed from this process's environment; nothing when it is not set.
+std::optional<std::string> take_environment(const std::string& name);
 
 // Opens an address in the user's browser; failures are not reported.
 void open_url(const std::string& url);

@@ -34,6 +34,19 @@ constexpr int kUpgradeWaitSteps = 200;
 const char* const kUpdating = "aktualizacja programu";
 const char* const kHandOverFailed = "Nie udało się uruchomić nowej wersji programu: %0:s";
 const char* const kInstallFailed = "Nie udało się zastąpić programu nową wersją: %0:s";
+const char* const kNotFetched =
+    "Ustawienia nie zostały pobrane z serwera w tym uruchomieniu; program nie zostanie "
+    "zaktualizowany.";
+const char* const kStillOutdated =
+    "Program uruchomiony po aktualizacji nadal różni się od opublikowanej wersji; nie zostanie "
+    "zaktualizowany ponownie.";
+const char* const kAttemptsUsed =
+    "Aktualizacja programu nie zajęła jego miejsca po %0:s uruchomieniach; program nie zostanie "
+    "zaktualizowany ponownie.";
+const char* const kUpdateUnderWay =
+    "Inna aktualizacja programu jeszcze trwa, a jej kopia różni się od opublikowanej.";
+// How many hand-overs to one published launcher may fail to take its place before the question.
+constexpr int kMaxUpdateAttempts = 2;
 
 std::string file_name_of(const std::string& path) {
     const auto separator = path.find_last_of(platform::path_separator());
@@ -71,13 +84,14 @@ void TQivStartApplication::start() {
         dialogs_.warning(core::format(kWrongNameText, {executable_path_}));
         return;
     }
+    started_by_update_ = services_.take_update_mark();
     const core::TLauncherFiles files = core::launcher_files(executable_path_);
     if (upgrade_) {
         finish_update(files);
         return;
     }
-    core::remove_leftover_upgrade(files.upgrade);
-    if (!check_version_of_program())
+    core::remove_leftover_upgrade(files);
+    if (!check_version_of_program(files))
         return;
     close_other_instances();
     if (!has_terminal_argument()) {
@@ -104,14 +118,17 @@ bool TQivStartApplication::check_executable_name() {
     return false;
 }
 
-bool TQivStartApplication::check_version_of_program() {
+bool TQivStartApplication::check_version_of_program(const core::TLauncherFiles& files) {
     const auto log = services_.create_version_check_log();
     const auto controller = services_.create_controller(log);
     const auto config = controller->get_config();
     const std::string digest = core::get_file_md5(executable_path_);
-    if (digest == config->get_hash())
+    if (core::same_digest(digest, config->get_hash())) {
+        core::forget_update_attempts(files.attempts);
         return true;
-    if (config->get_self_update() && hand_over_to_update(*controller, *log)) {
+    }
+    if (config->get_self_update() && may_update(*config, files, *log) &&
+        hand_over_to_update(*controller, files, *log)) {
         services_.end_process(kHandedOver);
         return false;
     }
@@ -119,19 +136,50 @@ bool TQivStartApplication::check_version_of_program() {
     return false;
 }
 
-// The published copy is saved beside the launcher under the upgrade name and started with the
-// same arguments; false, with the reason in the run log, when that fails.
+// Only a document fresh from a server may replace the launcher: a cached or expired one may be
+// older than the launcher. A launcher that its update started, or an update that did not take the
+// launcher's place twice, would only go round again.
+bool TQivStartApplication::may_update(core::TConfig& config, const core::TLauncherFiles& files,
+                                      core::TCoreListener& log) {
+    std::optional<std::string> refusal;
+    if (!config.is_fetched())
+        refusal = kNotFetched;
+    else if (started_by_update_)
+        refusal = kStillOutdated;
+    else if (core::update_attempts(files.attempts, config.get_hash()) >= kMaxUpdateAttempts)
+        refusal = core::format(kAttemptsUsed, {std::to_string(kMaxUpdateAttempts)});
+    if (refusal)
+        log.notify(core::TCoreMessage(core::detail, *refusal));
+    return !refusal;
+}
+
+// Under the update's lock, the published copy is saved beside the launcher under the upgrade
+// name, checked and started with the same arguments; a copy that already runs for another
+// launcher is started once more instead. False, with the reason in the run log, when that fails.
 bool TQivStartApplication::hand_over_to_update(core::TController& controller,
+                                               const core::TLauncherFiles& files,
                                                core::TCoreListener& log) {
-    const std::string upgrade = core::launcher_files(executable_path_).upgrade;
-    if (!controller.fetch_launcher_update(upgrade))
+    const auto refuse = [&log](const std::string& reason) {
+        log.notify(core::TCoreMessage(core::detail, reason));
         return false;
+    };
     try {
-        services_.start_program(upgrade, arguments_);
+        platform::TFolderLock lock(files.lock);
+        lock.lock();
+        if (services_.is_program_running(files.upgrade)) {
+            if (!controller.is_launcher_update(files.upgrade))
+                return refuse(kUpdateUnderWay);
+        } else {
+            if (!controller.fetch_launcher_update(files.upgrade))
+                return false;
+            core::count_update_attempt(files.attempts, controller.get_config()->get_hash());
+        }
+        if (const auto refusal = services_.check_update(executable_path_, files.upgrade))
+            return refuse(*refusal);
+        services_.start_program(files.upgrade, arguments_);
         return true;
     } catch (const std::exception& e) {
-        log.notify(core::TCoreMessage(core::detail, core::format(kHandOverFailed, {e.what()})));
-        return false;
+        return refuse(core::format(kHandOverFailed, {e.what()}));
     }
 }
 
@@ -171,14 +219,14 @@ std::optional<std::string> TQivStartApplication::install_and_hand_over(
     const core::TLauncherFiles& files, const core::TWaitStep& wait_step) {
     int steps = 0;
     try {
-        core::install_upgrade(executable_path_, files.launcher,
-                              [&](std::chrono::milliseconds step) {
-                                  return ++steps < kUpgradeWaitSteps && wait_step(step);
-                              });
+        core::install_upgrade(executable_path_, files, [&](std::chrono::milliseconds step) {
+            return ++steps < kUpgradeWaitSteps && wait_step(step);
+        });
     } catch (const std::exception& e) {
         return core::format(kInstallFailed, {e.what()});
     }
     try {
+        services_.mark_update();
         services_.start_program(files.launcher, arguments_);
     } catch (const std::exception& e) {
         return core::format(kHandOverFailed, {e.what()});

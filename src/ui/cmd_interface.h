@@ -32,8 +32,11 @@ class TQivStartApplication {
   private:
     bool check_executable_name();
     // False when the program is outdated; the process has been ended then.
-    bool check_version_of_program();
-    bool hand_over_to_update(core::TController& controller, core::TCoreListener& log);
+    bool check_version_of_program(const core::TLauncherFiles& files);
+    bool may_update(core::TConfig& config, const core::TLauncherFiles& files,
+                    core::TCoreListener& log);
+    bool hand_over_to_update(core::TController& controller, const core::TLauncherFiles& files,
+                             core::TCoreListener& log);
     void ask_for_manual_update(const std::vector<std::string>& servers);
     void finish_update(const core::TLauncherFiles& files);
     std::optional<std::string> install_and_hand_over(const core::TLauncherFiles& files,
@@ -54,6 +57,7 @@ class TQivStartApplication {
     std::shared_ptr<core::TController> controller_;
     std::string terminal_code_;
     bool upgrade_ = false;
+    bool started_by_update_ = false;  // by the upgrade copy, once it took the launcher's place
     bool terminal_started_ = false;
 };
 

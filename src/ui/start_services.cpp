@@ -8,11 +8,15 @@
 
 #include "core/support/auto_file_listener.h"
 #include "core/terminal/controller_prod_factory.h"
+#include "core/terminal/self_update.h"
 #include "platform/desktop.h"
 #include "platform/process.h"
 
 namespace qiv_start::ui {
 namespace {
+
+// Set by the upgrade copy for the launcher it starts once it took its place.
+const char* const kUpdateMark = "QIV_START_UPDATED";
 
 void open_in_browser(const std::string& url) {
     if (!QDesktopServices::openUrl(QUrl(QString::fromStdString(url))))
@@ -50,6 +54,10 @@ TStartServices production_services() {
     services.close_windows_titled = platform::close_windows_titled;
     services.end_process = [](int exit_code) { std::exit(exit_code); };
     services.start_program = platform::start_program_with;
+    services.is_program_running = platform::is_program_running;
+    services.check_update = core::refuse_upgrade;
+    services.mark_update = [] { platform::set_environment(kUpdateMark, "1"); };
+    services.take_update_mark = [] { return platform::take_environment(kUpdateMark).has_value(); };
     return services;
 }
 

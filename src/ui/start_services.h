@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,17 @@ struct TStartServices {
     // Starts the program at the path with the arguments, without waiting; raises TError.
     std::function<void(const std::string& path, const std::vector<std::string>& arguments)>
         start_program;
+    // Whether a program started with start_program still runs from the file.
+    std::function<bool(const std::string& path)> is_program_running;
+    // Why the fetched launcher at upgrade_path may not replace the one at own_path, or nothing
+    // (core::refuse_upgrade).
+    std::function<std::optional<std::string>(const std::string& own_path,
+                                             const std::string& upgrade_path)>
+        check_update;
+    // Marks the programs started from now on as started by the update; whether this process was,
+    // the mark taken off so that what it starts is not.
+    std::function<void()> mark_update;
+    std::function<bool()> take_update_mark;
 };
 
 // The real controller factory, run logs, browser, desktop and process.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "core/support/md5.h"
 #include "launcher_test.h"
@@ -49,12 +50,33 @@ class LauncherRun : public LauncherTest {
         write_bytes(repository_ / "qiv_start_2.xml", document);
     }
 
-    // The launcher in the repository, with self-update on.
-    void publish_launcher() {
+    // The launcher in the repository, with self-update on and its digest in lower case, which
+    // names it as well as upper case. Other bytes, when given, with their digest.
+    void publish_launcher(const std::string& bytes = read_bytes(QIV_LAUNCHER)) {
         std::string document = read_bytes(repository_ / "qiv_start_2.xml");
+        const auto start = document.find("<hash>") + 6;
+        core::TMd5 digest;
+        digest.update(bytes.data(), bytes.size());
+        std::string published = digest.finish();
+        std::transform(published.begin(), published.end(), published.begin(), ::tolower);
+        document.replace(start, document.find("</hash>") - start, published);
         document.insert(document.find("</hash>") + 7, "\r\n  <self_update value=\"true\"/>");
         write_bytes(repository_ / "qiv_start_2.xml", document);
-        fs::copy_file(QIV_LAUNCHER, repository_ / "qiv_start_2");
+        write_bytes(repository_ / "qiv_start_2", bytes);
+    }
+
+    // The check_version run logs, oldest first.
+    std::string check_logs() const {
+        std::vector<fs::path> logs;
+        for (const auto& entry : fs::directory_iterator(work_ / "logs")) {
+            if (entry.path().filename().string().starts_with("check_version"))
+                logs.push_back(entry.path());
+        }
+        std::sort(logs.begin(), logs.end());
+        std::string text;
+        for (const auto& log : logs)
+            text += read_bytes(log);
+        return text;
     }
 
     // The launcher run from now on: a copy in the working folder that differs from the published.
@@ -200,19 +222,84 @@ TEST_F(LauncherRun, AnOutdatedLauncherUpdatesItselfAndStartsTheTerminal) {
     EXPECT_NE(started_record().find("Terminal KASA działa."), std::string::npos);
     EXPECT_EQ(core::get_file_md5(launcher_.string()), core::get_file_md5(QIV_LAUNCHER));
     EXPECT_EQ(fs::status(launcher_).permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
-    std::string check_logs;
-    for (const auto& entry : fs::directory_iterator(work_ / "logs")) {
-        if (entry.path().filename().string().starts_with("check_version"))
-            check_logs += read_bytes(entry.path());
-    }
-    EXPECT_EQ(count(check_logs, "informacja: aktualizacja programu"), 2) << check_logs;
-    EXPECT_EQ(count(check_logs, "download_start|qiv_start_2\r\n"), 1) << check_logs;
+    const std::string logs = check_logs();
+    EXPECT_EQ(count(logs, "informacja: aktualizacja programu"), 2) << logs;
+    EXPECT_EQ(count(logs, "download_start|qiv_start_2\r\n"), 1) << logs;
 
     forget_start();
     ASSERT_EQ(run_launcher("KASA"), 0);
     EXPECT_NE(started_record().find("Terminal KASA działa."), std::string::npos);
     EXPECT_FALSE(fs::exists(work_ / "qiv_start_2_upgr"));
     EXPECT_FALSE(fs::exists(work_ / "started.txt"));
+}
+
+// A published launcher that is no program of this system is not started, and one that never
+// takes the launcher's place is handed over to twice: then the question comes, with the reason in
+// the run log, and the terminal is not started.
+TEST_F(LauncherRun, AnUpdateThatCannotTakeTheLaunchersPlaceEndsInTheQuestion) {
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::vector<int> exit_codes;
+        const char* reason;
+    } cases[] = {
+        {"a script",
+         "#!/bin/sh\necho uruchomiony >obcy.txt\n",
+         {1},
+         "nie jest programem dla tego systemu"},
+        {"a program that ends at once",
+         read_bytes("/bin/true"),
+         {0, 0, 1},
+         "nie zajęła jego miejsca po 2 uruchomieniach"},
+    };
+    const std::string document = read_bytes(repository_ / "qiv_start_2.xml");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(work_ / "logs");
+        write_bytes(repository_ / "qiv_start_2.xml", document);
+        publish_launcher(c.bytes);
+        make_outdated();
+        std::vector<int> exit_codes;
+        for (std::size_t run = 0; run < c.exit_codes.size(); ++run)
+            exit_codes.push_back(run_launcher("KASA"));
+        EXPECT_EQ(exit_codes, c.exit_codes);
+        EXPECT_NE(check_logs().find(c.reason), std::string::npos) << check_logs();
+        EXPECT_NE(
+            read_bytes(dir_.path() / "launcher.out").find("Wersja programu jest przestarzała"),
+            std::string::npos);
+        EXPECT_FALSE(fs::exists(work_ / "obcy.txt"));
+        EXPECT_FALSE(fs::exists(work_ / "terminale" / "kasa" / "started.txt"));
+    }
+}
+
+// Three outdated launchers started together: each ends with 0, each one's start reaches the
+// terminal through one update, and the launcher is replaced once.
+TEST_F(LauncherRun, OutdatedLaunchersStartedTogetherEachStartTheTerminal) {
+    publish_launcher();
+    make_outdated();
+    std::string all;
+    for (const std::string n : {"1", "2", "3"}) {
+        all.append("(cd ").append(quoted(work_)).append(" && env XDG_CONFIG_HOME=");
+        all.append(quoted(config_home_)).append(" QT_QPA_PLATFORM=offscreen ");
+        all.append(quoted(launcher_)).append(" KASA >/dev/null 2>&1; echo $? >");
+        all.append(quoted(dir_.path() / ("exit" + n))).append(") & ");
+    }
+    ASSERT_EQ(std::system((all + "wait").c_str()), 0);
+    std::string run_logs;
+    for (int attempt = 0; attempt < 600 && count(run_logs, "uruchomiono") < 3; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        run_logs.clear();
+        for (const auto& entry : fs::directory_iterator(work_ / "logs")) {
+            if (entry.path().filename().string().starts_with("qiv_start_"))
+                run_logs += read_bytes(entry.path());
+        }
+    }
+    for (const std::string n : {"1", "2", "3"})
+        EXPECT_EQ(read_bytes(dir_.path() / ("exit" + n)), "0\n") << n;
+    EXPECT_EQ(count(run_logs, "terminal \"KASA\" uruchomiono"), 3) << run_logs;
+    EXPECT_EQ(count(run_logs, "błąd"), 0) << run_logs;
+    EXPECT_EQ(count(check_logs(), "Nie udało się"), 0) << check_logs();
+    EXPECT_EQ(core::get_file_md5(launcher_.string()), core::get_file_md5(QIV_LAUNCHER));
 }
 
 // The old launcher and its upgrade copy killed together at whatever step of the update: the next

@@ -49,11 +49,12 @@ class StartTest : public ::testing::Test {
             controllers.back()->starts = terminal_starts;
             controllers.back()->waits_for_folder = waits_for_folder;
             controllers.back()->update_fetched = update_fetched;
+            controllers.back()->update_matches = update_matches;
             return controllers.back();
         };
         s.create_version_check_log = [this] {
             ++version_logs;
-            return std::make_shared<test::TRecordingListener>();
+            return version_log = std::make_shared<test::TRecordingListener>();
         };
         s.create_run_log = [this] {
             return run_log = std::make_shared<test::TRecordingListener>();
@@ -69,6 +70,12 @@ class StartTest : public ::testing::Test {
             programs.push_back(path);
             program_arguments = arguments;
         };
+        s.is_program_running = [this](const std::string&) { return upgrade_running; };
+        s.check_update = [this](const std::string&, const std::string&) {
+            return update_refusal ? std::optional<std::string>(update_refusal) : std::nullopt;
+        };
+        s.mark_update = [this] { ++marks; };
+        s.take_update_mark = [this] { return started_by_update; };
         return s;
     }
 
@@ -107,12 +114,17 @@ class StartTest : public ::testing::Test {
     test::TScriptedDialogs dialogs;
     std::shared_ptr<test::TFakeConfig> config = std::make_shared<test::TFakeConfig>();
     std::vector<std::shared_ptr<test::TFakeController>> controllers;
-    std::shared_ptr<test::TRecordingListener> run_log;
+    std::shared_ptr<test::TRecordingListener> run_log, version_log;
     int version_logs = 0;
     TTexts opened, closed_titles;
     std::vector<int> exit_codes;
     TTexts programs, program_arguments;
     bool update_fetched = false;
+    bool update_matches = false;
+    bool upgrade_running = false;
+    const char* update_refusal = nullptr;
+    bool started_by_update = false;
+    int marks = 0;
     const char* controller_error = nullptr;
     const char* run_error = nullptr;
     bool run_error_reported = false;
@@ -172,6 +184,7 @@ TEST_F(StartTest, UpgradeNameReplacesTheLauncherAndStartsItWithTheSameArguments)
     EXPECT_EQ(test::read_bytes(launcher), "launcher build 2");
     EXPECT_EQ(programs, TTexts{launcher});
     EXPECT_EQ(program_arguments, (TTexts{"A", "b c"}));
+    EXPECT_EQ(marks, 1);
     EXPECT_EQ(exit_codes, std::vector<int>{0});
     EXPECT_TRUE(started().empty());
 }
@@ -185,6 +198,7 @@ TEST_F(StartTest, OutdatedLauncherWithSelfUpdateHandsOverOrElseAsks) {
     config->hash = "0123456789ABCDEF0123456789ABCDEF";
     config->self_update = true;
     update_fetched = true;
+    const std::string attempts = dir.file("qiv_start_2_upgr.attempts");
     run(path, {"A"});
     EXPECT_FALSE(std::filesystem::exists(upgrade));
     EXPECT_EQ(controllers.front()->fetched_updates, TTexts{upgrade});
@@ -192,18 +206,88 @@ TEST_F(StartTest, OutdatedLauncherWithSelfUpdateHandsOverOrElseAsks) {
     EXPECT_EQ(program_arguments, TTexts{"A"});
     EXPECT_TRUE(dialogs.questions.empty());
     EXPECT_EQ(exit_codes, std::vector<int>{0});
+    EXPECT_EQ(test::read_bytes(attempts), config->hash + " 1\n");
 
+    // A copy that runs for another launcher is the update under way: started once more for
+    // this one, without a download and without counting.
+    upgrade_running = update_matches = true;
+    run(path, {"B"});
+    EXPECT_EQ(exit_codes, (std::vector<int>{0, 0}));
+    EXPECT_EQ(controllers.back()->fetched_updates, TTexts{});
+    EXPECT_EQ(programs, (TTexts{upgrade, upgrade}));
+    EXPECT_EQ(test::read_bytes(attempts), config->hash + " 1\n");
+
+    upgrade_running = update_matches = false;
     update_fetched = false;
     exit_codes.clear();
     EXPECT_EQ(run(path, {"A"}), 1);
     EXPECT_EQ(dialogs.questions, TTexts{kOutdated});
     EXPECT_EQ(exit_codes, std::vector<int>{1});
-    EXPECT_EQ(programs.size(), 1u);
+    EXPECT_EQ(programs.size(), 2u);
+}
+
+// An update that would not help, or could do harm, is not handed over to: the question comes, with
+// the reason in the run log of the version check.
+TEST_F(StartTest, SelfUpdateThatCannotHelpFallsBackToTheQuestion) {
+    const std::string path = executable("qiv_start_2" + platform::executable_suffix());
+    const std::string published = "0123456789ABCDEF0123456789ABCDEF";
+    struct TCase {
+        const char* name;
+        std::function<void()> arrange;
+        std::string reason;
+    };
+    const std::vector<TCase> cases{
+        {"a cached document", [this] { config->fetched = false; },
+         "Ustawienia nie zostały pobrane z serwera w tym uruchomieniu; program nie zostanie "
+         "zaktualizowany."},
+        {"started by its update", [this] { started_by_update = true; },
+         "Program uruchomiony po aktualizacji nadal różni się od opublikowanej wersji; nie "
+         "zostanie zaktualizowany ponownie."},
+        {"two hand-overs in vain",
+         [&] { test::write_bytes(dir.file("qiv_start_2_upgr.attempts"), published + " 2\n"); },
+         "Aktualizacja programu nie zajęła jego miejsca po 2 uruchomieniach; program nie "
+         "zostanie zaktualizowany ponownie."},
+        {"a copy that is no program",
+         [this] { update_refusal = "Pobrany plik nie jest programem dla tego systemu."; },
+         "Pobrany plik nie jest programem dla tego systemu."},
+        {"another update under way", [this] { upgrade_running = true; },
+         "Inna aktualizacja programu jeszcze trwa, a jej kopia różni się od opublikowanej."},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        config = std::make_shared<test::TFakeConfig>();
+        config->hash = published;
+        config->self_update = update_fetched = true;
+        started_by_update = upgrade_running = false;
+        update_refusal = nullptr;
+        std::filesystem::remove(dir.file("qiv_start_2_upgr.attempts"));
+        dialogs.questions.clear();
+        programs.clear();
+        c.arrange();
+        EXPECT_EQ(run(path, {"A"}), 1);
+        EXPECT_EQ(dialogs.questions, TTexts{kOutdated});
+        EXPECT_TRUE(programs.empty());
+        ASSERT_NE(version_log, nullptr);
+        EXPECT_EQ(version_log->details, TTexts{c.reason});
+    }
+}
+
+// The published digest in lower case is the launcher's all the same: nothing to update, and the
+// record of updates handed over to goes.
+TEST_F(StartTest, LowerCasePublishedDigestOfTheLauncherIsCurrent) {
+    const std::string path = executable("qiv_start_2" + platform::executable_suffix());
+    std::transform(config->hash.begin(), config->hash.end(), config->hash.begin(), ::tolower);
+    config->self_update = update_fetched = true;
+    test::write_bytes(dir.file("qiv_start_2_upgr.attempts"), config->hash + " 1\n");
+    EXPECT_EQ(run(path, {"B"}), 0);
+    EXPECT_TRUE(controllers.front()->fetched_updates.empty());
+    EXPECT_EQ(started(), TTexts{"B"});
+    EXPECT_FALSE(std::filesystem::exists(dir.file("qiv_start_2_upgr.attempts")));
 }
 
 TEST_F(StartTest, OutdatedLauncherAnsweredNoEndsWithoutStartingAnything) {
     const std::string path = executable("qiv_start_2" + platform::executable_suffix());
-    std::transform(config->hash.begin(), config->hash.end(), config->hash.begin(), ::tolower);
+    config->hash = "0123456789ABCDEF0123456789ABCDEF";
     config->servers = {"http://a/", "http://b/"};
     dialogs.answer = false;
     EXPECT_EQ(run(path, {"A"}), 1);

@@ -46,9 +46,11 @@ class TFakeConfig : public core::TConfig {
     int failing_width_call = 0;  // the call of get_btn_width that fails, counting from 1; 0: none
 
     bool self_update = false;
+    bool fetched = true;
 
     std::string get_hash() override { return hash; }
     bool get_self_update() override { return self_update; }
+    bool is_fetched() override { return fetched; }
     std::vector<std::string> get_servers() override { return servers; }
     core::TTerminalConfigs get_terminals() override { return {}; }
     core::TFileConfigs get_default_files() override { return {}; }
@@ -101,6 +103,7 @@ class TFakeController : public core::TController {
         fetched_updates.push_back(path);
         return update_fetched;
     }
+    bool is_launcher_update(const std::string&) override { return update_matches; }
     bool run_terminal(const std::string& terminal_code) override {
         started.push_back(terminal_code);
         listener_->notify(
@@ -118,6 +121,7 @@ class TFakeController : public core::TController {
     std::function<void()> on_accessible_terminals;
     std::vector<std::string> fetched_updates;
     bool update_fetched = false;
+    bool update_matches = false;  // a copy already saved is the published launcher
     std::vector<std::string> started;
     const char* run_error = nullptr;  // raised by run_terminal after its message
     bool run_error_reported = false;  // the error is also sent before it is raised

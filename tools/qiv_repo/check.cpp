@@ -11,6 +11,7 @@
 #include "core/config/release.h"
 #include "core/support/ascii.h"
 #include "core/support/error.h"
+#include "core/support/md5.h"
 #include "core/support/text_codec.h"
 #include "core/terminal/terminal_access.h"
 #include "core/terminal/zip_extract.h"
@@ -367,8 +368,8 @@ void TChecker::check_digest(const TXMLNode& file, const std::string& name,
     if (!is_upper_hex_digest(*digest)) {
         const bool lower = is_upper_hex_digest(upper(*digest));
         error(line, "suma pliku \"" + name + "\" \"" + *digest + "\" " +
-                        (lower ? "ma małe litery: stacje pobiorą ten plik przy każdym "
-                                 "uruchomieniu"
+                        (lower ? "ma małe litery: starsze wersje programu pobiorą ten plik "
+                                 "przy każdym uruchomieniu"
                                : "nie składa się z 32 cyfr szesnastkowych pisanych wielkimi "
                                  "literami"));
     } else if (actual && !actual->digest.empty() && actual->digest != *digest) {
@@ -396,8 +397,7 @@ void TChecker::check_sha256(const TXMLNode& file, const std::string& name,
     } else if (!is_sha256_digest(*digest)) {
         error(line, "suma SHA-256 pliku \"" + name + "\" \"" + *digest +
                         "\" nie składa się z 64 cyfr szesnastkowych");
-    } else if (actual && !actual->sha256.empty() &&
-               !core::equals_ignoring_ascii_case(actual->sha256, *digest)) {
+    } else if (actual && !actual->sha256.empty() && !core::same_digest(actual->sha256, *digest)) {
         error(line, "suma SHA-256 pliku \"" + name + "\" w dokumencie to " + *digest +
                         ", a plik ma " + actual->sha256 +
                         " (uaktualnia ją: qiv_repo hash KATALOG)");

@@ -6,7 +6,6 @@
 #include <map>
 
 #include "core/config/release.h"
-#include "core/support/ascii.h"
 #include "core/support/error.h"
 #include "core/support/md5.h"
 #include "platform/text.h"
@@ -157,7 +156,7 @@ void TVerifier::verify_server(const std::string& server, const std::vector<TExpe
         if (!fetched.delivered) {
             ++summary.missing;
             outcome = "brak pliku na serwerze";
-        } else if (!core::equals_ignoring_ascii_case(fetched.digest, file.digest)) {
+        } else if (!core::same_digest(fetched.digest, file.digest)) {
             ++summary.different;
             const auto good = good_sizes_.find(file.name);
             outcome = "inna zawartość: MD5 " + fetched.digest + ", " +
@@ -221,7 +220,7 @@ std::string TVerifier::release_outcome(TServerSummary& summary, const std::strin
     const core::TReleaseFile& described =
         name == kServerListName ? summary.release->servers : summary.release->document;
     if (described.size == static_cast<std::uint64_t>(fetched.size) &&
-        core::equals_ignoring_ascii_case(described.sha256, fetched.sha256))
+        core::same_digest(fetched.sha256, described.sha256))
         return {};
     ++summary.unbound;
     std::string sha256 = fetched.sha256;

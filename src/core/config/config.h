@@ -52,6 +52,9 @@ class TConfig {
     virtual std::string get_sha256() { return {}; }
     // Whether an outdated launcher fetches the published one and replaces itself.
     virtual bool get_self_update() { return false; }
+    // Whether the document in force came from a server in this run, not from the cache; under
+    // trusted keys, with a release that had not expired. Only such a one may replace the launcher.
+    virtual bool is_fetched() { return false; }
     virtual std::vector<std::string> get_servers() = 0;
     virtual TTerminalConfigs get_terminals() = 0;
     virtual TFileConfigs get_default_files() = 0;

@@ -54,6 +54,7 @@ std::string with_crlf_line_ends(const std::string& text) {
 
 struct TConfigProd::Impl {
     bool is_data_loaded = false;
+    bool fetched = false;  // config came from a server in this run
     std::string config;
     std::shared_ptr<TDownloader> downloader;
     std::shared_ptr<TCoreListener> listener;
@@ -121,6 +122,7 @@ void TConfigProd::Impl::load_data() {
 void TConfigProd::Impl::fetch_config() {
     try {
         config = download_config();
+        fetched = true;
         return;
     } catch (const std::exception&) {
         send(warning, kDownloadFailed);
@@ -246,6 +248,11 @@ std::string TConfigProd::get_sha256() {
 
 bool TConfigProd::get_self_update() {
     return impl_->data().get_self_update();
+}
+
+bool TConfigProd::is_fetched() {
+    impl_->load_data();
+    return impl_->fetched;
 }
 
 std::vector<std::string> TConfigProd::get_servers() {

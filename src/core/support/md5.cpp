@@ -101,10 +101,13 @@ TDigestPair TFileDigests::finish() {
     return result;
 }
 
+bool same_digest(std::string_view computed, std::string_view published) {
+    return equals_ignoring_ascii_case(computed, published);
+}
+
 bool digests_match(const TDigestPair& actual, const TDigestPair& published) {
-    return equals_ignoring_ascii_case(actual.md5, published.md5) &&
-           (published.sha256.empty() ||
-            equals_ignoring_ascii_case(actual.sha256, published.sha256));
+    return same_digest(actual.md5, published.md5) &&
+           (published.sha256.empty() || same_digest(actual.sha256, published.sha256));
 }
 
 TDigestPair get_file_digests(const std::string& file_name, bool with_sha256) {

@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace qiv_start::core {
 
@@ -51,8 +52,12 @@ class TFileDigests {
     std::unique_ptr<Sha256> sha256_;
 };
 
-// Whether the digests are the published ones: the MD5 ignoring letter case and, when one is
-// published, the SHA-256 ignoring letter case.
+// Whether a computed hexadecimal digest is the published one. Letter case does not count: a
+// document may give its digests in either case, and every comparison of a digest goes through
+// here, so that no two steps of a run can disagree about one file.
+bool same_digest(std::string_view computed, std::string_view published);
+
+// Whether the digests are the published ones: the MD5 and, when one is published, the SHA-256.
 bool digests_match(const TDigestPair& actual, const TDigestPair& published);
 
 // Both digests of the file in one read. Raises TIoError naming the file when it cannot be read.

@@ -32,6 +32,8 @@ class TController {
     // order and saves it at upgrade_path; false when none was saved (the listeners have been told
     // why).
     virtual bool fetch_launcher_update(const std::string& /*upgrade_path*/) { return false; }
+    // Whether the file at path is the published launcher, as fetch_launcher_update would take it.
+    virtual bool is_launcher_update(const std::string& /*path*/) { return false; }
 };
 
 class TControllerFactory {

@@ -4,6 +4,7 @@
 
 #include "core/support/error.h"
 #include "core/support/format.h"
+#include "core/support/md5.h"
 #include "core/support/paths.h"
 #include "core/terminal/file_version.h"
 #include "core/terminal/leftovers.h"
@@ -181,14 +182,31 @@ void TControllerProd::start_terminal(const std::shared_ptr<TTerminalConfig>& ter
 }
 
 // Under a signed configuration MD5 alone binds nothing, so the launcher needs its SHA-256 too.
-bool TControllerProd::fetch_launcher_update(const std::string& upgrade_path) {
-    const TDigestPair published{config_->get_hash(), config_->get_sha256()};
+std::optional<TDigestPair> TControllerProd::launcher_digests() {
+    TDigestPair published{config_->get_hash(), config_->get_sha256()};
     if (digests_bind_ && published.sha256.empty()) {
         send(detail, kLauncherUnbound);
+        return std::nullopt;
+    }
+    return published;
+}
+
+bool TControllerProd::fetch_launcher_update(const std::string& upgrade_path) {
+    const auto published = launcher_digests();
+    if (!published)
+        return false;
+    send(info, kUpdatingLauncher);
+    return synchroniser_.fetch_exact(published_launcher_name(), upgrade_path, *published);
+}
+
+bool TControllerProd::is_launcher_update(const std::string& path) {
+    const auto published = launcher_digests();
+    try {
+        return published &&
+               digests_match(get_file_digests(path, !published->sha256.empty()), *published);
+    } catch (const TError&) {
         return false;
     }
-    send(info, kUpdatingLauncher);
-    return synchroniser_.fetch_exact(published_launcher_name(), upgrade_path, published);
 }
 
 void TControllerProd::send(const TMessageType& type, const std::string& text) {

@@ -4,11 +4,13 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/download/downloader.h"
 #include "core/support/listener_collection.h"
+#include "core/support/md5.h"
 #include "core/support/signature.h"
 #include "core/terminal/controller.h"
 #include "core/terminal/synchroniser.h"
@@ -49,6 +51,7 @@ class TControllerProd : public TController {
     std::string get_version(const std::string& file_name) override;
     bool run_terminal(const std::string& terminal_code) override;
     bool fetch_launcher_update(const std::string& upgrade_path) override;
+    bool is_launcher_update(const std::string& path) override;
 
   private:
     bool is_in_restricted_network();
@@ -58,6 +61,7 @@ class TControllerProd : public TController {
     bool may_start(const std::shared_ptr<TTerminalConfig>& terminal);
     void start_terminal(const std::shared_ptr<TTerminalConfig>& terminal);
     void send(const TMessageType& type, const std::string& text);
+    std::optional<TDigestPair> launcher_digests();
 
     std::shared_ptr<TConfig> config_;
     std::shared_ptr<TListenerCollection<TCoreMessage>> listeners_;

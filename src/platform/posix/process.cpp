@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,6 +37,10 @@ class TArguments {
 // The descriptor through which the started program's exec failure reaches the launcher; it
 // closes on a successful exec, so an empty read means the program runs.
 constexpr int kReportDescriptor = 3;
+// Where a started program keeps the descriptor that holds its own file, and where the launcher
+// keeps it meanwhile: above the descriptors that the child arranges.
+constexpr int kHoldDescriptor = 4;
+constexpr int kHoldFirst = 10;
 
 // Tells the launcher why the program could not be run, then ends the child.
 [[noreturn]] void report_and_exit(int report) {
@@ -44,25 +49,35 @@ constexpr int kReportDescriptor = 3;
     ::_exit(127);
 }
 
+// What the detached grandchild runs: the program, else (or instead) the opener, if any, with
+// the file it is to hold while it runs, if any (-1).
+struct TLaunch {
+    const char* directory = nullptr;
+    const TArguments* program = nullptr;
+    const TArguments* opener = nullptr;
+    int hold = -1;
+};
+
 // Runs in the detached grandchild: only async-signal-safe calls from here on.
-[[noreturn]] void exec_in_child(const char* directory, const TArguments* program,
-                                const TArguments& opener, int report) {
+[[noreturn]] void exec_in_child(const TLaunch& launch, int report) {
     sigset_t none;
     ::sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     ::signal(SIGPIPE, SIG_DFL);
     if (report != kReportDescriptor && ::dup3(report, kReportDescriptor, O_CLOEXEC) < 0)
         report_and_exit(report);
-    ::closefrom(kReportDescriptor + 1);
-    if (directory != nullptr && ::chdir(directory) != 0)
+    if (launch.hold >= 0 && ::dup2(launch.hold, kHoldDescriptor) < 0)
         report_and_exit(kReportDescriptor);
-    if (program != nullptr) {
-        ::execv(program->get()[0], program->get());
+    ::closefrom(launch.hold >= 0 ? kHoldDescriptor + 1 : kReportDescriptor + 1);
+    if (launch.directory != nullptr && ::chdir(launch.directory) != 0)
+        report_and_exit(kReportDescriptor);
+    if (launch.program != nullptr) {
+        ::execv(launch.program->get()[0], launch.program->get());
         // Only what the system cannot run as a program or script goes to the desktop's opener.
-        if (errno != ENOEXEC)
+        if (errno != ENOEXEC || launch.opener == nullptr)
             report_and_exit(kReportDescriptor);
     }
-    ::execvp(opener.get()[0], opener.get());
+    ::execvp(launch.opener->get()[0], launch.opener->get());
     report_and_exit(kReportDescriptor);
 }
 
@@ -79,9 +94,7 @@ int read_report(int report) {
 // Double fork: the intermediate child exits at once and is reaped here, so the started process
 // belongs to init, never becomes this process's zombie and is not waited for. Returns the error
 // number of a failed start, 0 when the program runs.
-int spawn_detached(const std::string& directory, const TArguments* program,
-                   const TArguments& opener) {
-    const char* const working = directory.empty() ? nullptr : directory.c_str();
+int spawn_detached(const TLaunch& launch) {
     int report[2];
     if (::pipe2(report, O_CLOEXEC) != 0)
         return errno;
@@ -95,7 +108,7 @@ int spawn_detached(const std::string& directory, const TArguments* program,
     if (child == 0) {
         ::setsid();
         if (::fork() == 0)
-            exec_in_child(working, program, opener, report[1]);
+            exec_in_child(launch, report[1]);
         ::_exit(0);
     }
     ::close(report[1]);
@@ -114,6 +127,29 @@ void set_owner_execute(const std::string& path) {
     }
 }
 
+// A shared lock on the program's file, which the started program inherits: it holds the file
+// from before its start for as long as it runs. -1 with errno set when the file cannot be held.
+int hold_file(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    const int hold = ::fcntl(fd, F_DUPFD_CLOEXEC, kHoldFirst);
+    const int error_number = errno;
+    ::close(fd);
+    errno = error_number;
+    if (hold < 0)
+        return -1;
+    while (::flock(hold, LOCK_SH) != 0) {
+        if (errno != EINTR) {
+            const int lock_error = errno;
+            ::close(hold);
+            errno = lock_error;
+            return -1;
+        }
+    }
+    return hold;
+}
+
 }  // namespace
 
 void start_program(const std::string& directory, const std::string& file) {
@@ -121,7 +157,8 @@ void start_program(const std::string& directory, const std::string& file) {
     set_owner_execute(directory.empty() ? inside : directory + "/" + inside);
     const TArguments program({inside});
     const TArguments opener({kOpener, inside});
-    if (const int error_number = spawn_detached(directory, &program, opener))
+    TLaunch launch{directory.empty() ? nullptr : directory.c_str(), &program, &opener};
+    if (const int error_number = spawn_detached(launch))
         throw TError(std::strerror(error_number));
 }
 
@@ -130,13 +167,18 @@ void start_program_with(const std::string& path, const std::vector<std::string>&
     std::vector<std::string> words{path};
     words.insert(words.end(), arguments.begin(), arguments.end());
     const TArguments program(std::move(words));
-    if (const int error_number = spawn_detached({}, &program, program))
+    const int hold = hold_file(path);
+    if (hold < 0)
+        throw TError(std::strerror(errno));
+    const int error_number = spawn_detached({nullptr, &program, nullptr, hold});
+    ::close(hold);
+    if (error_number != 0)
         throw TError(std::strerror(error_number));
 }
 
 void open_url(const std::string& url) {
     const TArguments opener({kOpener, url});
-    static_cast<void>(spawn_detached({}, nullptr, opener));
+    static_cast<void>(spawn_detached({nullptr, nullptr, &opener}));
 }
 
 }  // namespace qiv_start::platform

@@ -43,6 +43,7 @@ TEST_F(ConfigRetrieval, ADownloadIsKeptAsDeliveredAndCachedWithCrLfLines) {
     const std::string bytes = "<?xml version=\"1.0\"?>\n" + qiv_document("\n<hash>H1</hash>\n");
     TConfigUnderTest setup(bytes);
     EXPECT_EQ(setup.config->get_hash(), "H1");
+    EXPECT_TRUE(setup.config->is_fetched());
     EXPECT_EQ(setup.downloader->requests, std::vector<std::string>{"qiv_start_2.xml"});
     EXPECT_TRUE(setup.listener->lines.empty());
     EXPECT_EQ(read_bytes(sandbox.local_copy()), bytes);
@@ -92,6 +93,7 @@ TEST_F(ConfigRetrieval, WithoutADownloadTheCacheServesAndIsWrittenBack) {
     std::filesystem::permissions(sandbox.cache_file(), std::filesystem::perms(0644));
     TConfigUnderTest setup(std::nullopt);
     EXPECT_EQ(setup.config->get_hash(), "cached");
+    EXPECT_FALSE(setup.config->is_fetched());
     EXPECT_EQ(setup.listener->lines, std::vector<std::string>{kDownloadFailed});
     EXPECT_EQ(sandbox.cache(), qiv_document("<hash>cached</hash>"));
     // Replaced by a new file of the user's own: the text was written again.

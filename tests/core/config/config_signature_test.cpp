@@ -146,7 +146,9 @@ class SignedConfig : public ::testing::Test {
 };
 
 TEST_F(SignedConfig, TheDeliveredDocumentIsCachedWithItsReleaseAndServesOfflineEvenExpired) {
-    EXPECT_EQ(config(delivered(publish))->get_hash(), "ABC");
+    const auto fetched = config(delivered(publish));
+    EXPECT_EQ(fetched->get_hash(), "ABC");
+    EXPECT_TRUE(fetched->is_fetched());
     EXPECT_TRUE(downloader->requests.empty());
     EXPECT_TRUE(listener->lines.empty());
     EXPECT_EQ(test::read_bytes(sandbox.local_copy()), publish.document);
@@ -156,7 +158,9 @@ TEST_F(SignedConfig, TheDeliveredDocumentIsCachedWithItsReleaseAndServesOfflineE
     TPublish lapsed = publish;
     lapsed.expires = 1700000000;
     platform::write_signed_version_file(delivered(lapsed));
-    EXPECT_EQ(config(std::nullopt)->get_hash(), "ABC");
+    const auto cached = config(std::nullopt);
+    EXPECT_EQ(cached->get_hash(), "ABC");
+    EXPECT_FALSE(cached->is_fetched());
     EXPECT_EQ(listener->lines,
               std::vector<std::string>{"uwaga: Błąd pobierania ustawień z sieci."});
     EXPECT_EQ(listener->details, std::vector<std::string>{"Zapisane ustawienia (wydanie nr 5) "

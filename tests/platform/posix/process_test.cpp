@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -96,6 +98,50 @@ TEST_F(StartProgram, ProgramThatCannotBeStartedRaisesTheSystemsReason) {
     EXPECT_THROW(start_program("terminale/nie_ma", "kasa.sh"), TError);
     EXPECT_EQ(own_children(), "");
     EXPECT_FALSE(fs::exists(record_));
+}
+
+// A launcher's copy is started only as the program it is, and counts as running while it runs.
+TEST_F(StartProgram, ProgramWithArgumentsRunsWithoutAShellAndHoldsItsFile) {
+    const test::TCurrentDir current(dir_.path());
+    const fs::path text = dir_.path() / "tekst";
+    write_program(text, "touch ran.txt\n");
+    EXPECT_THROW(start_program_with(text.string(), {}), TError);
+    const fs::path script = dir_.path() / "czeka.sh";
+    write_program(script, "#!/bin/sh\necho $$ >pid.tmp && mv pid.tmp pid.txt && exec sleep 60\n");
+    EXPECT_FALSE(is_program_running(script.string()));
+    start_program_with(script.string(), {});
+    const std::string pid = wait_for(dir_.path() / "pid.txt");
+    EXPECT_TRUE(is_program_running(script.string()));
+    ASSERT_EQ(::kill(std::stoi(pid), SIGKILL), 0);
+    for (int i = 0; i < 2000 && is_program_running(script.string()); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_FALSE(is_program_running(script.string()));
+    EXPECT_FALSE(is_program_running((dir_.path() / "brak").string()));
+    EXPECT_FALSE(fs::exists(dir_.path() / "ran.txt"));
+    EXPECT_FALSE(fs::exists(record_));
+}
+
+TEST(NativeProgram, OnlyAnElfImageForThisMachineIsOne) {
+    test::TTempDir dir;
+    const std::string own = test::read_bytes("/proc/self/exe");
+    std::string other_machine = own;
+    other_machine[18] = static_cast<char>(other_machine[18] ^ 0x7F);  // e_machine
+    const std::vector<std::pair<std::string, bool>> cases{
+        {own, true},
+        {other_machine, false},
+        {test::read_bytes(QIV_TEST_DATA "/pe/no_version.exe"), false},
+        {"#!/bin/sh\necho\n", false},
+        {"\x7F"
+         "ELF",
+         false},
+        {"", false},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const std::string path = dir.file("program" + std::to_string(i));
+        test::write_bytes(path, cases[i].first);
+        EXPECT_EQ(is_native_program(path), cases[i].second) << i;
+    }
+    EXPECT_FALSE(is_native_program(dir.file("brak")));
 }
 
 TEST_F(StartProgram, AddressIsOpenedByTheDesktopOpener) {
