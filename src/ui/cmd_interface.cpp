@@ -34,6 +34,9 @@ constexpr int kUpgradeWaitSteps = 200;
 const char* const kUpdating = "aktualizacja programu";
 const char* const kHandOverFailed = "Nie udało się uruchomić nowej wersji programu: %0:s";
 const char* const kInstallFailed = "Nie udało się zastąpić programu nową wersją: %0:s";
+const char* const kNeverCurrent =
+    "Opublikowany skrót programu nie jest zapisany wielkimi literami szesnastkowymi i żadna "
+    "wersja programu nie będzie z nim zgodna; program nie zostanie zaktualizowany.";
 const char* const kNotFetched =
     "Ustawienia nie zostały pobrane z serwera w tym uruchomieniu; program nie zostanie "
     "zaktualizowany.";
@@ -123,7 +126,7 @@ bool TQivStartApplication::check_version_of_program(const core::TLauncherFiles& 
     const auto controller = services_.create_controller(log);
     const auto config = controller->get_config();
     const std::string digest = core::get_file_md5(executable_path_);
-    if (core::same_digest(digest, config->get_hash())) {
+    if (core::is_current_digest(digest, config->get_hash())) {
         core::forget_update_attempts(files.attempts);
         return true;
     }
@@ -136,13 +139,16 @@ bool TQivStartApplication::check_version_of_program(const core::TLauncherFiles& 
     return false;
 }
 
+// A digest published in lower case is never the launcher's: no update could end the question.
 // Only a document fresh from a server may replace the launcher: a cached or expired one may be
 // older than the launcher. A launcher that its update started, or an update that did not take the
 // launcher's place twice, would only go round again.
 bool TQivStartApplication::may_update(core::TConfig& config, const core::TLauncherFiles& files,
                                       core::TCoreListener& log) {
     std::optional<std::string> refusal;
-    if (!config.is_fetched())
+    if (!core::is_upper_hex(config.get_hash()))
+        refusal = kNeverCurrent;
+    else if (!config.is_fetched())
         refusal = kNotFetched;
     else if (started_by_update_)
         refusal = kStillOutdated;

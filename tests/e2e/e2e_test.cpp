@@ -50,16 +50,14 @@ class LauncherRun : public LauncherTest {
         write_bytes(repository_ / "qiv_start_2.xml", document);
     }
 
-    // The launcher in the repository, with self-update on and its digest in lower case, which
-    // names it as well as upper case. Other bytes, when given, with their digest.
+    // The launcher in the repository, with self-update on. Other bytes, when given, with their
+    // digest.
     void publish_launcher(const std::string& bytes = read_bytes(QIV_LAUNCHER)) {
         std::string document = read_bytes(repository_ / "qiv_start_2.xml");
         const auto start = document.find("<hash>") + 6;
         core::TMd5 digest;
         digest.update(bytes.data(), bytes.size());
-        std::string published = digest.finish();
-        std::transform(published.begin(), published.end(), published.begin(), ::tolower);
-        document.replace(start, document.find("</hash>") - start, published);
+        document.replace(start, document.find("</hash>") - start, digest.finish());
         document.insert(document.find("</hash>") + 7, "\r\n  <self_update value=\"true\"/>");
         write_bytes(repository_ / "qiv_start_2.xml", document);
         write_bytes(repository_ / "qiv_start_2", bytes);

@@ -368,8 +368,8 @@ void TChecker::check_digest(const TXMLNode& file, const std::string& name,
     if (!is_upper_hex_digest(*digest)) {
         const bool lower = is_upper_hex_digest(upper(*digest));
         error(line, "suma pliku \"" + name + "\" \"" + *digest + "\" " +
-                        (lower ? "ma małe litery: starsze wersje programu pobiorą ten plik "
-                                 "przy każdym uruchomieniu"
+                        (lower ? "ma małe litery: stacje pobiorą ten plik przy każdym "
+                                 "uruchomieniu"
                                : "nie składa się z 32 cyfr szesnastkowych pisanych wielkimi "
                                  "literami"));
     } else if (actual && !actual->digest.empty() && actual->digest != *digest) {

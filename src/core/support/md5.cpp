@@ -105,6 +105,14 @@ bool same_digest(std::string_view computed, std::string_view published) {
     return equals_ignoring_ascii_case(computed, published);
 }
 
+bool is_current_digest(std::string_view computed, std::string_view published) {
+    return computed == published;
+}
+
+bool is_upper_hex(std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789ABCDEF") == std::string_view::npos;
+}
+
 bool digests_match(const TDigestPair& actual, const TDigestPair& published) {
     return same_digest(actual.md5, published.md5) &&
            (published.sha256.empty() || same_digest(actual.sha256, published.sha256));

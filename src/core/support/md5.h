@@ -52,10 +52,18 @@ class TFileDigests {
     std::unique_ptr<Sha256> sha256_;
 };
 
-// Whether a computed hexadecimal digest is the published one. Letter case does not count: a
-// document may give its digests in either case, and every comparison of a digest goes through
-// here, so that no two steps of a run can disagree about one file.
+// Whether downloaded bytes are the published ones. Letter case does not count here: the bytes are
+// what the document names in either case. Whether a local file, or the launcher, is current is
+// the stricter test below.
 bool same_digest(std::string_view computed, std::string_view published);
+
+// Whether a file whose computed digest is `computed` is current: equal character for character, so
+// a digest published in lower case never matches (such a file is fetched on every run).
+bool is_current_digest(std::string_view computed, std::string_view published);
+
+// Whether the text has the form of a computed digest, hexadecimal with upper-case letters: the
+// only form under which a file can ever be current.
+bool is_upper_hex(std::string_view text);
 
 // Whether the digests are the published ones: the MD5 and, when one is published, the SHA-256.
 bool digests_match(const TDigestPair& actual, const TDigestPair& published);

@@ -72,7 +72,7 @@ std::optional<std::string> in_use(const std::string& path) {
 // The local copy has the published MD5 and, when one is published, SHA-256.
 bool matches_digests(const std::string& path, const TDigestPair& published) {
     const TDigestPair digests = get_file_digests(path, !published.sha256.empty());
-    return digests_match(digests, published);
+    return is_current_digest(digests.md5, published.md5) && digests_match(digests, published);
 }
 
 }  // namespace
