@@ -123,17 +123,23 @@ void TControllerProdFactory::refresh_server_list() {
 
 // The list and the document of the first server whose release passes, so that a tampered or
 // lagging mirror can neither move the workstation to servers of its choosing nor take it back
-// to an older publish. The release's serial is kept before anything of it is used.
+// to an older publish.
 void TControllerProdFactory::refresh_from_release(TDownloader& downloader) {
     const TReleasePolicy policy{trusted_keys_, accepted_serial(*listener_), utc_now()};
     auto copy = fetch_release(downloader, servers_, policy, [this](const std::string& reason) {
         listener_->notify(TCoreMessage(warning, reason));
     });
-    if (!copy)
-        return;
-    accept_serial(copy->release.serial, *listener_);
-    take_server_list(copy->server_list);
-    delivered_ = platform::TSignedDocument{std::move(copy->document), std::move(copy->record)};
+    if (copy)
+        take_release(std::move(*copy));
+}
+
+// Every effect of a release, in the order in which it takes effect: the serial is kept first,
+// then the server list is replaced, then the document goes to the configuration, which writes
+// the local copy and caches the document with its release when it reads it.
+void TControllerProdFactory::take_release(TReleaseCopy copy) {
+    accept_serial(copy.release.serial, *listener_);
+    take_server_list(copy.server_list);
+    delivered_ = platform::TSignedDocument{std::move(copy.document), std::move(copy.record)};
 }
 
 // Bytes that are not a list of servers are refused with a warning.
