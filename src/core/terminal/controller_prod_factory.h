@@ -35,6 +35,7 @@ class TControllerProdFactory : public TControllerFactory {
     void refresh_server_list();
     void refresh_from_release(TDownloader& downloader);
     void take_release(TReleaseCopy copy);
+    void write_local_copy(const std::string& bytes);
     void take_server_list(const std::string& bytes);
 
     TTrustedKeys trusted_keys_;
