@@ -29,7 +29,7 @@ using test::read_bytes;
 using test::write_bytes;
 
 // The cache of a document with its release, in the cache folder as the tests below place it.
-const char* const kCacheUnit = "config-home/QIV/QIV_START/version_file.release";
+const char* const kCacheUnit = "config-home/QIV/QIV_START/version_file.signed";
 
 // Keeps this process from deleting the file while it lives: by the immutable attribute where
 // the process may set it (as root, who may delete anything else), otherwise by a read-only folder.
