@@ -78,8 +78,31 @@ std::optional<std::string> read_cache_file(const std::string& path) {
     return read_file(path);
 }
 
+bool is_cache_temporary(const std::string& entry) {
+    for (const char* name : {kCacheFile, kReleaseFile, kSerialFile, kSignedFile}) {
+        if (is_temporary_name_of(name, entry))
+            return true;
+    }
+    return false;
+}
+
+// The temporary files that killed writers left; one that another launcher still writes is held
+// by its writer and stays, as does one that cannot be removed.
+void remove_abandoned_temporaries() {
+    const std::string directory = cache_directory();
+    for (const std::string& entry : list_directory(directory)) {
+        if (!is_cache_temporary(entry))
+            continue;
+        try {
+            remove_abandoned_temporary(directory + "/" + entry);
+        } catch (const TIoError&) {
+        }
+    }
+}
+
 void write_cache_file(const std::string& path, const std::string& bytes) {
     create_private_directories(cache_directory());
+    remove_abandoned_temporaries();
     write_file_atomic(path, bytes, TFileAccess::kOwnerOnly);
 }
 

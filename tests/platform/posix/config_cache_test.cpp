@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/files.h"
 #include "support/temp_dir.h"
 
 namespace qiv_start::platform {
@@ -133,6 +134,30 @@ TEST_F(ConfigCache, TheReleaseSerialSurvivesAKillDuringItsWrite) {
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
     EXPECT_GE(read_release_serial(), 3u);
+}
+
+// What killed writers left goes when the cache is next written; a temporary file that a writer
+// still holds stays, and so does every other file.
+TEST_F(ConfigCache, AWriteRemovesTheTemporaryFilesThatKilledWritersLeft) {
+    write_version_file("x");
+    const std::vector<std::pair<std::string, bool>> entries = {
+        // name, kept
+        {"version_file.part1", false},
+        {"version_file.release.part22", false},
+        {"release_serial.part333", false},
+        {"version_file.signed.part4444", false},
+        {"version_file.part", true},
+        {"version_file.partx1", true},
+        {"notes.part5", true},
+        {"version_file.signed", true}};
+    for (const auto& [name, kept] : entries)
+        test::write_bytes(directory / name, "debris");
+    const TAtomicFileWriter held(file.string(), TFileAccess::kOwnerOnly);
+
+    write_release_serial(1);
+    for (const auto& [name, kept] : entries)
+        EXPECT_EQ(fs::exists(directory / name), kept) << name;
+    EXPECT_TRUE(fs::exists(held.temporary()));
 }
 
 TEST_F(ConfigCache, WithoutConfigHomeItLivesUnderHomeDotConfig) {
