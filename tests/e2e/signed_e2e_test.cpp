@@ -56,16 +56,16 @@ class SignedRepository : public LauncherTest {
                   quoted(QIV_LAUNCHER) + " " + quoted(QIV_REPO));
         write_bytes(good_ / "servers.cfg", mirror_url_ + "\r\n" + good_url_ + "\r\n");
         write_bytes(dir_.path() / "klucz.pem", test_key_a().to_pem());
-        publish();
+        publish(" --first");
         fs::copy(good_, mirror_);
         write_bytes(work_ / "config" / "servers.cfg", good_url_ + "\r\n");
     }
 
     // As the administrator publishes: SHA-256 digests, then the release.
-    void publish() {
+    void publish(const std::string& options = "") {
         output_of(quoted(QIV_REPO) + " hash " + quoted(good_) + " --sha256");
         output_of(quoted(QIV_REPO) + " sign " + quoted(good_) + " --key " +
-                  quoted(dir_.path() / "klucz.pem"));
+                  quoted(dir_.path() / "klucz.pem") + options);
     }
 
     int run_launcher(const std::string& arguments) {
