@@ -144,9 +144,9 @@ void TControllerProdFactory::refresh_from_release(TDownloader& downloader) {
         take_release(std::move(*copy));
 }
 
-// Every effect of a release, in the order in which it takes effect. First the cache of the
-// document with its release: a start stopped at any later step leaves a workstation that works
-// offline from what it took. Then the serial, which from then on refuses older releases; then the
+// Every effect of a release, in the order in which it takes effect. First the cache, document and
+// release in one write: a start stopped at any later step leaves a workstation that works offline
+// from what it took. Then the serial, which from then on refuses older releases; then the
 // server list; last the local copy, which nothing reads. A document that does not read is not
 // taken at all, so that it replaces no cache: the configuration reports it.
 void TControllerProdFactory::take_release(TReleaseCopy copy) {
