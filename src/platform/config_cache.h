@@ -15,18 +15,21 @@ std::optional<std::string> read_version_file();
 void write_version_file(const std::string& text);
 
 // What a launcher that accepts signed releases only caches instead: the document's exact bytes
-// under the same name, and the release record that vouches for them beside them
-// ("version_file.release").
+// with the release record that vouches for them, kept together ("version_file.signed").
 struct TSignedDocument {
     std::string bytes;
     std::string release;
+
+    bool operator==(const TSignedDocument&) const = default;
 };
 
-// Nothing when either part is missing or the document is not kept as bytes. Raises TIoError
-// when they exist but cannot be read.
+// Nothing when there is none, or what is stored is not a document with its release; earlier
+// versions kept the two apart ("version_file.release" beside "version_file"), and such a pair
+// is read while nothing newer is stored. Raises TIoError when it exists but cannot be read.
 std::optional<TSignedDocument> read_signed_version_file();
 
-// Replaces both parts, the release first. Raises TIoError.
+// Replaces both together in one step: a kill at any moment leaves the former pair or the new
+// one. Raises TIoError.
 void write_signed_version_file(const TSignedDocument& document);
 
 // The highest release serial this workstation has accepted, beside the cache; 0 when none is

@@ -56,16 +56,16 @@ class SignedRepository : public LauncherTest {
                   quoted(QIV_LAUNCHER) + " " + quoted(QIV_REPO));
         write_bytes(good_ / "servers.cfg", mirror_url_ + "\r\n" + good_url_ + "\r\n");
         write_bytes(dir_.path() / "klucz.pem", test_key_a().to_pem());
-        publish();
+        publish(" --first");
         fs::copy(good_, mirror_);
         write_bytes(work_ / "config" / "servers.cfg", good_url_ + "\r\n");
     }
 
     // As the administrator publishes: SHA-256 digests, then the release.
-    void publish() {
+    void publish(const std::string& options = "") {
         output_of(quoted(QIV_REPO) + " hash " + quoted(good_) + " --sha256");
         output_of(quoted(QIV_REPO) + " sign " + quoted(good_) + " --key " +
-                  quoted(dir_.path() / "klucz.pem"));
+                  quoted(dir_.path() / "klucz.pem") + options);
     }
 
     int run_launcher(const std::string& arguments) {
@@ -77,8 +77,17 @@ class SignedRepository : public LauncherTest {
         return log(prefix).find(line + "\r\n") != std::string::npos;
     }
 
-    fs::path cache_file(const std::string& name = "version_file") const {
+    fs::path cache_file(const std::string& name = "version_file.signed") const {
         return config_home_ / "QIV" / "QIV_START" / name;
+    }
+    // The cache of a document with its release: the release's length, a line feed, the release,
+    // the document.
+    static std::string cache_of(const std::string& document, const std::string& release) {
+        return std::to_string(release.size()) + "\n" + release + document;
+    }
+    std::string cache_of_good() const {
+        return cache_of(read_bytes(good_ / "qiv_start_2.xml"),
+                        read_bytes(good_ / "qiv_start_2.release"));
     }
     std::string cennik() const { return read_bytes(work_ / "terminale" / "kasa" / "cennik.txt"); }
 
@@ -94,9 +103,7 @@ TEST_F(SignedRepository, IsSyncedAndStartedAndItsDocumentCachedWithTheRelease) {
     EXPECT_NE(started_record().find("Terminal KASA działa."), std::string::npos);
     EXPECT_EQ(cennik(), read_bytes(good_ / "cennik.txt"));
     EXPECT_EQ(read_bytes(work_ / "qiv_start_2.xml"), read_bytes(good_ / "qiv_start_2.xml"));
-    EXPECT_EQ(read_bytes(cache_file()), read_bytes(good_ / "qiv_start_2.xml"));
-    EXPECT_EQ(read_bytes(cache_file("version_file.release")),
-              read_bytes(good_ / "qiv_start_2.release"));
+    EXPECT_EQ(read_bytes(cache_file()), cache_of_good());
     EXPECT_EQ(read_bytes(cache_file("release_serial")), "1\n");
     const std::string check = log("check_version");
     EXPECT_NE(check.find("download_finished|qiv_start_2.release"), std::string::npos) << check;
@@ -165,6 +172,7 @@ TEST_F(SignedRepository, ATamperedMirrorIsNeverUsedAndTheWorkstationGoesOnFromIt
     ASSERT_EQ(run_launcher("KASA"), 0);
     write_bytes(work_ / "config" / "servers.cfg", mirror_url_ + "\r\n");
     const std::string document = read_bytes(good_ / "qiv_start_2.xml");
+    const std::string cache = cache_of_good();
     const std::string old_cennik = cennik();
 
     std::string changed = document;
@@ -194,7 +202,7 @@ TEST_F(SignedRepository, ATamperedMirrorIsNeverUsedAndTheWorkstationGoesOnFromIt
         EXPECT_TRUE(logged("check_version", kDownloadFailed));
         EXPECT_EQ(read_bytes(work_ / "config" / "servers.cfg"), mirror_url_ + "\r\n");
         EXPECT_EQ(read_bytes(work_ / "qiv_start_2.xml"), document);
-        EXPECT_EQ(read_bytes(cache_file()), document);
+        EXPECT_EQ(read_bytes(cache_file()), cache);
         // The cached document's files, current on disk: nothing fetched, the real terminal runs.
         EXPECT_NE(started_record().find("Terminal KASA działa."), std::string::npos);
         EXPECT_EQ(cennik(), old_cennik);
@@ -233,27 +241,29 @@ TEST_F(SignedRepository, AFileWithoutAMatchingSha256IsNeitherSavedNorStarted) {
     EXPECT_FALSE(fs::exists(work_ / "terminale" / "kasa" / "started.txt"));
 }
 
+// Beside the real release, or where earlier versions kept the document, without one.
 TEST_F(SignedRepository, ADocumentPlantedInTheCacheIsRefused) {
     ASSERT_EQ(run_launcher("KASA"), 0);
     stop_serving();
-    const std::string document = read_bytes(cache_file());
-    std::string planted = document;
+    std::string planted = read_bytes(good_ / "qiv_start_2.xml");
     replace_once(planted, "<name>kasa.sh</name>", "<name>przejety.sh</name>");
     write_bytes(work_ / "terminale" / "kasa" / "przejety.sh",
                 "#!/bin/sh\necho przejety >started.txt\n");
     fs::permissions(work_ / "terminale" / "kasa" / "przejety.sh", fs::perms::owner_all);
 
-    for (const bool with_release : {true, false}) {
-        SCOPED_TRACE(with_release ? "beside the real release" : "without a release");
-        if (!with_release)
-            fs::remove(cache_file("version_file.release"));
-        write_bytes(cache_file(), planted);
+    const std::vector<std::pair<fs::path, std::string>> plants = {
+        {cache_file(), cache_of(planted, read_bytes(good_ / "qiv_start_2.release"))},
+        {cache_file("version_file"), planted}};
+    for (const auto& [file, bytes] : plants) {
+        SCOPED_TRACE(file.filename().string());
+        fs::remove(cache_file());
+        write_bytes(file, bytes);
         EXPECT_EQ(run_launcher("KASA"), 1);
         EXPECT_TRUE(logged("check_version",
                            "uwaga: Brak danych ustawień. Konieczne jest ręczne uruchomienie "
                            "programów."));
         EXPECT_FALSE(fs::exists(work_ / "terminale" / "kasa" / "started.txt"));
-        EXPECT_EQ(read_bytes(cache_file()), planted);
+        EXPECT_EQ(read_bytes(file), bytes);
     }
 }
 

@@ -19,7 +19,8 @@ TEST_F(CommandLine, HelpIsPolishAndWrongUseIsExitCodeTwo) {
         const std::string usage = std::string("Użycie: qiv_repo ") + command + " [";
         EXPECT_NE(out_.str().find(usage), std::string::npos) << out_.str();
     }
-    EXPECT_NE(out_.str().find("--key"), std::string::npos) << "sign's help has its options";
+    for (const char* option : {"--key", "--first"})
+        EXPECT_NE(out_.str().find(option), std::string::npos) << "sign's help has " << option;
 
     EXPECT_EQ(run({}), 2);
     EXPECT_NE(err_.str().find("podaj polecenie"), std::string::npos) << err_.str();

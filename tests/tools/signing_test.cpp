@@ -63,7 +63,7 @@ TEST_F(Signing, KeygenSignAndCheckMakeARepositoryThatASignedLauncherTakes) {
     EXPECT_EQ(read_bytes(key_file_), pem);
 
     ASSERT_EQ(run({"hash", path(), "--sha256"}), 0);
-    ASSERT_EQ(run({"sign", path(), "--key", key_file_}), 0) << err_.str();
+    ASSERT_EQ(run({"sign", path(), "--key", key_file_, "--first"}), 0) << err_.str();
     EXPECT_EQ(release(public_key), described(1, std::nullopt));
     EXPECT_FALSE(fs::exists(repository_ / "qiv_start_2.xml.sig"));
     EXPECT_EQ(run({"check", path(), "--public-key", public_key}), 0) << out_.str();
@@ -78,7 +78,7 @@ TEST_F(Signing, KeygenSignAndCheckMakeARepositoryThatASignedLauncherTakes) {
 TEST_F(Signing, SerialGrowsByOneOrAsAskedAndExpiryIsDaysFromNow) {
     const std::string public_key = keygen(key_file_);
     ASSERT_EQ(run({"hash", path(), "--sha256"}), 0);
-    ASSERT_EQ(run({"sign", path(), "--key", key_file_}), 0);
+    ASSERT_EQ(run({"sign", path(), "--key", key_file_, "--first"}), 0);
     ASSERT_EQ(run({"sign", path(), "--key", key_file_}), 0);
     EXPECT_EQ(release(public_key).value_or(core::TRelease{}).serial, 2u);
 
@@ -136,13 +136,36 @@ TEST_F(Signing, SignRefusesWhatAStationWouldNotTakeAndWritesNothing) {
         {"the same serial for other files",
          [&] {
              run({"hash", path(), "--sha256"});
-             run({"sign", path(), "--key", key_file_});
+             run({"sign", path(), "--key", key_file_, "--first"});
              write("a.txt", "inny\n");
              run({"hash", path()});
          },
          {"--serial", "1"},
          1,
          "opisuje inne pliki"},
+        // A copy of the folder without the servers' release would restart the serials at 1.
+        {"no release in the folder, and neither --first nor --serial",
+         [&] {
+             run({"hash", path(), "--sha256"});
+         },
+         {},
+         1,
+         "podaj --first"},
+        {"--first beside a release",
+         [&] {
+             run({"hash", path(), "--sha256"});
+             run({"sign", path(), "--key", key_file_, "--first"});
+         },
+         {"--first"},
+         1,
+         "tylko dla pierwszego wydania"},
+        {"--first with --serial",
+         [&] {
+             run({"hash", path(), "--sha256"});
+         },
+         {"--first", "--serial", "3"},
+         2,
+         "--serial"},
         {"no expiry days", [] {}, {"--expires", "0"}, 2, "od 1 do 3650"},
         {"too many expiry days", [] {}, {"--expires", "3651"}, 2, "od 1 do 3650"},
         {"serial 0", [] {}, {"--serial", "0"}, 2, "liczbę całkowitą od 1"},
@@ -203,7 +226,7 @@ TEST_F(Signing, CheckReportsAMissingStaleExpiredOrBadlySignedRelease) {
         make_repository();
         if (test.signed_first) {
             ASSERT_EQ(run({"hash", path(), "--sha256"}), 0);
-            ASSERT_EQ(run({"sign", path(), "--key", key_file_}), 0) << err_.str();
+            ASSERT_EQ(run({"sign", path(), "--key", key_file_, "--first"}), 0) << err_.str();
         }
         test.prepare();
         EXPECT_EQ(run({"check", path(), "--public-key", public_key}), test.exit_code);

@@ -47,15 +47,18 @@ class VerifyCommand : public RepositoryTest {
         write_bytes(first_ / "servers.cfg", url(0) + "\r\n" + url(1) + "\r\n");
         if (signed_release) {
             ASSERT_EQ(run({"hash", first_.string(), "--sha256"}), 0);
-            ASSERT_EQ(sign(), 0) << err_.str();
+            ASSERT_EQ(sign({"--first"}), 0) << err_.str();
         }
         fs::copy(first_, second_,
                  fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     }
 
-    int sign() {
+    int sign(const std::vector<std::string>& options = {}) {
         write_bytes(dir_.path() / "klucz.pem", test_key_a().to_pem());
-        return run({"sign", first_.string(), "--key", (dir_.path() / "klucz.pem").string()});
+        std::vector<std::string> arguments = {"sign", first_.string(), "--key",
+                                              (dir_.path() / "klucz.pem").string()};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        return run(arguments);
     }
 
     fs::path first_ = dir_.path() / "first";

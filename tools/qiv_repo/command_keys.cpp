@@ -53,13 +53,37 @@ std::optional<std::uint64_t> number_in(const std::string& text, std::uint64_t lo
     return value;
 }
 
+// The serial of a folder's first release: the one asked for, or 1 when that is asked for. A
+// folder without a release may be a copy that lacks the servers' one, whose workstations would
+// refuse a 1 below it: the serial is never guessed.
+std::optional<std::uint64_t> first_serial(const std::string& path,
+                                          std::optional<std::uint64_t> asked, bool first,
+                                          TConsole& console) {
+    if (asked || first)
+        return asked.value_or(1);
+    console.err << "W katalogu nie ma wydania " << path
+                << ", więc nie wiadomo, jaki numer ma następne; stacje, które przyjęły wydanie o "
+                   "wyższym numerze, odmówiłyby wydania 1. Dla pierwszego wydania repozytorium "
+                   "podaj --first; w innym razie skopiuj tu "
+                << core::kReleaseName
+                << " z serwera albo podaj --serial N, większy niż numer każdego wydania, które "
+                   "stacje już widziały.\n";
+    return std::nullopt;
+}
+
 // The serial of the new release: the one asked for, or one more than the release already in the
-// folder, or 1. Nothing, with the reason told, when a workstation could be led backwards.
-std::optional<std::uint64_t> next_serial(const std::string& path,
+// folder, or 1 for a first release asked for. Nothing, with the reason told, when a workstation
+// could be led backwards.
+std::optional<std::uint64_t> next_serial(const std::string& path, const TSignOptions& options,
                                          std::optional<std::uint64_t> asked,
                                          const core::TRelease& described, TConsole& console) {
     if (!platform::file_exists(path))
-        return asked.value_or(1);
+        return first_serial(path, asked, options.first, console);
+    if (options.first) {
+        console.err << "Katalog ma już wydanie " << path
+                    << "; --first jest tylko dla pierwszego wydania repozytorium.\n";
+        return std::nullopt;
+    }
     const auto existing = read_release(path);
     if (!existing) {
         if (!asked) {
@@ -129,6 +153,10 @@ int run_sign(const TSignOptions& options, TConsole& console) {
         console.err << "--serial podaje numer wydania: liczbę całkowitą od 1.\n";
         return kExitWrongUse;
     }
+    if (options.serial && options.first) {
+        console.err << "Podaj --first albo --serial, nie obie: --first to wydanie numer 1.\n";
+        return kExitWrongUse;
+    }
     std::vector<core::TSigningKey> keys;
     for (const std::string& key_file : options.key_files) {
         try {
@@ -148,7 +176,7 @@ int run_sign(const TSignOptions& options, TConsole& console) {
     release.document =
         core::describe(platform::read_file(repository_path(options.directory, kDocumentName)));
     const std::string path = repository_path(options.directory, core::kReleaseName);
-    const auto serial = next_serial(path, asked, release, console);
+    const auto serial = next_serial(path, options, asked, release, console);
     if (!serial)
         return kExitProblems;
     release.serial = *serial;
@@ -210,8 +238,11 @@ void add_sign_command(TCommandContext& context) {
     command
         ->add_option_function<std::string>(
             "--serial", [options](const std::string& serial) { options->serial = serial; },
-            "Numer wydania; domyślnie o 1 większy niż numer wydania w katalogu, albo 1")
+            "Numer wydania; domyślnie o 1 większy niż numer wydania w katalogu")
         ->type_name("N");
+    command->add_flag("--first", options->first,
+                      "Pierwsze wydanie repozytorium (numer 1); katalogu bez wydania nie podpisuje "
+                      "się bez tej opcji albo --serial");
     run_when_chosen(command, context, options, run_sign);
 }
 

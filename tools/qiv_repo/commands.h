@@ -60,6 +60,7 @@ struct TSignOptions {
     std::vector<std::string> key_files;
     std::optional<std::string> expires_days;  // as written; run_sign reads the number
     std::optional<std::string> serial;
+    bool first = false;  // the folder's first release, numbered 1
 };
 // The release record of the folder's server list and document, signed with every key.
 int run_sign(const TSignOptions& options, TConsole& console);

@@ -2,6 +2,7 @@
 #include "core/config/config_values.h"
 
 #include <exception>
+#include <utility>
 
 #include "core/config/file_config_prod.h"
 #include "core/config/release_fetch.h"
@@ -67,6 +68,7 @@ struct TConfigProd::Impl {
     // of the document that config was read from.
     std::optional<platform::TSignedDocument> delivered;
     std::optional<platform::TSignedDocument> signed_document;
+    bool cached = false;  // the document is in the cache as it is
 
     // The document's root element, loaded first when needed.
     const TXMLQiv_start& data() {
@@ -80,6 +82,7 @@ struct TConfigProd::Impl {
     void load_data();
     void fetch_config();
     std::string download_config();
+    std::string take_delivered();
     std::string read_cached_config();
     std::string read_signed_cache();
     void parse_config();
@@ -139,21 +142,25 @@ void TConfigProd::Impl::fetch_config() {
 
 // The local copy keeps the bytes as delivered, and is written only for a document that is taken.
 std::string TConfigProd::Impl::download_config() {
-    std::string bytes;
-    if (trusted_keys.empty()) {
-        TMemoryStream stream(kMaxDocumentSize);
-        downloader->download_file_from_server(kDocumentName, stream);
-        bytes = stream.data();
-    } else if (delivered) {
-        signed_document = std::move(delivered);
-        delivered.reset();
-        bytes = signed_document->bytes;
-    }
+    if (!trusted_keys.empty())
+        return take_delivered();
+    TMemoryStream stream(kMaxDocumentSize);
+    downloader->download_file_from_server(kDocumentName, stream);
+    const std::string bytes = stream.data();
     if (bytes.empty())
         throw TError("The configuration document was not delivered");
     std::string text = config_text_from_bytes(bytes, code_page);
     platform::write_file_atomic(kDocumentName, bytes);
     return text;
+}
+
+// Whoever took the release has cached the document and written its local copy already.
+std::string TConfigProd::Impl::take_delivered() {
+    if (!delivered || delivered->bytes.empty())
+        throw TError("The configuration document was not delivered");
+    signed_document = std::exchange(delivered, std::nullopt);
+    cached = true;
+    return config_text_from_bytes(signed_document->bytes, code_page);
 }
 
 std::string TConfigProd::Impl::read_cached_config() {
@@ -190,6 +197,8 @@ void TConfigProd::Impl::parse_config() {
 }
 
 void TConfigProd::Impl::store_config() {
+    if (cached)
+        return;
     if (signed_document) {
         platform::write_signed_version_file(*signed_document);
     } else {

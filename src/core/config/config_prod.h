@@ -26,9 +26,9 @@ class TConfigProd : public TConfig {
     TConfigProd(std::shared_ptr<TCoreListener> listener, std::shared_ptr<TDownloader> downloader,
                 std::vector<std::string> servers, unsigned code_page);
     // trusted_keys: with any, the document is the one delivered under a release that passed the
-    // release rule (fetch_release), and nothing is downloaded here; without one, the cache is
-    // used, only under a release that verifies and is not older than one accepted before. The
-    // build's keys by default.
+    // release rule (fetch_release) and was taken, cached with its release, by the caller; nothing
+    // is downloaded or written for it here. Without one, the cache is used, only under a release
+    // that verifies and is not older than one accepted before. The build's keys by default.
     TConfigProd(std::shared_ptr<TCoreListener> listener, std::shared_ptr<TDownloader> downloader,
                 std::vector<std::string> servers, unsigned code_page, TTrustedKeys trusted_keys,
                 std::optional<platform::TSignedDocument> delivered = std::nullopt);

@@ -1,5 +1,6 @@
 #include "core/terminal/controller_prod_factory.h"
 
+#include <exception>
 #include <utility>
 
 #include "core/config/config_prod.h"
@@ -21,6 +22,7 @@ namespace {
 const char* const kServerListFile = "config\\servers.cfg";
 const char* const kRepositoryServerList = "servers.cfg";
 const char* const kDefaultServer = QIV_DEFAULT_SERVER;
+const char* const kLocalCopy = "qiv_start_2.xml";
 // A list of servers longer than this is no list: the download is cut off there.
 constexpr std::size_t kMaxServerListSize = std::size_t{4} * 1024 * 1024;
 
@@ -76,6 +78,15 @@ std::vector<std::string> read_server_list() {
     return split_lines(decode_text(platform::read_file(native_path(kServerListFile))));
 }
 
+bool reads_as_configuration(const std::string& bytes) {
+    try {
+        TConfigProd::from_document(bytes, platform::ansi_code_page());
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 }  // namespace
 
 std::shared_ptr<TController> TControllerProdFactory::get_controller(
@@ -123,17 +134,39 @@ void TControllerProdFactory::refresh_server_list() {
 
 // The list and the document of the first server whose release passes, so that a tampered or
 // lagging mirror can neither move the workstation to servers of its choosing nor take it back
-// to an older publish. The release's serial is kept before anything of it is used.
+// to an older publish.
 void TControllerProdFactory::refresh_from_release(TDownloader& downloader) {
     const TReleasePolicy policy{trusted_keys_, accepted_serial(*listener_), utc_now()};
     auto copy = fetch_release(downloader, servers_, policy, [this](const std::string& reason) {
         listener_->notify(TCoreMessage(warning, reason));
     });
-    if (!copy)
-        return;
-    accept_serial(copy->release.serial, *listener_);
-    take_server_list(copy->server_list);
-    delivered_ = platform::TSignedDocument{std::move(copy->document), std::move(copy->record)};
+    if (copy)
+        take_release(std::move(*copy));
+}
+
+// Every effect of a release, in the order in which it takes effect. First the cache, document and
+// release in one write: a start stopped at any later step leaves a workstation that works offline
+// from what it took. Then the serial, which from then on refuses older releases; then the
+// server list; last the local copy, which nothing reads. A document that does not read is not
+// taken at all, so that it replaces no cache: the configuration reports it.
+void TControllerProdFactory::take_release(TReleaseCopy copy) {
+    platform::TSignedDocument document{std::move(copy.document), std::move(copy.record)};
+    if (reads_as_configuration(document.bytes)) {
+        platform::write_signed_version_file(document);
+        accept_serial(copy.release.serial, *listener_);
+        take_server_list(copy.server_list);
+        write_local_copy(document.bytes);
+    }
+    delivered_ = std::move(document);
+}
+
+// A failure is a detail for the run log, not a failed start.
+void TControllerProdFactory::write_local_copy(const std::string& bytes) {
+    try {
+        platform::write_file_atomic(kLocalCopy, bytes);
+    } catch (const TError& failure) {
+        listener_->notify(TCoreMessage(detail, failure.what()));
+    }
 }
 
 // Bytes that are not a list of servers are refused with a warning.

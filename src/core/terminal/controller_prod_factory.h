@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/config/release_fetch.h"
 #include "core/download/connection_pool.h"
 #include "core/download/downloader.h"
 #include "core/support/signature.h"
@@ -33,6 +34,8 @@ class TControllerProdFactory : public TControllerFactory {
     std::shared_ptr<TDownloader> prepare_downloader();
     void refresh_server_list();
     void refresh_from_release(TDownloader& downloader);
+    void take_release(TReleaseCopy copy);
+    void write_local_copy(const std::string& bytes);
     void take_server_list(const std::string& bytes);
 
     TTrustedKeys trusted_keys_;

@@ -1,5 +1,5 @@
 // The cache is the file QIV/QIV_START/version_file in the user's configuration directory, readable
-// by the user alone.
+// by the user alone; a signed launcher's is version_file.signed beside it.
 #include "platform/config_cache.h"
 
 #include <pwd.h>
@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/config_cache_backend.h"
 #include "platform/error.h"
 #include "platform/files.h"
 
@@ -23,6 +24,7 @@ const char* const kCacheDirectory = "QIV/QIV_START";
 const char* const kCacheFile = "version_file";
 const char* const kReleaseFile = "version_file.release";
 const char* const kSerialFile = "release_serial";
+const char* const kSignedFile = "version_file.signed";
 
 [[noreturn]] void fail(const std::string& what, const std::string& path, int error_number) {
     throw TIoError(what + " \"" + path + "\": " + std::strerror(error_number));
@@ -76,8 +78,31 @@ std::optional<std::string> read_cache_file(const std::string& path) {
     return read_file(path);
 }
 
+bool is_cache_temporary(const std::string& entry) {
+    for (const char* name : {kCacheFile, kReleaseFile, kSerialFile, kSignedFile}) {
+        if (is_temporary_name_of(name, entry))
+            return true;
+    }
+    return false;
+}
+
+// The temporary files that killed writers left; one that another launcher still writes is held
+// by its writer and stays, as does one that cannot be removed.
+void remove_abandoned_temporaries() {
+    const std::string directory = cache_directory();
+    for (const std::string& entry : list_directory(directory)) {
+        if (!is_cache_temporary(entry))
+            continue;
+        try {
+            remove_abandoned_temporary(directory + "/" + entry);
+        } catch (const TIoError&) {
+        }
+    }
+}
+
 void write_cache_file(const std::string& path, const std::string& bytes) {
     create_private_directories(cache_directory());
+    remove_abandoned_temporaries();
     write_file_atomic(path, bytes, TFileAccess::kOwnerOnly);
 }
 
@@ -91,7 +116,10 @@ void write_version_file(const std::string& text) {
     write_cache_file(cache_path(), text);
 }
 
+// The pair of files that earlier versions kept is read while there is no signed file.
 std::optional<TSignedDocument> read_signed_version_file() {
+    if (const auto unit = read_cache_file(cache_path(kSignedFile)))
+        return backend::from_signed_unit(*unit);
     auto release = read_cache_file(cache_path(kReleaseFile));
     if (!release)
         return std::nullopt;
@@ -102,8 +130,7 @@ std::optional<TSignedDocument> read_signed_version_file() {
 }
 
 void write_signed_version_file(const TSignedDocument& document) {
-    write_cache_file(cache_path(kReleaseFile), document.release);
-    write_cache_file(cache_path(), document.bytes);
+    write_cache_file(cache_path(kSignedFile), backend::signed_unit(document));
 }
 
 // The number in decimal digits and a line end, so that the file reads well.

@@ -1,4 +1,6 @@
-// The cache is the string value version_file under HKEY_CURRENT_USER\SOFTWARE\QIV\QIV_START.
+// The cache is the string value version_file under HKEY_CURRENT_USER\SOFTWARE\QIV\QIV_START; a
+// signed launcher's is the binary value version_file.signed. The registry replaces each value
+// whole, so, unlike the files of other systems, it leaves no temporaries behind.
 #include "platform/config_cache.h"
 
 #include <windows.h>
@@ -7,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/config_cache_backend.h"
 #include "platform/error.h"
 #include "platform/win32/wide.h"
 
@@ -17,6 +20,7 @@ const wchar_t* const kKey = L"SOFTWARE\\QIV\\QIV_START";
 const wchar_t* const kValue = L"version_file";
 const wchar_t* const kReleaseValue = L"version_file.release";
 const wchar_t* const kSerialValue = L"release_serial";
+const wchar_t* const kSignedValue = L"version_file.signed";
 
 [[noreturn]] void fail(const std::string& what, LSTATUS status, const wchar_t* value = kValue) {
     throw TIoError(what + " HKEY_CURRENT_USER\\SOFTWARE\\QIV\\QIV_START\\" +
@@ -120,12 +124,19 @@ void write_version_file(const std::string& text) {
     set_text(kValue, text);
 }
 
-// The document is kept as binary so that its bytes, whatever their encoding, stay exact; a text
-// value there was not written by a launcher that checks signatures.
+// The document and its release are one binary value, so that its bytes, whatever their
+// encoding, stay exact and one write replaces both. Earlier versions kept them apart: the
+// release as text, the document as binary (a text value there was not written by a launcher
+// that checks signatures); such a pair is read while there is no signed value.
 std::optional<TSignedDocument> read_signed_version_file() {
     TRegistryKey key;
     if (!open_key(key))
         return std::nullopt;
+    if (const auto unit = query_value(key.get(), kSignedValue)) {
+        if (unit->type != REG_BINARY)
+            return std::nullopt;
+        return backend::from_signed_unit(unit->bytes);
+    }
     auto release = query_text(key.get(), kReleaseValue);
     auto document = query_value(key.get(), kValue);
     if (!release || !document || document->type != REG_BINARY)
@@ -134,8 +145,8 @@ std::optional<TSignedDocument> read_signed_version_file() {
 }
 
 void write_signed_version_file(const TSignedDocument& document) {
-    set_text(kReleaseValue, document.release);
-    set_value(kValue, REG_BINARY, document.bytes.data(), document.bytes.size());
+    const std::string unit = backend::signed_unit(document);
+    set_value(kSignedValue, REG_BINARY, unit.data(), unit.size());
 }
 
 std::uint64_t read_release_serial() {

@@ -7,6 +7,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
+#include <optional>
+#include <tuple>
+#include <utility>
 
 #include "core/config/release.h"
 #include "core/support/error.h"
@@ -23,6 +27,9 @@ namespace {
 namespace fs = std::filesystem;
 using test::read_bytes;
 using test::write_bytes;
+
+// The cache of a document with its release, in the cache folder as the tests below place it.
+const char* const kCacheUnit = "config-home/QIV/QIV_START/version_file.signed";
 
 // Keeps this process from deleting the file while it lives: by the immutable attribute where
 // the process may set it (as root, who may delete anything else), otherwise by a read-only folder.
@@ -177,6 +184,36 @@ TEST_F(ControllerFactory, ConfigurationIsFetchedFromTheRefreshedServers) {
               std::vector<std::string>{repository.base_url()});
 }
 
+// A release whose document's hash is its serial, unless another document is given, beside the
+// list.
+void publish(test::TTestHttpServer& server, std::uint64_t serial, const std::string& list,
+             const std::optional<std::string>& other_document = std::nullopt) {
+    const std::string document =
+        other_document.value_or("<qiv_start xmlns=\"http://www.qiv.pl/qiv_start_2\"><hash>" +
+                                std::to_string(serial) + "</hash></qiv_start>");
+    const TSigningKey key = test::test_key_a();
+    server.serve("servers.cfg", list);
+    server.serve("qiv_start_2.xml", document);
+    server.serve("qiv_start_2.release",
+                 sign_release({serial, std::nullopt, describe(list), describe(document)}, {&key}));
+}
+
+// Calls back once when it is told of the line.
+class TLineHook : public test::TRecordingListener {
+  public:
+    TLineHook(std::string line, std::function<void()> hook)
+        : line_(std::move(line)), hook_(std::move(hook)) {}
+    void notify(const TCoreMessage& message) override {
+        TRecordingListener::notify(message);
+        if (hook_ && message.to_string() == line_)
+            std::exchange(hook_, nullptr)();
+    }
+
+  private:
+    std::string line_;
+    std::function<void()> hook_;
+};
+
 // The first server replays an older publish; the second has the current one, whose list and
 // document are taken together and whose serial is kept.
 TEST_F(ControllerFactory, WithTrustedKeysListAndDocumentComeUnderTheFirstCurrentRelease) {
@@ -184,16 +221,6 @@ TEST_F(ControllerFactory, WithTrustedKeysListAndDocumentComeUnderTheFirstCurrent
     set_local_list(server_.base_url() + "\r\n" + second.base_url() + "\r\n");
     test::set_env("XDG_CONFIG_HOME", dir_.file("config-home"));
     const std::string list = second.base_url() + "\r\n";
-    const auto publish = [&](test::TTestHttpServer& server, std::uint64_t serial) {
-        const std::string document = "<qiv_start xmlns=\"http://www.qiv.pl/qiv_start_2\"><hash>" +
-                                     std::to_string(serial) + "</hash></qiv_start>";
-        const TSigningKey key = test::test_key_a();
-        server.serve("servers.cfg", list);
-        server.serve("qiv_start_2.xml", document);
-        server.serve(
-            "qiv_start_2.release",
-            sign_release({serial, std::nullopt, describe(list), describe(document)}, {&key}));
-    };
     const auto hash_of_a_run = [&] {
         listener_->lines.clear();
         return TControllerProdFactory({test::kTestPublicKeyA})
@@ -202,18 +229,77 @@ TEST_F(ControllerFactory, WithTrustedKeysListAndDocumentComeUnderTheFirstCurrent
             ->get_hash();
     };
     platform::write_release_serial(5);
-    publish(server_, 4);
-    publish(second, 5);
+    publish(server_, 4, list);
+    publish(second, 5, list);
     EXPECT_EQ(hash_of_a_run(), "5");
     EXPECT_EQ(local_list(), list);
     EXPECT_EQ(std::count(listener_->lines.begin(), listener_->lines.end(),
                          "uwaga: Wydanie nr 4 z serwera " + server_.base_url() +
                              " jest starsze niż przyjęte już wydanie nr 5."),
               1);
-    publish(second, 6);
+    publish(second, 6, list);
     EXPECT_EQ(hash_of_a_run(), "6");
     EXPECT_EQ(platform::read_release_serial(), 6u);
 }
 
+// A start that takes release 6 over release 5 is stopped at each of its writes in turn, as by a
+// kill there: the write fails, and what it would have replaced is back as it was. The next start,
+// offline, works from the cache, never under a floor above the cached release. Only the local
+// copy, which nothing reads, may fail without failing the start.
+TEST_F(ControllerFactory, AStartStoppedWhileTakingAReleaseLeavesACacheThatServesOffline) {
+    const std::string list = server_.base_url() + "\r\n";
+    const std::vector<std::tuple<std::string, std::string, std::string>> stops = {
+        // what fails, the hash of the start that takes release 6, the hash of the offline start
+        {kCacheUnit, "", "5"},
+        {"config-home/QIV/QIV_START/release_serial", "", "6"},
+        {"config/servers.cfg", "", "6"},
+        {"qiv_start_2.xml", "6", "6"}};
+    const auto hash_of_a_run = [&](const std::shared_ptr<TCoreListener>& listener) {
+        try {
+            return TControllerProdFactory({test::kTestPublicKeyA})
+                .get_controller(listener)
+                ->get_config()
+                ->get_hash();
+        } catch (const TError&) {
+            return std::string();
+        }
+    };
+    for (const auto& [stopped, taking, offline] : stops) {
+        SCOPED_TRACE(stopped);
+        fs::remove_all(dir_.path() / "config-home");
+        test::set_env("XDG_CONFIG_HOME", dir_.file("config-home"));
+        set_local_list(list);
+        publish(server_, 5, list);
+        ASSERT_EQ(hash_of_a_run(listener_), "5");
+
+        publish(server_, 6, list);
+        const fs::path target = dir_.path() / stopped;
+        std::optional<std::string> saved;
+        const auto stop_there = [&] {
+            if (fs::exists(target))
+                saved = read_bytes(target);
+            fs::remove(target);
+            fs::create_directory(target);  // no file can be renamed onto it
+        };
+        EXPECT_EQ(hash_of_a_run(std::make_shared<TLineHook>(
+                      "informacja: download_finished|qiv_start_2.xml", stop_there)),
+                  taking);
+        fs::remove(target);
+        if (saved)
+            write_bytes(target, *saved);
+
+        set_local_list(dead_ + "\r\n");
+        EXPECT_EQ(hash_of_a_run(listener_), offline);
+    }
+
+    // A release whose document does not read is not taken: it replaces no cache, no floor and no
+    // server list.
+    set_local_list(list);
+    publish(server_, 7, dead_ + "\r\n", "<qiv_start");
+    EXPECT_EQ(hash_of_a_run(listener_), "");
+    EXPECT_EQ(local_list(), list);
+    server_.fail("qiv_start_2.release", 404);
+    EXPECT_EQ(hash_of_a_run(listener_), "6");
+}
 }  // namespace
 }  // namespace qiv_start::core

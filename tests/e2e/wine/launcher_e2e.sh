@@ -257,9 +257,9 @@ case_release() {
   printf '%s\r\n%s\r\n' "$mirror_url" "$base_url" >"$repository/servers.cfg"
   publish() {
     "$qiv_repo" hash "$repository" --sha256 >/dev/null
-    "$qiv_repo" sign "$repository" --key "$dir/key.pem" >/dev/null
+    "$qiv_repo" sign "$repository" --key "$dir/key.pem" "$@" >/dev/null
   }
-  publish
+  publish --first
   cp -r "$repository"/. "$mirror/"
   printf 'Cennik na stycze\xc5\x84\r\n' >"$repository/cennik.txt"
   publish

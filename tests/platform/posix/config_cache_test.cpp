@@ -11,8 +11,11 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/error.h"
+#include "platform/files.h"
 #include "support/temp_dir.h"
 
 namespace qiv_start::platform {
@@ -88,25 +91,26 @@ TEST_F(ConfigCache, HoldsTheWholeTextForTheUserAlone) {
     EXPECT_EQ(fs::directory_iterator(directory)->path(), file);  // no temporary file left
 }
 
-TEST_F(ConfigCache, ASignedDocumentKeepsItsExactBytesWithTheReleaseBeside) {
+// In one file, so that one write replaces both; the pair that earlier versions kept apart is
+// read while there is none.
+TEST_F(ConfigCache, ASignedDocumentKeepsItsExactBytesTogetherWithTheRelease) {
     EXPECT_EQ(read_signed_version_file(), std::nullopt);
     const std::string bytes("\xFF\xFE<\0q\0\n\0", 8);  // UTF-16 with LF, as published
-    write_signed_version_file({bytes, "qiv_start_2 release 1\n"});
-    EXPECT_EQ(read_bytes(file), bytes);
-    EXPECT_EQ(read_bytes(directory / "version_file.release"), "qiv_start_2 release 1\n");
-    EXPECT_EQ(mode_of(directory / "version_file.release"),
-              fs::perms::owner_read | fs::perms::owner_write);
-    const auto cached = read_signed_version_file();
-    ASSERT_TRUE(cached);
-    EXPECT_EQ(cached->bytes, bytes);
-    EXPECT_EQ(cached->release, "qiv_start_2 release 1\n");
-
+    test::write_bytes(file, "earlier bytes");
+    test::write_bytes(directory / "version_file.release", "earlier release\n");
+    EXPECT_EQ(read_signed_version_file(), (TSignedDocument{"earlier bytes", "earlier release\n"}));
     // Either part alone is no signed cache.
     fs::remove(file);
     EXPECT_EQ(read_signed_version_file(), std::nullopt);
-    write_version_file("text");
-    fs::remove(directory / "version_file.release");
-    EXPECT_EQ(read_signed_version_file(), std::nullopt);
+
+    write_signed_version_file({bytes, "qiv_start_2 release 1\n"});
+    const fs::path signed_file = directory / "version_file.signed";
+    EXPECT_EQ(mode_of(signed_file), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(read_signed_version_file(), (TSignedDocument{bytes, "qiv_start_2 release 1\n"}));
+    for (const char* damaged : {"", "22", "23\nqiv_start_2 release 1\n", "x\n", "-1\n"}) {
+        test::write_bytes(signed_file, damaged);
+        EXPECT_EQ(read_signed_version_file(), std::nullopt) << damaged;
+    }
 }
 
 TEST_F(ConfigCache, TheReleaseSerialSurvivesAKillDuringItsWrite) {
@@ -130,6 +134,30 @@ TEST_F(ConfigCache, TheReleaseSerialSurvivesAKillDuringItsWrite) {
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
     EXPECT_GE(read_release_serial(), 3u);
+}
+
+// What killed writers left goes when the cache is next written; a temporary file that a writer
+// still holds stays, and so does every other file.
+TEST_F(ConfigCache, AWriteRemovesTheTemporaryFilesThatKilledWritersLeft) {
+    write_version_file("x");
+    const std::vector<std::pair<std::string, bool>> entries = {
+        // name, kept
+        {"version_file.part1", false},
+        {"version_file.release.part22", false},
+        {"release_serial.part333", false},
+        {"version_file.signed.part4444", false},
+        {"version_file.part", true},
+        {"version_file.partx1", true},
+        {"notes.part5", true},
+        {"version_file.signed", true}};
+    for (const auto& [name, kept] : entries)
+        test::write_bytes(directory / name, "debris");
+    const TAtomicFileWriter held(file.string(), TFileAccess::kOwnerOnly);
+
+    write_release_serial(1);
+    for (const auto& [name, kept] : entries)
+        EXPECT_EQ(fs::exists(directory / name), kept) << name;
+    EXPECT_TRUE(fs::exists(held.temporary()));
 }
 
 TEST_F(ConfigCache, WithoutConfigHomeItLivesUnderHomeDotConfig) {
@@ -160,23 +188,40 @@ TEST_F(ConfigCache, AReplacementIsANewFileNeverTheOldOneRewritten) {
     EXPECT_EQ(read_version_file(), "new text");
 }
 
-TEST_F(ConfigCache, AnInterruptedWriteLeavesTheFormerTextAndNoDebris) {
+// The child may write no more than 16 bytes to any file: the write breaks off midway. The former
+// cache stays whole: the text, or the document with its own release.
+TEST_F(ConfigCache, AnInterruptedWriteLeavesTheFormerCacheAndNoDebris) {
+    const std::string big(100000, 'x');
+    const std::vector<std::pair<std::string, std::function<void()>>> writes = {
+        {"text", [&] { write_version_file(big); }},
+        {"signed document", [&] {
+             write_signed_version_file({big, "nowe wydanie\n"});
+         }}};
     write_version_file("former text");
-    // The child may write no more than 16 bytes to any file: the write breaks off midway.
-    const int status = in_child_process([] {
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{16, 16};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        try {
-            write_version_file(std::string(100000, 'x'));
-        } catch (const TIoError&) {
-            return true;
-        }
-        return false;
-    });
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(read_version_file(), "former text");
-    EXPECT_EQ(std::distance(fs::directory_iterator(directory), fs::directory_iterator()), 1);
+    write_signed_version_file({"former bytes", "former release\n"});
+    const auto entries = [&] {
+        return std::distance(fs::directory_iterator(directory), fs::directory_iterator());
+    };
+    const auto former_entries = entries();
+    for (const auto& [what, write] : writes) {
+        SCOPED_TRACE(what);
+        const int status = in_child_process([&] {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{16, 16};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            try {
+                write();
+            } catch (const TIoError&) {
+                return true;
+            }
+            return false;
+        });
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(read_version_file(), "former text");
+        EXPECT_EQ(read_signed_version_file(),
+                  (TSignedDocument{"former bytes", "former release\n"}));
+        EXPECT_EQ(entries(), former_entries);
+    }
 }
 
 TEST_F(ConfigCache, AnUnreadableCacheIsAnError) {

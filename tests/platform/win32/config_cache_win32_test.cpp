@@ -1,5 +1,6 @@
-// The Win32 cache is the string value version_file under HKCU\SOFTWARE\QIV\QIV_START. The tests
-// use the user's real key and put back whatever value was there before.
+// The Win32 cache is the string value version_file under HKCU\SOFTWARE\QIV\QIV_START, a signed
+// launcher's the binary value version_file.signed. The tests use the user's real key and put back
+// whatever value was there before.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -18,6 +19,7 @@ const wchar_t* const kKey = L"SOFTWARE\\QIV\\QIV_START";
 const wchar_t* const kValue = L"version_file";
 const wchar_t* const kReleaseValue = L"version_file.release";
 const wchar_t* const kSerialValue = L"release_serial";
+const wchar_t* const kSignedValue = L"version_file.signed";
 
 struct TRawValue {
     DWORD type = REG_NONE;
@@ -53,7 +55,7 @@ void delete_raw(const wchar_t* name = kValue) {
 
 class ConfigCacheWin32 : public ::testing::Test {
   protected:
-    static constexpr const wchar_t* kNames[] = {kValue, kReleaseValue, kSerialValue};
+    static constexpr const wchar_t* kNames[] = {kValue, kReleaseValue, kSerialValue, kSignedValue};
 
     void SetUp() override {
         for (const wchar_t* name : kNames) {
@@ -93,21 +95,23 @@ TEST_F(ConfigCacheWin32, PolishTextIsStoredAsAZeroTerminatedUnicodeString) {
     EXPECT_EQ(read_version_file(), text);
 }
 
-// A signed launcher keeps the document's exact bytes, which the release covers; a text value
-// that an unsigned launcher wrote, or either part alone, is no signed cache.
-TEST_F(ConfigCacheWin32, ASignedDocumentKeepsItsExactBytesWithTheReleaseBeside) {
+// A signed launcher keeps the document's exact bytes, which the release covers, with the release
+// in one binary value. The pair that earlier versions kept apart is read while there is none; a
+// text value that an unsigned launcher wrote, or either part alone, is no signed cache.
+TEST_F(ConfigCacheWin32, ASignedDocumentKeepsItsExactBytesTogetherWithTheRelease) {
     const std::string bytes = "\xEF\xBB\xBF<qiv_start>\r\n<nazwa>Kasa sprzeda\xC5\xBCy</nazwa>\xFF";
     write_version_file("tekst");
     write_raw(REG_SZ, L"c2ln", 5 * sizeof(wchar_t), kReleaseValue);
     EXPECT_EQ(read_signed_version_file(), std::nullopt);
+    write_raw(REG_BINARY, "earlier", 7);
+    EXPECT_EQ(read_signed_version_file(), (TSignedDocument{"earlier", "c2ln"}));
+    delete_raw(kReleaseValue);
+    EXPECT_EQ(read_signed_version_file(), std::nullopt);
 
     write_signed_version_file({bytes, "c2lnbmF0dXJl\n"});
-    ASSERT_EQ(read_raw()->type, DWORD{REG_BINARY});
-    const auto cached = read_signed_version_file();
-    ASSERT_TRUE(cached);
-    EXPECT_EQ(cached->bytes, bytes);
-    EXPECT_EQ(cached->release, "c2lnbmF0dXJl\n");
-    delete_raw(kReleaseValue);
+    ASSERT_EQ(read_raw(kSignedValue)->type, DWORD{REG_BINARY});
+    EXPECT_EQ(read_signed_version_file(), (TSignedDocument{bytes, "c2lnbmF0dXJl\n"}));
+    write_raw(REG_SZ, L"13\n", 4 * sizeof(wchar_t), kSignedValue);
     EXPECT_EQ(read_signed_version_file(), std::nullopt);
 }
 

@@ -1,0 +1,18 @@
+// What both backends of the cache share; not for use outside src/platform.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/config_cache.h"
+
+namespace qiv_start::platform::backend {
+
+// A document and its release as one stored value, so that one write replaces both: the
+// release's length in decimal digits, a line feed, the release, then the document's bytes.
+std::string signed_unit(const TSignedDocument& document);
+
+// Nothing for bytes that are not such a value.
+std::optional<TSignedDocument> from_signed_unit(const std::string& unit);
+
+}  // namespace qiv_start::platform::backend
