@@ -10,6 +10,8 @@ namespace qiv_start::core {
 namespace {
 
 const char* const kLogFolder = "logs";
+const char* const kLogFolderFailed = "Błąd podczas zakładania folderu logów: ";
+const char* const kLogFolderOutside = "folder logs leży poza katalogiem roboczym";
 constexpr int kMaxLogAttempts = 100;
 
 std::string digits(int number, std::size_t width) {
@@ -25,14 +27,17 @@ std::string time_stamp(const platform::TLocalTime& t) {
            digits(t.minute, 2) + digits(t.second, 2) + digits(t.millisecond, 3);
 }
 
-// A refusal to create the folder shows when the file cannot be created in it.
+// A refusal to create the folder shows when the file cannot be created in it. A link in its
+// place that leads out of the working folder is refused: the logs would go elsewhere.
 void create_log_folder() {
     std::string folder;
     try {
         folder = platform::full_path(native_path(kLogFolder));
     } catch (const TError& e) {
-        throw TError(std::string("Błąd podczas zakładania folderu logów: ") + e.what());
+        throw TError(kLogFolderFailed + std::string(e.what()));
     }
+    if (!resolve_inside(kLogFolder))
+        throw TError(kLogFolderFailed + std::string(kLogFolderOutside));
     platform::create_directories(folder);
 }
 

@@ -16,8 +16,8 @@ class TAutoFileListener : public TCoreListener {
   public:
     // Creates "logs" with its parents when missing and a new file named after the prefix and
     // the local time; a name taken already gets a numbered suffix, so a log is never shared.
-    // Raises TError when the folder's path cannot be formed, and the TIoError of creating the
-    // file otherwise.
+    // Raises TError when the folder's path cannot be formed or "logs" is a link that leads out of
+    // the working folder, and the TIoError of creating the file otherwise.
     TAutoFileListener();
     explicit TAutoFileListener(const std::string& file_prefix);
     ~TAutoFileListener() override;

@@ -25,6 +25,8 @@ const char* const kDefaultServer = QIV_DEFAULT_SERVER;
 constexpr std::size_t kMaxServerListSize = std::size_t{4} * 1024 * 1024;
 
 const char* const kCannotDeleteServerList = "Nie można usunąć pliku z ustawieniami: ";
+const char* const kServerListOutside =
+    "Plik z ustawieniami config\\servers.cfg leży poza katalogiem roboczym.";
 const char* const kInvalidServerList =
     "Pobrana lista serwerów jest nieprawidłowa; pozostaje dotychczasowa.";
 
@@ -42,6 +44,15 @@ bool is_valid_server_list(const std::string& bytes) {
         any = true;
     }
     return any;
+}
+
+// The names are fixed, but a link in place of the settings folder or of the list that leads out
+// of the working folder would have the list replaced there.
+std::string server_list_path() {
+    std::optional<std::string> path = resolve_inside(kServerListFile);
+    if (!path)
+        throw TError(kServerListOutside);
+    return *path;
 }
 
 void ensure_config_directory() {
@@ -63,7 +74,7 @@ void remove_empty_server_list(const std::string& path) {
 // workstation, else the built-in one. An existing list is never replaced here: it may be one
 // that the repository has refreshed since.
 void prepare_server_list_file() {
-    const std::string path = native_path(kServerListFile);
+    const std::string path = server_list_path();
     if (platform::file_exists(path) && platform::file_size(path) == 0)
         remove_empty_server_list(path);
     if (!platform::file_exists(path)) {
@@ -73,7 +84,7 @@ void prepare_server_list_file() {
 }
 
 std::vector<std::string> read_server_list() {
-    return split_lines(decode_text(platform::read_file(native_path(kServerListFile))));
+    return split_lines(decode_text(platform::read_file(server_list_path())));
 }
 
 }  // namespace
@@ -142,7 +153,7 @@ void TControllerProdFactory::take_server_list(const std::string& bytes) {
         listener_->notify(TCoreMessage(warning, kInvalidServerList));
         return;
     }
-    platform::write_file_atomic(native_path(kServerListFile), bytes);
+    platform::write_file_atomic(server_list_path(), bytes);
 }
 
 std::shared_ptr<TController> create_controller(const std::shared_ptr<TCoreListener>& listener,

@@ -112,6 +112,25 @@ TEST(AutoFileListener, FileNamedLogsFailsWithTheErrorOfCreatingTheLogFile) {
     EXPECT_EQ(read_bytes(dir.path() / "logs"), "not a folder");
 }
 
+// The run log is never written through a link that leads out of the working folder.
+TEST(AutoFileListener, LogsLinkedOutOfTheWorkingFolderAreRefused) {
+    test::TTempDir dir, outside;
+    test::TCurrentDir cd(dir.path());
+    std::error_code error;
+    fs::create_directory_symlink(outside.path(), dir.path() / "logs", error);
+    if (error)
+        GTEST_SKIP() << "no links here: " << error.message();
+    try {
+        TAutoFileListener listener;
+        FAIL() << "constructed";
+    } catch (const TError& e) {
+        EXPECT_STREQ(e.what(),
+                     "Błąd podczas zakładania folderu logów: folder logs leży poza "
+                     "katalogiem roboczym");
+    }
+    EXPECT_TRUE(fs::is_empty(outside.path()));
+}
+
 TEST(AutoFileListener, VanishedCurrentFolderFailsWithTheFolderMessage) {
 #ifdef _WIN32
     GTEST_SKIP() << "Windows does not remove a folder that is a process's current folder";

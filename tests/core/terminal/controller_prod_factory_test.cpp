@@ -126,6 +126,34 @@ TEST_F(ControllerFactory, RepositoryCopyReplacesTheLocalListByteForByte) {
     EXPECT_EQ(servers, (std::vector<std::string>{server_.base_url(), dead_}));
 }
 
+// A link in place of the settings folder or of the list that leads out of the working folder is
+// refused before the list is read or replaced.
+TEST_F(ControllerFactory, SettingsThatLinkOutOfTheWorkingFolderAreRefused) {
+    const std::string outside_list = server_.base_url() + "\r\n";
+    server_.serve("servers.cfg", dead_ + "\n");
+    for (const bool folder : {true, false}) {
+        SCOPED_TRACE(folder ? "config" : "config/servers.cfg");
+        const test::TTempDir outside;
+        write_bytes(outside.path() / "servers.cfg", outside_list);
+        fs::remove_all(dir_.path() / "config");
+        if (folder) {
+            fs::create_directory_symlink(outside.path(), dir_.path() / "config");
+        } else {
+            fs::create_directory(dir_.path() / "config");
+            fs::create_symlink(outside.path() / "servers.cfg", dir_.path() / "config/servers.cfg");
+        }
+        try {
+            create_controller(listener_);
+            ADD_FAILURE() << "created";
+        } catch (const TError& e) {
+            EXPECT_STREQ(e.what(),
+                         "Plik z ustawieniami config\\servers.cfg leży poza katalogiem roboczym.");
+        }
+        EXPECT_EQ(read_bytes(outside.path() / "servers.cfg"), outside_list);
+        EXPECT_TRUE(server_.requests().empty());
+    }
+}
+
 TEST_F(ControllerFactory, UnreachableRepositoryLeavesTheListUntouched) {
     // UTF-16 LE with a byte-order mark and LF line ends: "http://127.0.0.1:9/\n\nhttp://x/\n"
     std::string utf16 = "\xFF\xFE";
