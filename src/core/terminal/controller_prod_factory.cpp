@@ -5,8 +5,8 @@
 #include "core/config/config_prod.h"
 #include "core/config/release_fetch.h"
 #include "core/download/downloader_prod.h"
-#include "core/support/ascii.h"
 #include "core/support/error.h"
+#include "core/support/format.h"
 #include "core/support/paths.h"
 #include "core/support/text_codec.h"
 #include "core/terminal/controller_prod.h"
@@ -27,6 +27,9 @@ constexpr std::size_t kMaxServerListSize = std::size_t{4} * 1024 * 1024;
 const char* const kCannotDeleteServerList = "Nie można usunąć pliku z ustawieniami: ";
 const char* const kServerListOutside =
     "Plik z ustawieniami config\\servers.cfg leży poza katalogiem roboczym.";
+const char* const kServerWithoutScheme =
+    "Pominięto adres serwera \"%0:s\" z pliku config\\servers.cfg: nie zaczyna się od http:// "
+    "ani https://.";
 const char* const kInvalidServerList =
     "Pobrana lista serwerów jest nieprawidłowa; pozostaje dotychczasowa.";
 
@@ -37,10 +40,8 @@ bool is_valid_server_list(const std::string& bytes) {
     for (const auto& line : split_lines(decode_text(bytes))) {
         if (line.empty())
             continue;
-        if (!starts_with_ignoring_ascii_case(line, "http://") &&
-            !starts_with_ignoring_ascii_case(line, "https://")) {
+        if (!is_server_address(line))
             return false;
-        }
         any = true;
     }
     return any;
@@ -83,8 +84,19 @@ void prepare_server_list_file() {
     }
 }
 
-std::vector<std::string> read_server_list() {
-    return split_lines(decode_text(platform::read_file(server_list_path())));
+// An address without its scheme would go out over plain HTTP to a guessed server: it is left out,
+// with a warning when the listener is given, and the file stays as it is.
+std::vector<std::string> read_server_list(TCoreListener* listener) {
+    std::vector<std::string> servers =
+        split_lines(decode_text(platform::read_file(server_list_path())));
+    std::erase_if(servers, [listener](const std::string& line) {
+        if (line.empty() || is_server_address(line))
+            return false;
+        if (listener != nullptr)
+            listener->notify(TCoreMessage(warning, format(kServerWithoutScheme, {line})));
+        return true;
+    });
+    return servers;
 }
 
 }  // namespace
@@ -114,9 +126,9 @@ std::shared_ptr<TController> TControllerProdFactory::get_controller(
 std::shared_ptr<TDownloader> TControllerProdFactory::prepare_downloader() {
     ensure_config_directory();
     prepare_server_list_file();
-    servers_ = read_server_list();
+    servers_ = read_server_list(nullptr);
     refresh_server_list();
-    servers_ = read_server_list();
+    servers_ = read_server_list(listener_.get());
     return std::make_shared<TDownloaderProd>(listener_, servers_, pool_);
 }
 

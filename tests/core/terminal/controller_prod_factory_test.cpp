@@ -179,6 +179,20 @@ TEST_F(ControllerFactory, PortalPageDoesNotReplaceTheList) {
               "uwaga: Pobrana lista serwerów jest nieprawidłowa; pozostaje dotychczasowa.");
 }
 
+// An address without its scheme would go out over plain HTTP: it is not asked, and the file keeps
+// it for the administrator to mend.
+TEST_F(ControllerFactory, AddressWithoutSchemeIsLeftOutWithAWarning) {
+    const std::string local = "repo.example.org/qiv/\r\n" + server_.base_url() + "\r\n";
+    set_local_list(local);
+
+    EXPECT_EQ(servers_after_get_controller(), std::vector<std::string>{server_.base_url()});
+    EXPECT_EQ(local_list(), local);
+    EXPECT_EQ(std::count(listener_->lines.begin(), listener_->lines.end(),
+                         "uwaga: Pominięto adres serwera \"repo.example.org/qiv/\" z pliku "
+                         "config\\servers.cfg: nie zaczyna się od http:// ani https://."),
+              1);
+}
+
 TEST_F(ControllerFactory, EmptyRepositoryAnswerKeepsTheList) {
     server_.serve("servers.cfg", "");
     const std::string local = server_.base_url() + "\r\n" + dead_ + "\r\n";
