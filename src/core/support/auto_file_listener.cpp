@@ -41,6 +41,12 @@ void create_log_folder() {
     platform::create_directories(folder);
 }
 
+// Where no log can be made.
+class TNoLog : public TCoreListener {
+  public:
+    void notify(const TCoreMessage& /*messageContent*/) override {}
+};
+
 // Another launcher started in the same millisecond keeps its own log: the second one made takes
 // the name with "_1", and so on.
 std::unique_ptr<platform::TLogFile> create_new_log(const std::string& name) {
@@ -72,6 +78,14 @@ TAutoFileListener::~TAutoFileListener() = default;
 
 void TAutoFileListener::notify(const TCoreMessage& messageContent) {
     writer_->write(messageContent.to_string() + "\r\n");
+}
+
+std::shared_ptr<TCoreListener> open_run_log(const std::string& file_prefix) {
+    try {
+        return std::make_shared<TAutoFileListener>(file_prefix);
+    } catch (const TIoError&) {
+        return std::make_shared<TNoLog>();
+    }
 }
 
 }  // namespace qiv_start::core

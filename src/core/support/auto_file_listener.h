@@ -29,4 +29,10 @@ class TAutoFileListener : public TCoreListener {
     std::unique_ptr<platform::TLogFile> writer_;
 };
 
+// The run log, where the working folder lets one be made; where it does not (a read-only folder,
+// which lets no file be created), a listener that keeps nothing, so that a run with nothing to
+// write there still runs. Raises the TError of the constructor otherwise: a logs folder that
+// leads out of the working folder is refused.
+std::shared_ptr<TCoreListener> open_run_log(const std::string& file_prefix);
+
 }  // namespace qiv_start::core

@@ -30,6 +30,8 @@ const char* const kServerListOutside =
 const char* const kServerWithoutScheme =
     "Pominięto adres serwera \"%0:s\" z pliku config\\servers.cfg: nie zaczyna się od http:// "
     "ani https://.";
+const char* const kCannotSaveServerList =
+    "Nie można zapisać pobranej listy serwerów (%0:s); pozostaje dotychczasowa.";
 const char* const kInvalidServerList =
     "Pobrana lista serwerów jest nieprawidłowa; pozostaje dotychczasowa.";
 
@@ -159,13 +161,23 @@ void TControllerProdFactory::refresh_from_release(TDownloader& downloader) {
     delivered_ = platform::TSignedDocument{std::move(copy->document), std::move(copy->record)};
 }
 
-// Bytes that are not a list of servers are refused with a warning.
+// Bytes that are not a list of servers are refused with a warning. The list that the folder
+// holds already is not written again, and one that cannot be written (a read-only folder) leaves
+// the old one, with a warning: the run goes on.
 void TControllerProdFactory::take_server_list(const std::string& bytes) {
     if (!is_valid_server_list(bytes)) {
         listener_->notify(TCoreMessage(warning, kInvalidServerList));
         return;
     }
-    platform::write_file_atomic(server_list_path(), bytes);
+    const std::string path = server_list_path();
+    if (platform::file_size(path) == static_cast<std::int64_t>(bytes.size()) &&
+        platform::read_file(path) == bytes)
+        return;
+    try {
+        platform::write_file_atomic(path, bytes);
+    } catch (const TIoError& e) {
+        listener_->notify(TCoreMessage(warning, format(kCannotSaveServerList, {e.what()})));
+    }
 }
 
 std::shared_ptr<TController> create_controller(const std::shared_ptr<TCoreListener>& listener,

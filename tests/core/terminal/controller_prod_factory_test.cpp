@@ -167,6 +167,30 @@ TEST_F(ControllerFactory, UnreachableRepositoryLeavesTheListUntouched) {
     EXPECT_EQ(servers, (std::vector<std::string>{dead_, "", "http://x/"}));
 }
 
+// A settings folder that cannot be written keeps its list: the repository's, when it is the same,
+// is not written again, and another one is left with a warning; the run goes on.
+TEST_F(ControllerFactory, ReadOnlySettingsKeepTheirList) {
+    const std::string local = server_.base_url() + "\r\n";
+    set_local_list(local);
+    for (const std::string& repository_list : {local, local + dead_ + "\r\n"}) {
+        listener_ = std::make_shared<test::TRecordingListener>();
+        server_.serve("servers.cfg", repository_list);
+        const test::TUnwritableFolder unwritable(dir_.path() / "config");
+        if (!unwritable.holds())
+            GTEST_SKIP() << "this process may write anywhere";
+
+        EXPECT_EQ(servers_after_get_controller(), std::vector<std::string>{server_.base_url()});
+        EXPECT_EQ(local_list(), local);
+        const bool same = repository_list == local;
+        EXPECT_EQ(std::count_if(listener_->lines.begin(), listener_->lines.end(),
+                                [](const std::string& line) {
+                                    return line.starts_with(
+                                        "uwaga: Nie można zapisać pobranej listy serwerów (");
+                                }),
+                  same ? 0 : 1);
+    }
+}
+
 TEST_F(ControllerFactory, PortalPageDoesNotReplaceTheList) {
     server_.serve("servers.cfg", "<html><body>Zaloguj się</body></html>\r\n");
     const std::string local = server_.base_url() + "\r\n";
