@@ -1,12 +1,9 @@
 #include "core/terminal/controller_prod_factory.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "core/config/release.h"
 #include "core/support/error.h"
@@ -23,41 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::read_bytes;
 using test::write_bytes;
-
-// Keeps this process from deleting the file while it lives: by the immutable attribute where
-// the process may set it (as root, who may delete anything else), otherwise by a read-only folder.
-class TUndeletableFile {
-  public:
-    explicit TUndeletableFile(const fs::path& file) : file_(file) {
-        immutable_ = set_immutable(true);
-        read_only_folder_ = !immutable_ && ::geteuid() != 0;
-        if (read_only_folder_)
-            fs::permissions(file_.parent_path(), fs::perms::owner_write, fs::perm_options::remove);
-    }
-    ~TUndeletableFile() {
-        if (immutable_)
-            set_immutable(false);
-        if (read_only_folder_)
-            fs::permissions(file_.parent_path(), fs::perms::owner_write, fs::perm_options::add);
-    }
-    bool holds() const { return immutable_ || read_only_folder_; }
-
-  private:
-    bool set_immutable(bool on) const {
-        const int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
-        int flags = 0;
-        bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-        done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-        if (fd >= 0)
-            ::close(fd);
-        return done;
-    }
-
-    fs::path file_;
-    bool immutable_ = false;
-    bool read_only_folder_ = false;
-};
 
 class ControllerFactory : public ::testing::Test {
   protected:
@@ -104,7 +66,7 @@ TEST_F(ControllerFactory, EmptyListThatCannotBeDeletedLeavesTheCachedConfigurati
     write_bytes(
         dir_.path() / "config-home" / "QIV" / "QIV_START" / "version_file",
         "<qiv_start xmlns=\"http://www.qiv.pl/qiv_start_2\"><hash>CACHED</hash></qiv_start>");
-    const TUndeletableFile undeletable(dir_.path() / "config" / "servers.cfg");
+    const test::TUnwritableFolder undeletable(dir_.path() / "config");
     if (!undeletable.holds())
         GTEST_SKIP() << "this process may delete any file";
 
