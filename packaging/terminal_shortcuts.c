@@ -1,5 +1,6 @@
 /*
- * The package's one custom action: a Start-menu shortcut for every code in TERMINALS.
+ * The package's one custom action: a Start-menu shortcut for every code in TERMINALS, once
+ * SERVERS has been checked.
  *
  * Windows Installer takes a shortcut's name from its table as it stands, never from a property,
  * so the rows are made here, for this session only, before costing. The standard actions then
@@ -15,6 +16,7 @@
 
 #define MAX_CODES 64
 #define MAX_CODE 64
+#define MAX_SERVERS 4096
 
 static void report(MSIHANDLE install, INSTALLMESSAGE kind, const wchar_t* text) {
     MSIHANDLE record = MsiCreateRecord(1);
@@ -43,6 +45,43 @@ static int is_valid_code(const wchar_t* code, size_t length) {
     return 1;
 }
 
+static int is_blank(wchar_t c) {
+    return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n';
+}
+
+/*
+ * An address without its scheme would go out over plain HTTP to a guessed server: the install
+ * fails instead. A removal takes the installed value as it is.
+ */
+static UINT check_servers(MSIHANDLE install) {
+    wchar_t servers[MAX_SERVERS];
+    DWORD size = sizeof servers / sizeof servers[0];
+    if (MsiEvaluateConditionW(install, L"REMOVE=\"ALL\"") == MSICONDITION_TRUE)
+        return ERROR_SUCCESS;
+    if (MsiGetPropertyW(install, L"SERVERS", servers, &size) != ERROR_SUCCESS) {
+        report(install, INSTALLMESSAGE_ERROR, L"SERVERS is too long.");
+        return ERROR_INSTALL_FAILURE;
+    }
+    for (const wchar_t* p = servers; *p;) {
+        while (is_blank(*p))
+            ++p;
+        const wchar_t* start = p;
+        while (*p && !is_blank(*p))
+            ++p;
+        const size_t length = (size_t)(p - start);
+        if (length == 0 || (length >= 7 && _wcsnicmp(start, L"http://", 7) == 0) ||
+            (length >= 8 && _wcsnicmp(start, L"https://", 8) == 0))
+            continue;
+        wchar_t text[MAX_CODE + 160];
+        swprintf(text, sizeof text / sizeof text[0],
+                 L"SERVERS: \"%.*ls\" does not start with http:// or https://.",
+                 (int)(length < MAX_CODE ? length : MAX_CODE), start);
+        report(install, INSTALLMESSAGE_ERROR, text);
+        return ERROR_INSTALL_FAILURE;
+    }
+    return ERROR_SUCCESS;
+}
+
 static UINT insert_shortcut(MSIHANDLE view, int number, const wchar_t* code) {
     wchar_t key[32];
     swprintf(key, sizeof key / sizeof key[0], L"Terminal%d", number);
@@ -61,6 +100,9 @@ static UINT insert_shortcut(MSIHANDLE view, int number, const wchar_t* code) {
 }
 
 __declspec(dllexport) UINT __stdcall TerminalShortcuts(MSIHANDLE install) {
+    const UINT servers = check_servers(install);
+    if (servers != ERROR_SUCCESS)
+        return servers;
     wchar_t codes[MAX_CODES * MAX_CODE];
     DWORD size = sizeof codes / sizeof codes[0];
     if (MsiGetPropertyW(install, L"TERMINALS", codes, &size) != ERROR_SUCCESS) {

@@ -9,7 +9,8 @@ namespace qiv_start::platform {
 enum class TProxySource {
     kEnvironment,    // the http_proxy family of variables
     kSystemSetting,  // the user's fixed proxy setting (Windows)
-    kAutoConfig,     // auto-detection or a configuration script (Windows)
+    kAutoConfig,     // the configuration script whose address the user set (Windows)
+    kAutoDetect,     // auto-detection on the local network, WPAD (Windows)
     kOverride,       // the workstation's own override, QIV_START_PROXY
 };
 
@@ -22,13 +23,20 @@ struct TProxyRoute {
     bool system_credentials = false;
 };
 
+// True when a proxy from source is to be answered with the logged-on user's own credentials: one
+// that the user or the administrator named, in a fixed setting, a configuration script of a set
+// address or the override, and whose address carries no user of its own. A proxy that
+// auto-detection found gets none: anyone on the local network can answer its queries, and a proxy
+// of theirs would get an NTLM exchange (Negotiate, offered alone, falls back to NTLM too).
+bool offers_system_credentials(TProxySource source, const std::string& proxy);
+
 // The route for a request to url, whose scheme ("http" or "https") and host name or address are
 // given apart. The variable QIV_START_PROXY, where set, overrides the settings below for every
 // server: "direct" for none, else the proxy's address (answered as a fixed setting's would be).
 TProxyRoute proxy_route(const std::string& url, const std::string& scheme, const std::string& host);
 
 // The route that the workstation's settings give, without the override. Windows: the user's setting
-// as WinHTTP reads it (a fixed proxy with its bypass list and <local>; auto-detection or a
+// as WinHTTP reads it (a fixed proxy with its bypass list and <local>; auto-detection, then a
 // configuration script). Elsewhere the variables as the HTTP library reads them: http_proxy (lower
 // case only) for http, https_proxy or HTTPS_PROXY for https, else all_proxy or ALL_PROXY, and
 // no_proxy or NO_PROXY for the hosts reached directly. A setting that cannot be read gives no

@@ -115,9 +115,17 @@ TProxyRoute proxy_route(const std::string& url, const std::string& scheme,
     route.source = TProxySource::kOverride;
     if (lowered(override) != "direct") {
         route.proxy = override;
-        route.system_credentials = kSystemCredentials && route.proxy.find('@') == std::string::npos;
+        route.system_credentials =
+            kSystemCredentials && offers_system_credentials(route.source, route.proxy);
     }
     return route;
+}
+
+bool offers_system_credentials(TProxySource source, const std::string& proxy) {
+    if (proxy.empty() || proxy.find('@') != std::string::npos)
+        return false;
+    return source == TProxySource::kSystemSetting || source == TProxySource::kAutoConfig ||
+           source == TProxySource::kOverride;
 }
 
 bool is_bypassed_by_windows_list(const std::string& host_name, const std::string& bypass) {

@@ -46,10 +46,8 @@ TStartServices production_services() {
             *pool = std::make_shared<core::TConnectionPool>(transport());
         return core::create_controller(listener, *pool);
     };
-    services.create_version_check_log = [] {
-        return std::make_shared<core::TAutoFileListener>("check_version");
-    };
-    services.create_run_log = [] { return std::make_shared<core::TAutoFileListener>(); };
+    services.create_version_check_log = [] { return core::open_run_log("check_version"); };
+    services.create_run_log = [] { return core::open_run_log("qiv_start"); };
     services.open_url = open_in_browser;
     services.close_windows_titled = platform::close_windows_titled;
     services.end_process = [](int exit_code) { std::exit(exit_code); };

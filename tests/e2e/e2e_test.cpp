@@ -119,6 +119,17 @@ TEST_F(LauncherRun, SecondRunFindsEveryFileCurrentAndRepairsWhatChanged) {
     EXPECT_EQ(count(log("qiv_start"), "Wersji pliku jest poprawna|"), 6) << log("qiv_start");
     EXPECT_EQ(count(log("qiv_start"), "download_start|"), 2);  // servers.cfg, qiv_start_2.xml
 
+    // A working folder that lets nothing be written there (the terminal's own folder aside) still
+    // starts a terminal whose files are all current, from the cached document.
+    {
+        forget_start();
+        const TUnwritableFolder folder(work_), logs(work_ / "logs"), config(work_ / "config");
+        if (folder.holds()) {
+            EXPECT_EQ(run_launcher("KASA"), 0);
+            EXPECT_FALSE(started_record().empty());
+        }
+    }
+
     // A stale file is replaced and a deleted archive member comes back; the rest stays.
     write_bytes(work_ / "terminale" / "kasa" / "cennik.txt", "zmieniony\r\n");
     fs::remove(work_ / "terminale" / "kasa" / "dane" / "paragon.txt");

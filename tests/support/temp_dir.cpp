@@ -6,6 +6,9 @@
 #include <stdexcept>
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -71,6 +74,44 @@ bool make_folder_with_links(const std::filesystem::path& folder) {
         fs::create_symlink(outside / "brak", folder / "pusty", error);
     return !error;
 }
+
+#ifdef _WIN32
+TUnwritableFolder::TUnwritableFolder(std::filesystem::path folder) : folder_(std::move(folder)) {}
+TUnwritableFolder::~TUnwritableFolder() = default;
+#else
+namespace {
+
+bool set_immutable(const std::filesystem::path& folder, bool on) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int flags = 0;
+    bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return done;
+}
+
+}  // namespace
+
+TUnwritableFolder::TUnwritableFolder(std::filesystem::path folder) : folder_(std::move(folder)) {
+    immutable_ = set_immutable(folder_, true);
+    read_only_ = !immutable_ && ::geteuid() != 0;
+    if (read_only_) {
+        std::filesystem::permissions(folder_, std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::remove);
+    }
+}
+
+TUnwritableFolder::~TUnwritableFolder() {
+    if (immutable_)
+        set_immutable(folder_, false);
+    if (read_only_) {
+        std::filesystem::permissions(folder_, std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add);
+    }
+}
+#endif
 
 std::string read_bytes(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);

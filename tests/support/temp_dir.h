@@ -39,6 +39,23 @@ class TCurrentDir {
 // links.
 bool make_folder_with_links(const std::filesystem::path& folder);
 
+// Keeps this process from writing into folder while the object lives: by the immutable attribute
+// where the process may set it (as root, who may write anywhere else), otherwise by taking the
+// folder's write permission. holds() is false where neither works, and on Windows.
+class TUnwritableFolder {
+  public:
+    explicit TUnwritableFolder(std::filesystem::path folder);
+    ~TUnwritableFolder();
+    TUnwritableFolder(const TUnwritableFolder&) = delete;
+    TUnwritableFolder& operator=(const TUnwritableFolder&) = delete;
+    bool holds() const { return immutable_ || read_only_; }
+
+  private:
+    std::filesystem::path folder_;
+    bool immutable_ = false;
+    bool read_only_ = false;
+};
+
 std::string read_bytes(const std::filesystem::path& file);
 void write_bytes(const std::filesystem::path& file, const std::string& bytes);
 

@@ -11,6 +11,7 @@
 #include <limits>
 #include <optional>
 
+#include "core/download/request_url.h"
 #include "core/support/error.h"
 #include "core/support/format.h"
 
@@ -143,8 +144,10 @@ std::optional<std::pair<std::int64_t, std::int64_t>> content_range(CURL* curl) {
     return std::pair{first, length};
 }
 
-std::string failure_reason(CURLcode result, const char* detail) {
-    const std::string words = *detail != '\0' ? detail : curl_easy_strerror(result);
+// The words never carry the proxy's password.
+std::string failure_reason(CURLcode result, const char* detail, const std::string& proxy) {
+    const std::string words =
+        without_user_info(*detail != '\0' ? detail : curl_easy_strerror(result), proxy);
     switch (result) {
         case CURLE_PEER_FAILED_VERIFICATION:
         case CURLE_SSL_CACERT_BADFILE:
@@ -478,6 +481,8 @@ void THttpClient::take_route(const std::string& url) {
         notes_.push_back(std::move(*choice.note));
     proxy_ = choice.route.proxy;
     set_option(curl, CURLOPT_PROXY, proxy_.c_str());
+    // The routes applied no_proxy already; the HTTP library must not apply it again.
+    set_option(curl, CURLOPT_NOPROXY, "");
     if (choice.route.system_credentials) {
         set_option(curl, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_NEGOTIATE | CURLAUTH_NTLM));
         set_option(curl, CURLOPT_PROXYUSERPWD, ":");
@@ -515,7 +520,7 @@ void THttpClient::perform(const std::string& url, TTransfer& transfer) {
         throw TError(format(kStalled, {options_.min_rate, static_cast<std::int64_t>(seconds)}));
     }
     if (result != CURLE_OK)
-        throw TError(failure_reason(result, transfer.detail));
+        throw TError(failure_reason(result, transfer.detail, proxy_));
     // An empty body begins too.
     if (transfer.receive != nullptr && !transfer.status_checked)
         begin_body(transfer);

@@ -18,6 +18,8 @@ const char* source_text(platform::TProxySource source) {
             return "ustawienia systemu";
         case platform::TProxySource::kAutoConfig:
             return "automatyczna konfiguracja";
+        case platform::TProxySource::kAutoDetect:
+            return "automatyczne wykrywanie";
         case platform::TProxySource::kOverride:
             return "zmienna QIV_START_PROXY";
     }

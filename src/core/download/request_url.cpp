@@ -87,4 +87,18 @@ std::string proxy_without_password(const std::string& proxy) {
     return shown;
 }
 
+std::string without_user_info(std::string text, const std::string& proxy) {
+    const auto at = proxy.rfind('@');
+    if (at == std::string::npos)
+        return text;
+    const auto scheme = proxy.find("://");
+    const std::size_t start = scheme != std::string::npos && scheme < at ? scheme + 3 : 0;
+    const std::string user_info = proxy.substr(start, at + 1 - start);
+    for (auto found = text.find(user_info); found != std::string::npos;
+         found = text.find(user_info, found)) {
+        text.erase(found, user_info.size());
+    }
+    return text;
+}
+
 }  // namespace qiv_start::core

@@ -23,4 +23,9 @@ std::optional<TServer> server_of(const std::string& url);
 // A proxy's address as the run log may show it: the password left out.
 std::string proxy_without_password(const std::string& proxy);
 
+// text, the HTTP library's words about a failure, without the user information ("user:password@")
+// of the proxy address that it may quote: a mistyped address is quoted whole, and a password in it
+// must not reach the run log. The address is taken as typed, so that any shape of typo is covered.
+std::string without_user_info(std::string text, const std::string& proxy);
+
 }  // namespace qiv_start::core

@@ -10,6 +10,8 @@ namespace qiv_start::core {
 namespace {
 
 const char* const kLogFolder = "logs";
+const char* const kLogFolderFailed = "Błąd podczas zakładania folderu logów: ";
+const char* const kLogFolderOutside = "folder logs leży poza katalogiem roboczym";
 constexpr int kMaxLogAttempts = 100;
 
 std::string digits(int number, std::size_t width) {
@@ -25,16 +27,25 @@ std::string time_stamp(const platform::TLocalTime& t) {
            digits(t.minute, 2) + digits(t.second, 2) + digits(t.millisecond, 3);
 }
 
-// A refusal to create the folder shows when the file cannot be created in it.
+// A refusal to create the folder shows when the file cannot be created in it. A link in its
+// place that leads out of the working folder is refused: the logs would go elsewhere.
 void create_log_folder() {
     std::string folder;
     try {
         folder = platform::full_path(native_path(kLogFolder));
     } catch (const TError& e) {
-        throw TError(std::string("Błąd podczas zakładania folderu logów: ") + e.what());
+        throw TError(kLogFolderFailed + std::string(e.what()));
     }
+    if (!resolve_inside(kLogFolder))
+        throw TError(kLogFolderFailed + std::string(kLogFolderOutside));
     platform::create_directories(folder);
 }
+
+// Where no log can be made.
+class TNoLog : public TCoreListener {
+  public:
+    void notify(const TCoreMessage& /*messageContent*/) override {}
+};
 
 // Another launcher started in the same millisecond keeps its own log: the second one made takes
 // the name with "_1", and so on.
@@ -67,6 +78,14 @@ TAutoFileListener::~TAutoFileListener() = default;
 
 void TAutoFileListener::notify(const TCoreMessage& messageContent) {
     writer_->write(messageContent.to_string() + "\r\n");
+}
+
+std::shared_ptr<TCoreListener> open_run_log(const std::string& file_prefix) {
+    try {
+        return std::make_shared<TAutoFileListener>(file_prefix);
+    } catch (const TIoError&) {
+        return std::make_shared<TNoLog>();
+    }
 }
 
 }  // namespace qiv_start::core

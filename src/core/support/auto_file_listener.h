@@ -16,8 +16,8 @@ class TAutoFileListener : public TCoreListener {
   public:
     // Creates "logs" with its parents when missing and a new file named after the prefix and
     // the local time; a name taken already gets a numbered suffix, so a log is never shared.
-    // Raises TError when the folder's path cannot be formed, and the TIoError of creating the
-    // file otherwise.
+    // Raises TError when the folder's path cannot be formed or "logs" is a link that leads out of
+    // the working folder, and the TIoError of creating the file otherwise.
     TAutoFileListener();
     explicit TAutoFileListener(const std::string& file_prefix);
     ~TAutoFileListener() override;
@@ -28,5 +28,11 @@ class TAutoFileListener : public TCoreListener {
   private:
     std::unique_ptr<platform::TLogFile> writer_;
 };
+
+// The run log, where the working folder lets one be made; where it does not (a read-only folder,
+// which lets no file be created), a listener that keeps nothing, so that a run with nothing to
+// write there still runs. Raises the TError of the constructor otherwise: a logs folder that
+// leads out of the working folder is refused.
+std::shared_ptr<TCoreListener> open_run_log(const std::string& file_prefix);
 
 }  // namespace qiv_start::core

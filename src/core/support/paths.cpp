@@ -17,7 +17,7 @@ bool is_device_name(std::string_view name) {
     std::string_view base = name.substr(0, name.find('.'));
     while (!base.empty() && base.back() == ' ')
         base.remove_suffix(1);
-    for (const std::string_view device : {"CON", "PRN", "AUX", "NUL"}) {
+    for (const std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
         if (equals_ignoring_ascii_case(base, device))
             return true;
     }

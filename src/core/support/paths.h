@@ -26,9 +26,9 @@ std::optional<std::string> resolve_inside(std::string_view path);
 
 // A plain file name, one that Windows stores as an ordinary file under that very name: not
 // empty, not "." or "..", no separator, none of <>:"|?* and no control character, no dot or
-// blank at the end, and not a device name (CON, PRN, AUX, NUL, COM1..COM9, LPT1..LPT9 and
-// COM¹..COM³, LPT¹..LPT³, in any letter case, also with an extension: "nul.txt"). The same rule
-// holds on every system, since repositories are written for Windows workstations.
+// blank at the end, and not a device name (CON, CONIN$, CONOUT$, PRN, AUX, NUL, COM1..COM9,
+// LPT1..LPT9 and COM¹..COM³, LPT¹..LPT³, in any letter case, also with an extension: "nul.txt").
+// The same rule holds on every system, since repositories are written for Windows workstations.
 bool is_plain_name(std::string_view name);
 
 }  // namespace qiv_start::core

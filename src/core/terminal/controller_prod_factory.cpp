@@ -6,8 +6,8 @@
 #include "core/config/config_prod.h"
 #include "core/config/release_fetch.h"
 #include "core/download/downloader_prod.h"
-#include "core/support/ascii.h"
 #include "core/support/error.h"
+#include "core/support/format.h"
 #include "core/support/paths.h"
 #include "core/support/text_codec.h"
 #include "core/terminal/controller_prod.h"
@@ -27,6 +27,13 @@ const char* const kLocalCopy = "qiv_start_2.xml";
 constexpr std::size_t kMaxServerListSize = std::size_t{4} * 1024 * 1024;
 
 const char* const kCannotDeleteServerList = "Nie można usunąć pliku z ustawieniami: ";
+const char* const kServerListOutside =
+    "Plik z ustawieniami config\\servers.cfg leży poza katalogiem roboczym.";
+const char* const kServerWithoutScheme =
+    "Pominięto adres serwera \"%0:s\" z pliku config\\servers.cfg: nie zaczyna się od http:// "
+    "ani https://.";
+const char* const kCannotSaveServerList =
+    "Nie można zapisać pobranej listy serwerów (%0:s); pozostaje dotychczasowa.";
 const char* const kInvalidServerList =
     "Pobrana lista serwerów jest nieprawidłowa; pozostaje dotychczasowa.";
 
@@ -37,13 +44,20 @@ bool is_valid_server_list(const std::string& bytes) {
     for (const auto& line : split_lines(decode_text(bytes))) {
         if (line.empty())
             continue;
-        if (!starts_with_ignoring_ascii_case(line, "http://") &&
-            !starts_with_ignoring_ascii_case(line, "https://")) {
+        if (!is_server_address(line))
             return false;
-        }
         any = true;
     }
     return any;
+}
+
+// The names are fixed, but a link in place of the settings folder or of the list that leads out
+// of the working folder would have the list replaced there.
+std::string server_list_path() {
+    std::optional<std::string> path = resolve_inside(kServerListFile);
+    if (!path)
+        throw TError(kServerListOutside);
+    return *path;
 }
 
 void ensure_config_directory() {
@@ -65,7 +79,7 @@ void remove_empty_server_list(const std::string& path) {
 // workstation, else the built-in one. An existing list is never replaced here: it may be one
 // that the repository has refreshed since.
 void prepare_server_list_file() {
-    const std::string path = native_path(kServerListFile);
+    const std::string path = server_list_path();
     if (platform::file_exists(path) && platform::file_size(path) == 0)
         remove_empty_server_list(path);
     if (!platform::file_exists(path)) {
@@ -74,8 +88,19 @@ void prepare_server_list_file() {
     }
 }
 
-std::vector<std::string> read_server_list() {
-    return split_lines(decode_text(platform::read_file(native_path(kServerListFile))));
+// An address without its scheme would go out over plain HTTP to a guessed server: it is left out,
+// with a warning when the listener is given, and the file stays as it is.
+std::vector<std::string> read_server_list(TCoreListener* listener) {
+    std::vector<std::string> servers =
+        split_lines(decode_text(platform::read_file(server_list_path())));
+    std::erase_if(servers, [listener](const std::string& line) {
+        if (line.empty() || is_server_address(line))
+            return false;
+        if (listener != nullptr)
+            listener->notify(TCoreMessage(warning, format(kServerWithoutScheme, {line})));
+        return true;
+    });
+    return servers;
 }
 
 bool reads_as_configuration(const std::string& bytes) {
@@ -114,9 +139,9 @@ std::shared_ptr<TController> TControllerProdFactory::get_controller(
 std::shared_ptr<TDownloader> TControllerProdFactory::prepare_downloader() {
     ensure_config_directory();
     prepare_server_list_file();
-    servers_ = read_server_list();
+    servers_ = read_server_list(nullptr);
     refresh_server_list();
-    servers_ = read_server_list();
+    servers_ = read_server_list(listener_.get());
     return std::make_shared<TDownloaderProd>(listener_, servers_, pool_);
 }
 
@@ -169,13 +194,23 @@ void TControllerProdFactory::write_local_copy(const std::string& bytes) {
     }
 }
 
-// Bytes that are not a list of servers are refused with a warning.
+// Bytes that are not a list of servers are refused with a warning. The list that the folder
+// holds already is not written again, and one that cannot be written (a read-only folder) leaves
+// the old one, with a warning: the run goes on.
 void TControllerProdFactory::take_server_list(const std::string& bytes) {
     if (!is_valid_server_list(bytes)) {
         listener_->notify(TCoreMessage(warning, kInvalidServerList));
         return;
     }
-    platform::write_file_atomic(native_path(kServerListFile), bytes);
+    const std::string path = server_list_path();
+    if (platform::file_size(path) == static_cast<std::int64_t>(bytes.size()) &&
+        platform::read_file(path) == bytes)
+        return;
+    try {
+        platform::write_file_atomic(path, bytes);
+    } catch (const TIoError& e) {
+        listener_->notify(TCoreMessage(warning, format(kCannotSaveServerList, {e.what()})));
+    }
 }
 
 std::shared_ptr<TController> create_controller(const std::shared_ptr<TCoreListener>& listener,

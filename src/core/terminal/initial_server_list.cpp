@@ -1,5 +1,7 @@
 #include "core/terminal/initial_server_list.h"
 
+#include "core/support/ascii.h"
+
 namespace qiv_start::core {
 
 std::string initial_server_list(const std::optional<std::string>& machine_servers,
@@ -13,6 +15,11 @@ std::string initial_server_list(const std::optional<std::string>& machine_server
         start = text.find_first_not_of(kSeparators, end);
     }
     return list.empty() ? default_server + "\r\n" : list;
+}
+
+bool is_server_address(std::string_view line) {
+    return starts_with_ignoring_ascii_case(line, "http://") ||
+           starts_with_ignoring_ascii_case(line, "https://");
 }
 
 }  // namespace qiv_start::core

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace qiv_start::core {
 
@@ -11,5 +12,9 @@ namespace qiv_start::core {
 // each ended by CR LF, in their order; the default server when none are set.
 std::string initial_server_list(const std::optional<std::string>& machine_servers,
                                 const std::string& default_server);
+
+// True when the line is a server's address with its scheme: http:// or https://, in any letter
+// case. Without one the HTTP library would guess plain HTTP.
+bool is_server_address(std::string_view line);
 
 }  // namespace qiv_start::core

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/error.h"
 #include "platform/files_backend.h"
@@ -265,8 +268,8 @@ TAtomicFileWriter::TAtomicFileWriter(const std::string& path, TFileAccess /*acce
     : path_(path), impl_(std::make_unique<Impl>()) {
     for (;;) {
         impl_->temporary = temporary_name(path);
-        impl_->handle = ::CreateFileW(wide(impl_->temporary).c_str(), GENERIC_WRITE, 0, nullptr,
-                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        impl_->handle = ::CreateFileW(wide(impl_->temporary).c_str(), GENERIC_WRITE | DELETE, 0,
+                                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (impl_->handle != INVALID_HANDLE_VALUE)
             return;
         const DWORD error = ::GetLastError();
@@ -280,8 +283,9 @@ TAtomicFileWriter::TAtomicFileWriter(const std::string& path, TFileAccess /*acce
 TAtomicFileWriter::TAtomicFileWriter(const std::string& path, const TKeptTemporary& kept)
     : path_(path), impl_(std::make_unique<Impl>()) {
     impl_->temporary = kept.path;
-    impl_->handle = ::CreateFileW(wide(kept.path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    impl_->handle =
+        ::CreateFileW(wide(kept.path).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (impl_->handle == INVALID_HANDLE_VALUE)
         fail("Cannot write file", path, ::GetLastError());
     BY_HANDLE_FILE_INFORMATION info{};
@@ -335,27 +339,46 @@ void TAtomicFileWriter::flush() {
     impl_->flushed = true;
 }
 
-// A flush with nothing written since spares the second one.
+namespace {
+
+// The file of the open handle takes the full path target, replacing a file there. Through the
+// handle, so that no other program (a virus scanner's sweep) can open the temporary file between
+// the last write and the rename, as it could once the handle were closed.
+bool rename_open_file(HANDLE handle, const std::wstring& target) {
+    const std::size_t name_bytes = target.size() * sizeof(wchar_t);
+    std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + name_bytes);
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(name_bytes);
+    std::memcpy(info->FileName, target.c_str(), name_bytes + sizeof(wchar_t));
+    return ::SetFileInformationByHandle(handle, FileRenameInfo, info,
+                                        static_cast<DWORD>(buffer.size())) != 0;
+}
+
+}  // namespace
+
+// A flush with nothing written since spares the second one. A durable commit flushes again once
+// renamed, so that the new name is on the disk too.
 void TAtomicFileWriter::commit(TDurability durability) {
     if (durability == TDurability::kFlushed && !impl_->flushed)
         flush();
-    const bool closed = ::CloseHandle(impl_->handle) != 0;
-    const DWORD close_error = ::GetLastError();
-    impl_->handle = INVALID_HANDLE_VALUE;
-    const std::wstring temporary = wide(impl_->temporary);
-    if (!closed) {
-        ::DeleteFileW(temporary.c_str());
-        fail("Cannot write file", path_, close_error);
-    }
-    const DWORD through = durability == TDurability::kFlushed ? MOVEFILE_WRITE_THROUGH : 0;
-    if (!::MoveFileExW(temporary.c_str(), wide(path_).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | through)) {
+    const std::wstring target = wide(full_path(path_));
+    const HANDLE handle = std::exchange(impl_->handle, INVALID_HANDLE_VALUE);
+    if (!rename_open_file(handle, target)) {
         const DWORD error = ::GetLastError();
-        ::DeleteFileW(temporary.c_str());
+        ::CloseHandle(handle);
+        ::DeleteFileW(wide(impl_->temporary).c_str());
         if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
             throw TFileInUseError(win32::system_message(error));
         fail("Cannot write file", path_, error);
     }
+    const bool flushed = durability != TDurability::kFlushed || ::FlushFileBuffers(handle);
+    const DWORD flush_error = ::GetLastError();
+    if (!::CloseHandle(handle))
+        fail("Cannot write file", path_, ::GetLastError());
+    if (!flushed)
+        fail("Cannot write file", path_, flush_error);
 }
 
 struct TLogFile::Impl {

@@ -33,8 +33,30 @@ struct TSessionCloser {
 // seconds of lookups.
 std::atomic<bool> g_detection_failed{false};
 
-// The proxy that auto-detection or the configuration script names for the URL; nothing when
-// neither answers, so that the fixed setting applies. WinHTTP applies the script's own bypass.
+// The proxy that one way of auto-configuration names for the URL; nothing when it does not
+// answer. WinHTTP applies the script's own bypass.
+std::optional<TProxyRoute> ask_auto_proxy(HINTERNET session, const std::wstring& url,
+                                          WINHTTP_AUTOPROXY_OPTIONS options,
+                                          const std::string& scheme, TProxySource source) {
+    WINHTTP_PROXY_INFO info{};
+    if (!::WinHttpGetProxyForUrl(session, url.c_str(), &options, &info)) {
+        if (source == TProxySource::kAutoDetect &&
+            ::GetLastError() == ERROR_WINHTTP_AUTODETECTION_FAILED)
+            g_detection_failed.store(true);
+        return std::nullopt;
+    }
+    const TGlobalText proxy{info.lpszProxy}, bypass{info.lpszProxyBypass};
+    TProxyRoute route;
+    route.source = source;
+    if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY)
+        route.proxy = proxy_for_scheme(proxy.utf8(), scheme);
+    route.system_credentials = offers_system_credentials(source, route.proxy);
+    return route;
+}
+
+// Auto-detection first, then the configuration script, as Windows tries them; nothing when
+// neither answers, so that the fixed setting applies. Each answer keeps its source, since only a
+// script of a set address is trusted with the user's credentials.
 std::optional<TProxyRoute> auto_route(const WINHTTP_CURRENT_USER_IE_PROXY_CONFIG& config,
                                       const std::string& url, const std::string& scheme) {
     const std::unique_ptr<void, TSessionCloser> session(
@@ -42,34 +64,23 @@ std::optional<TProxyRoute> auto_route(const WINHTTP_CURRENT_USER_IE_PROXY_CONFIG
                       WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session)
         return std::nullopt;
-    WINHTTP_AUTOPROXY_OPTIONS options{};
-    const bool detect = config.fAutoDetect && !g_detection_failed.load();
-    if (detect) {
-        options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
+    const std::wstring wide_url = to_wide(url);
+    if (config.fAutoDetect && !g_detection_failed.load()) {
+        WINHTTP_AUTOPROXY_OPTIONS options{};
+        options.dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT;
         options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+        if (auto found =
+                ask_auto_proxy(session.get(), wide_url, options, scheme, TProxySource::kAutoDetect))
+            return found;
     }
-    if (config.lpszAutoConfigUrl != nullptr) {
-        options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
-        options.lpszAutoConfigUrl = config.lpszAutoConfigUrl;
-    }
-    if (options.dwFlags == 0)
+    if (config.lpszAutoConfigUrl == nullptr)
         return std::nullopt;
+    WINHTTP_AUTOPROXY_OPTIONS options{};
+    options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
+    options.lpszAutoConfigUrl = config.lpszAutoConfigUrl;
     // A script on a server that asks who is there gets the logged-on user.
     options.fAutoLogonIfChallenged = TRUE;
-    WINHTTP_PROXY_INFO info{};
-    const std::wstring wide_url = to_wide(url);
-    if (!::WinHttpGetProxyForUrl(session.get(), wide_url.c_str(), &options, &info)) {
-        if (detect && ::GetLastError() == ERROR_WINHTTP_AUTODETECTION_FAILED)
-            g_detection_failed.store(true);
-        return std::nullopt;
-    }
-    const TGlobalText proxy{info.lpszProxy}, bypass{info.lpszProxyBypass};
-    TProxyRoute route;
-    route.source = TProxySource::kAutoConfig;
-    if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY)
-        route.proxy = proxy_for_scheme(proxy.utf8(), scheme);
-    route.system_credentials = !route.proxy.empty();
-    return route;
+    return ask_auto_proxy(session.get(), wide_url, options, scheme, TProxySource::kAutoConfig);
 }
 
 }  // namespace
@@ -93,7 +104,7 @@ TProxyRoute setting_proxy_route(const std::string& url, const std::string& schem
         return route;
     route.proxy = proxy;
     // A proxy written with its own user name and password gets those; any other the user's own.
-    route.system_credentials = proxy.find('@') == std::string::npos;
+    route.system_credentials = offers_system_credentials(route.source, proxy);
     return route;
 }
 

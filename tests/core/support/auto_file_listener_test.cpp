@@ -112,6 +112,37 @@ TEST(AutoFileListener, FileNamedLogsFailsWithTheErrorOfCreatingTheLogFile) {
     EXPECT_EQ(read_bytes(dir.path() / "logs"), "not a folder");
 }
 
+// A working folder that lets nothing be written gets a run log that keeps nothing: the run goes on.
+TEST(AutoFileListener, ReadOnlyFolderGetsARunLogThatKeepsNothing) {
+    test::TTempDir dir;
+    test::TCurrentDir cd(dir.path());
+    const test::TUnwritableFolder unwritable(dir.path());
+    if (!unwritable.holds())
+        GTEST_SKIP() << "this process may write anywhere";
+    const auto log = open_run_log("qiv_start");
+    log->notify(TCoreMessage(info, "a"));
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+}
+
+// The run log is never written through a link that leads out of the working folder.
+TEST(AutoFileListener, LogsLinkedOutOfTheWorkingFolderAreRefused) {
+    test::TTempDir dir, outside;
+    test::TCurrentDir cd(dir.path());
+    std::error_code error;
+    fs::create_directory_symlink(outside.path(), dir.path() / "logs", error);
+    if (error)
+        GTEST_SKIP() << "no links here: " << error.message();
+    try {
+        TAutoFileListener listener;
+        FAIL() << "constructed";
+    } catch (const TError& e) {
+        EXPECT_STREQ(e.what(),
+                     "Błąd podczas zakładania folderu logów: folder logs leży poza "
+                     "katalogiem roboczym");
+    }
+    EXPECT_TRUE(fs::is_empty(outside.path()));
+}
+
 TEST(AutoFileListener, VanishedCurrentFolderFailsWithTheFolderMessage) {
 #ifdef _WIN32
     GTEST_SKIP() << "Windows does not remove a folder that is a process's current folder";

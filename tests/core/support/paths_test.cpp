@@ -72,14 +72,16 @@ TEST(Paths, NamesWindowsDoesNotStoreAsTheyAreAreRefusedAnywhereInAPath) {
              "COM9.tar.gz", "lpt5",    "nul .txt", "COM\xC2\xB9", "lpt\xC2\xB3.txt",
              "raport.",     "raport ", "a<b",      "a>b",         "a\"b",
              "a|b",         "a?b",     "a*b",      "a:b",         std::string("a\0b", 3),
-             "a\x01b",      "a\x1F",   "a\tb",     "..."}) {
+             "a\x01b",      "a\x1F",   "a\tb",     "...",         "CONIN$",
+             "conout$.txt"}) {
         EXPECT_FALSE(is_plain_name(name)) << name;
         for (const std::string& path :
              {name, "dane\\" + name, name + "\\a.txt", "a/" + name + "/b"})
             EXPECT_FALSE(resolve_inside(path)) << path;
     }
-    for (const std::string name : {"console.txt", "com10", "lpt", "nul_", "auxiliary", ".hidden",
-                                   " przed", "com\xC2\xB9x", "\xC5\xBC\xC3\xB3\xC5\x82w"}) {
+    for (const std::string name :
+         {"console.txt", "com10", "lpt", "nul_", "auxiliary", ".hidden", " przed", "com\xC2\xB9x",
+          "\xC5\xBC\xC3\xB3\xC5\x82w", "conin", "con$"}) {
         EXPECT_TRUE(is_plain_name(name)) << name;
         EXPECT_EQ(resolve_inside("dane\\" + name), native("dane/" + name)) << name;
     }

@@ -1,12 +1,9 @@
 #include "core/terminal/controller_prod_factory.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <tuple>
@@ -30,41 +27,6 @@ using test::write_bytes;
 
 // The cache of a document with its release, in the cache folder as the tests below place it.
 const char* const kCacheUnit = "config-home/QIV/QIV_START/version_file.signed";
-
-// Keeps this process from deleting the file while it lives: by the immutable attribute where
-// the process may set it (as root, who may delete anything else), otherwise by a read-only folder.
-class TUndeletableFile {
-  public:
-    explicit TUndeletableFile(const fs::path& file) : file_(file) {
-        immutable_ = set_immutable(true);
-        read_only_folder_ = !immutable_ && ::geteuid() != 0;
-        if (read_only_folder_)
-            fs::permissions(file_.parent_path(), fs::perms::owner_write, fs::perm_options::remove);
-    }
-    ~TUndeletableFile() {
-        if (immutable_)
-            set_immutable(false);
-        if (read_only_folder_)
-            fs::permissions(file_.parent_path(), fs::perms::owner_write, fs::perm_options::add);
-    }
-    bool holds() const { return immutable_ || read_only_folder_; }
-
-  private:
-    bool set_immutable(bool on) const {
-        const int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
-        int flags = 0;
-        bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-        done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-        if (fd >= 0)
-            ::close(fd);
-        return done;
-    }
-
-    fs::path file_;
-    bool immutable_ = false;
-    bool read_only_folder_ = false;
-};
 
 class ControllerFactory : public ::testing::Test {
   protected:
@@ -111,7 +73,7 @@ TEST_F(ControllerFactory, EmptyListThatCannotBeDeletedLeavesTheCachedConfigurati
     write_bytes(
         dir_.path() / "config-home" / "QIV" / "QIV_START" / "version_file",
         "<qiv_start xmlns=\"http://www.qiv.pl/qiv_start_2\"><hash>CACHED</hash></qiv_start>");
-    const TUndeletableFile undeletable(dir_.path() / "config" / "servers.cfg");
+    const test::TUnwritableFolder undeletable(dir_.path() / "config");
     if (!undeletable.holds())
         GTEST_SKIP() << "this process may delete any file";
 
@@ -133,6 +95,34 @@ TEST_F(ControllerFactory, RepositoryCopyReplacesTheLocalListByteForByte) {
     EXPECT_EQ(servers, (std::vector<std::string>{server_.base_url(), dead_}));
 }
 
+// A link in place of the settings folder or of the list that leads out of the working folder is
+// refused before the list is read or replaced.
+TEST_F(ControllerFactory, SettingsThatLinkOutOfTheWorkingFolderAreRefused) {
+    const std::string outside_list = server_.base_url() + "\r\n";
+    server_.serve("servers.cfg", dead_ + "\n");
+    for (const bool folder : {true, false}) {
+        SCOPED_TRACE(folder ? "config" : "config/servers.cfg");
+        const test::TTempDir outside;
+        write_bytes(outside.path() / "servers.cfg", outside_list);
+        fs::remove_all(dir_.path() / "config");
+        if (folder) {
+            fs::create_directory_symlink(outside.path(), dir_.path() / "config");
+        } else {
+            fs::create_directory(dir_.path() / "config");
+            fs::create_symlink(outside.path() / "servers.cfg", dir_.path() / "config/servers.cfg");
+        }
+        try {
+            create_controller(listener_);
+            ADD_FAILURE() << "created";
+        } catch (const TError& e) {
+            EXPECT_STREQ(e.what(),
+                         "Plik z ustawieniami config\\servers.cfg leży poza katalogiem roboczym.");
+        }
+        EXPECT_EQ(read_bytes(outside.path() / "servers.cfg"), outside_list);
+        EXPECT_TRUE(server_.requests().empty());
+    }
+}
+
 TEST_F(ControllerFactory, UnreachableRepositoryLeavesTheListUntouched) {
     // UTF-16 LE with a byte-order mark and LF line ends: "http://127.0.0.1:9/\n\nhttp://x/\n"
     std::string utf16 = "\xFF\xFE";
@@ -146,6 +136,30 @@ TEST_F(ControllerFactory, UnreachableRepositoryLeavesTheListUntouched) {
     EXPECT_EQ(servers, (std::vector<std::string>{dead_, "", "http://x/"}));
 }
 
+// A settings folder that cannot be written keeps its list: the repository's, when it is the same,
+// is not written again, and another one is left with a warning; the run goes on.
+TEST_F(ControllerFactory, ReadOnlySettingsKeepTheirList) {
+    const std::string local = server_.base_url() + "\r\n";
+    set_local_list(local);
+    for (const std::string& repository_list : {local, local + dead_ + "\r\n"}) {
+        listener_ = std::make_shared<test::TRecordingListener>();
+        server_.serve("servers.cfg", repository_list);
+        const test::TUnwritableFolder unwritable(dir_.path() / "config");
+        if (!unwritable.holds())
+            GTEST_SKIP() << "this process may write anywhere";
+
+        EXPECT_EQ(servers_after_get_controller(), std::vector<std::string>{server_.base_url()});
+        EXPECT_EQ(local_list(), local);
+        const bool same = repository_list == local;
+        EXPECT_EQ(std::count_if(listener_->lines.begin(), listener_->lines.end(),
+                                [](const std::string& line) {
+                                    return line.starts_with(
+                                        "uwaga: Nie można zapisać pobranej listy serwerów (");
+                                }),
+                  same ? 0 : 1);
+    }
+}
+
 TEST_F(ControllerFactory, PortalPageDoesNotReplaceTheList) {
     server_.serve("servers.cfg", "<html><body>Zaloguj się</body></html>\r\n");
     const std::string local = server_.base_url() + "\r\n";
@@ -156,6 +170,20 @@ TEST_F(ControllerFactory, PortalPageDoesNotReplaceTheList) {
     EXPECT_EQ(local_list(), local);
     EXPECT_EQ(listener_->lines.back(),
               "uwaga: Pobrana lista serwerów jest nieprawidłowa; pozostaje dotychczasowa.");
+}
+
+// An address without its scheme would go out over plain HTTP: it is not asked, and the file keeps
+// it for the administrator to mend.
+TEST_F(ControllerFactory, AddressWithoutSchemeIsLeftOutWithAWarning) {
+    const std::string local = "repo.example.org/qiv/\r\n" + server_.base_url() + "\r\n";
+    set_local_list(local);
+
+    EXPECT_EQ(servers_after_get_controller(), std::vector<std::string>{server_.base_url()});
+    EXPECT_EQ(local_list(), local);
+    EXPECT_EQ(std::count(listener_->lines.begin(), listener_->lines.end(),
+                         "uwaga: Pominięto adres serwera \"repo.example.org/qiv/\" z pliku "
+                         "config\\servers.cfg: nie zaczyna się od http:// ani https://."),
+              1);
 }
 
 TEST_F(ControllerFactory, EmptyRepositoryAnswerKeepsTheList) {

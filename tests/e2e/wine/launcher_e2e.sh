@@ -309,7 +309,8 @@ case_self_update() {
 # TERMINALS and a working folder of its own, the installed launcher started there, an upgrade in
 # place by a package that carries its own TERMINALS (as Group Policy deploys it) and keeps the
 # servers, the folder and what is in it, the refusal of an older package, and an uninstall that leaves the
-# terminals' files. A code that cannot be a shortcut's name fails the install.
+# terminals' files. A code that cannot be a shortcut's name fails the install, and so does a server
+# without http:// or https://.
 case_msi() {
   local old=$dir/old.msi new=$dir/new.msi
   local folder=$dir/installed default=$WINEPREFIX/drive_c/ProgramData/QIV/qiv_start_2
@@ -330,6 +331,8 @@ case_msi() {
 
   installed_package=$old
   ! msi /i "$old" TERMINALS='KASA ..\x' || fail "a code with a path installed"
+  ! msi /i "$old" SERVERS="$base_url repo.example.org/qiv/" TERMINALS=KASA ||
+    fail "a server without a scheme installed"
   [ ! -e "$default/qiv_start_2.exe" ] || fail "a failed install left the launcher"
 
   msi /i "$old" SERVERS="http://127.0.0.1:9/ $base_url" TERMINALS=KASA \
