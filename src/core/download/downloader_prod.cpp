@@ -58,7 +58,7 @@ TDownloaderProd::TDownloaderProd(std::shared_ptr<TCoreListener> listener,
                       std::make_shared<TConnectionPool>(options)) {}
 
 void TDownloaderProd::download_file_from_server(const std::string& file_name, TStream& stream) {
-    download(unanswering_servers().answering_first(servers_), file_name, stream);
+    download(in_asking_order(servers_), file_name, stream);
 }
 
 void TDownloaderProd::download_file_from(const std::string& server, const std::string& file_name,
@@ -67,8 +67,12 @@ void TDownloaderProd::download_file_from(const std::string& server, const std::s
 }
 
 bool TDownloaderProd::multiplexes() const {
-    const std::vector<std::string> servers = unanswering_servers().answering_first(servers_);
+    const std::vector<std::string> servers = in_asking_order(servers_);
     return !servers.empty() && pool_->multiplexes(servers.front());
+}
+
+std::vector<std::string> TDownloaderProd::in_asking_order(std::vector<std::string> servers) const {
+    return unanswering_servers().answering_first(std::move(servers));
 }
 
 void TDownloaderProd::download(const std::vector<std::string>& servers,

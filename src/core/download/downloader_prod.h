@@ -29,6 +29,7 @@ class TDownloaderProd : public TDownloader {
                             TStream& stream) override;
     // As the connection of the server that downloads go to first has shown so far.
     bool multiplexes() const override;
+    std::vector<std::string> in_asking_order(std::vector<std::string> servers) const override;
 
   private:
     void download(const std::vector<std::string>& servers, const std::string& file_name,
