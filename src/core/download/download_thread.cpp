@@ -94,6 +94,7 @@ void TDownloadThread::download_from_servers() {
     try {
         const TConnectionPool::TLoan client = pool_->borrow();
         client->set_stop(stop_);
+        stream_.take_up_kept();
         // A failing server is dropped for the rest of this download; duplicates are tried again.
         // One that was cut off after it brought more of a copy that can be resumed is asked for
         // the rest at once, and one whose answer to a range was bad, or whose resumed copy the
