@@ -38,6 +38,7 @@ struct TScript {
     std::string location;
     std::chrono::milliseconds period{0};
     std::string validator;
+    std::string part_validator;  // of a 206 answer
     bool honour_ranges = true;
     // Large copies are shared by the answers rather than copied for each.
     std::shared_ptr<const std::string> shared;
@@ -93,6 +94,8 @@ struct TTestHttpServer::Impl {
                 httplib::Response& response);
     static void answer_resumable(const TScript& script, const httplib::Request& request,
                                  httplib::Response& response);
+    static std::size_t answer_range(const TScript& script, const httplib::Request& request,
+                                    httplib::Response& response, std::size_t size);
     bool wait_for_release();
     bool pause(std::chrono::milliseconds period);
     void end_stalls(bool& reason);
@@ -199,10 +202,12 @@ void TTestHttpServer::Impl::answer(const TScript& script, const httplib::Request
         }
         case TKind::kTrickle: {
             const auto period = script.period;
+            const std::size_t from = answer_range(script, request, response, bytes.size());
             response.set_content_provider(
-                bytes.size(), kContentType,
-                [this, bytes, period](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                    return pause(period) && sink.write(bytes.data() + offset, 1);
+                bytes.size() - from, kContentType,
+                [this, bytes, period, from](std::size_t offset, std::size_t,
+                                            httplib::DataSink& sink) {
+                    return pause(period) && sink.write(bytes.data() + from + offset, 1);
                 });
             break;
         }
@@ -216,26 +221,13 @@ void TTestHttpServer::Impl::answer(const TScript& script, const httplib::Request
     }
 }
 
-// The library would answer a range itself, and with a range of any copy: the script decides
-// instead, so the request's parsed ranges are dropped.
 void TTestHttpServer::Impl::answer_resumable(const TScript& script, const httplib::Request& request,
                                              httplib::Response& response) {
     const std::shared_ptr<const std::string> shared = script.shared;
-    const std::string& bytes = *shared;
-    std::size_t from = 0;
-    if (script.honour_ranges && request.get_header_value("If-Range") == script.validator)
-        from = range_start(request.get_header_value("Range"), bytes.size());
-    const_cast<httplib::Request&>(request).ranges.clear();
-    response.set_header("ETag", script.validator);
-    if (from > 0) {
-        response.status = 206;
-        response.set_header("Content-Range", "bytes " + std::to_string(from) + "-" +
-                                                 std::to_string(bytes.size() - 1) + "/" +
-                                                 std::to_string(bytes.size()));
-    }
+    const std::size_t from = answer_range(script, request, response, shared->size());
     const std::size_t drop = script.sent;
     response.set_content_provider(
-        bytes.size() - from, kContentType,
+        shared->size() - from, kContentType,
         [shared, from, drop](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
             if (drop != 0 && offset >= drop)
                 return false;
@@ -243,6 +235,28 @@ void TTestHttpServer::Impl::answer_resumable(const TScript& script, const httpli
             return sink.write(shared->data() + from + offset,
                               std::min<std::size_t>(piece, 64 * 1024));
         });
+}
+
+// The validator, and for a range that If-Range names, the 206 status: where the body starts. The
+// library would answer a range itself, and with a range of any copy: the script decides instead,
+// so the request's parsed ranges are dropped.
+std::size_t TTestHttpServer::Impl::answer_range(const TScript& script,
+                                                const httplib::Request& request,
+                                                httplib::Response& response, std::size_t size) {
+    const_cast<httplib::Request&>(request).ranges.clear();
+    if (script.validator.empty())
+        return 0;
+    std::size_t from = 0;
+    if (script.honour_ranges && request.get_header_value("If-Range") == script.validator)
+        from = range_start(request.get_header_value("Range"), size);
+    response.set_header("ETag", from > 0 ? script.part_validator : script.validator);
+    if (from > 0) {
+        response.status = 206;
+        response.set_header("Content-Range", "bytes " + std::to_string(from) + "-" +
+                                                 std::to_string(size - 1) + "/" +
+                                                 std::to_string(size));
+    }
+    return from;
 }
 
 // True when released, false when the server stops first.
@@ -315,18 +329,21 @@ void TTestHttpServer::stall_body(const std::string& name, std::string bytes, std
 }
 
 void TTestHttpServer::trickle(const std::string& name, std::string bytes,
-                              std::chrono::milliseconds period) {
+                              std::chrono::milliseconds period, const std::string& validator) {
     TScript script = make_script(TKind::kTrickle, 200, std::move(bytes));
     script.period = period;
+    script.validator = validator;
+    script.part_validator = validator;
     impl_->script(name, std::move(script));
 }
 
 void TTestHttpServer::serve_resumable(const std::string& name, std::string bytes,
                                       const std::string& validator, std::size_t drop_every,
-                                      bool honour_ranges) {
+                                      bool honour_ranges, const std::string& part_validator) {
     TScript script = make_script(TKind::kResumable, 200, {}, drop_every);
     script.shared = std::make_shared<const std::string>(std::move(bytes));
     script.validator = validator;
+    script.part_validator = part_validator.empty() ? validator : part_validator;
     script.honour_ranges = honour_ranges;
     impl_->script(name, std::move(script));
 }

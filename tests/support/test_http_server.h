@@ -47,14 +47,16 @@ class TTestHttpServer {
     // (then the rest follows) or until the server stops (then the connection closes).
     void stall_body(const std::string& name, std::string bytes, std::size_t sent);
     // HEAD as serve(); GET announces the whole size and sends one byte every `period`, until the
-    // end or until the server stops.
-    void trickle(const std::string& name, std::string bytes, std::chrono::milliseconds period);
+    // end or until the server stops. With a validator, ranges are answered as serve_resumable's.
+    void trickle(const std::string& name, std::string bytes, std::chrono::milliseconds period,
+                 const std::string& validator = {});
     // HEAD and GET answer with the ETag validator. GET honours "Range: bytes=N-" when If-Range
     // names that validator and honour_ranges is set, with 206 and the rest; else it sends the
     // whole copy with 200. Each answer closes its connection after drop_every bytes of body
-    // (0: never).
+    // (0: never). A 206 answer names part_validator when one is given.
     void serve_resumable(const std::string& name, std::string bytes, const std::string& validator,
-                         std::size_t drop_every = 0, bool honour_ranges = true);
+                         std::size_t drop_every = 0, bool honour_ranges = true,
+                         const std::string& part_validator = {});
     // No answer at all, not even a status line, until release_stalls() (then 503) or the end.
     void stall_answer(const std::string& name);
     // Lets every stalled answer, present and future, go on.

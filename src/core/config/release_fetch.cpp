@@ -61,7 +61,7 @@ std::optional<std::string> fetch_described(TDownloader& downloader, const std::s
 std::optional<TReleaseCopy> fetch_release(
     TDownloader& downloader, const std::vector<std::string>& servers, const TReleasePolicy& policy,
     const std::function<void(const std::string&)>& pass_over) {
-    for (const std::string& server : servers) {
+    for (const std::string& server : downloader.in_asking_order(servers)) {
         std::string record = download_from(downloader, server, kReleaseName, kMaxReleaseSize);
         if (record.empty())
             continue;

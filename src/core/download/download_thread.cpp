@@ -18,6 +18,7 @@ const char* const kAttemptFailed = "Nieudana próba pobrania pliku \"%0:s\" z se
 const char* const kTooLong = "treść dłuższa niż zapowiedziana lub niż dopuszczalna";
 const char* const kTooShort = "treść krótsza niż zapowiedziana";
 const char* const kRefusedByStream = "pobrana treść nie zgadza się z ustawieniami";
+const char* const kOtherCopy = "odpowiedź niesie część innej kopii pliku niż żądana";
 const char* const kRefusedResumed =
     "wznowiona treść nie zgadza się z ustawieniami, pobieranie od początku";
 
@@ -93,10 +94,11 @@ void TDownloadThread::download_from_servers() {
     try {
         const TConnectionPool::TLoan client = pool_->borrow();
         client->set_stop(stop_);
+        stream_.take_up_kept();
         // A failing server is dropped for the rest of this download; duplicates are tried again.
         // One that was cut off after it brought more of a copy that can be resumed is asked for
-        // the rest at once, and so is one whose resumed copy the stream refused, for the whole
-        // copy, once.
+        // the rest at once, and one whose answer to a range was bad, or whose resumed copy the
+        // stream refused, for the whole copy, once.
         std::size_t again = 0;
         for (const std::string& server : servers_) {
             bool restarted = false;
@@ -168,11 +170,29 @@ TDownloadThread::TAttempt TDownloadThread::try_server(THttpClient& client,
         // was refused goes, so the stream never mixes two copies.
         if (began && (body_refused_ || !stream_.resume_mark()))
             restart_stream();
-        // A server that sent the whole copy where the rest was asked for would do so again.
-        const bool progressed =
-            began && !body_restarted_ && stream_.get_size() > from && stream_.resume_mark();
-        return progressed && !stop_.stop_requested() ? TAttempt::kResumable : TAttempt::kFailed;
+        return after_failure(failure, server, began, from);
     }
+}
+
+// A server that does not answer, or that the stall rule gave up on, has had its chance: asked for
+// the rest again and again, a trickling one would hold the download for ever. So has one that
+// sent the whole copy where the rest was asked for: it would do so again.
+TDownloadThread::TAttempt TDownloadThread::after_failure(const std::exception& failure,
+                                                         const std::string& server, bool began,
+                                                         std::int64_t from) {
+    const bool unanswered = dynamic_cast<const TNoAnswerError*>(&failure) != nullptr;
+    if (unanswered)
+        unanswering_.push_back(server);
+    if (unanswered || dynamic_cast<const TStalledError*>(&failure) != nullptr || body_restarted_ ||
+        stop_.stop_requested())
+        return TAttempt::kFailed;
+    if (began && stream_.get_size() > from && stream_.resume_mark())
+        return TAttempt::kResumable;
+    if (from == 0)
+        return TAttempt::kFailed;
+    // A bad answer to a range: nothing of it is kept, and the whole copy is asked for.
+    restart_stream();
+    return TAttempt::kRefusedResumed;
 }
 
 // Where the stream's content may go on from: its end, when this server names the same copy.
@@ -194,6 +214,12 @@ void TDownloadThread::begin_body(const TBodyStart& start, const TCopyInfo& annou
     if (start.offset != 0 && start.copy.length != announced.length) {
         body_refused_ = true;
         throw TBodyOutOfBounds(kTooLong);
+    }
+    // The rest of another copy than the one If-Range named cannot follow what the stream holds.
+    if (start.offset != 0 && !start.copy.validator.empty() &&
+        start.copy.validator != announced.validator) {
+        body_refused_ = true;
+        throw TBodyOutOfBounds(kOtherCopy);
     }
     downloaded_.store(start.offset, std::memory_order_release);
     const std::string& validator = start.copy.validator.empty() && start.offset != 0

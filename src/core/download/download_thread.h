@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <stop_token>
@@ -26,7 +27,9 @@ struct TCopyInfo;
 // accepts it. A copy that an attempt left unfinished, and that the server's validator names, is
 // kept in the stream: the next attempt whose server names the same copy asks only for the rest
 // (Range with If-Range), and one that sends the whole copy instead, or names another, starts it
-// again. A body that is not of its announced length, or that passes the transport's
+// again. A range of another copy is refused, and the same server asked once for the whole copy.
+// An attempt that the stall rule abandons, or whose server does not answer, fails that server
+// for the download. A body that is not of its announced length, or that passes the transport's
 // ceiling when no length is announced, is a failed attempt, as is a TError from the stream; a
 // TIoError from the stream (a local write failure) ends the work at once. Another thread
 // follows it through the read-only operations; the stream belongs to the worker until
@@ -69,6 +72,9 @@ class TDownloadThread {
     // server met for the first time in the run is reached (directly or through which proxy),
     // and for each failed attempt the file, the server and the reason.
     const std::vector<std::string>& get_details() const { return details_; }
+    // Valid once is_finished() returned true: the servers that refused the connection or did not
+    // answer in time, in the order they did.
+    const std::vector<std::string>& get_unanswering() const { return unanswering_; }
 
   private:
     // How an attempt ended: the file delivered, or failed for good on that server, or worth
@@ -78,6 +84,8 @@ class TDownloadThread {
     void run() noexcept;
     void download_from_servers();
     TAttempt try_server(THttpClient& client, const std::string& server);
+    TAttempt after_failure(const std::exception& failure, const std::string& server, bool began,
+                           std::int64_t from);
     void attempt_failed(const std::string& server, const std::string& reason);
     void take_notes(THttpClient& client);
     std::int64_t resume_offset(const TCopyInfo& copy);
@@ -94,6 +102,7 @@ class TDownloadThread {
     std::atomic<bool> is_metadata_completed_{false};
     std::string error_message_;
     std::vector<std::string> details_;
+    std::vector<std::string> unanswering_;
     TStream& stream_;
     std::vector<std::string> servers_;
     std::shared_ptr<TConnectionPool> pool_;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "core/support/stream.h"
 
@@ -20,6 +21,10 @@ class TDownloader {
     // Whether the servers' connections carry many downloads at once (HTTP/2), so that running
     // many at once costs no more connections.
     virtual bool multiplexes() const { return false; }
+    // The servers in the order to ask them one by one: those that did not answer before, last.
+    virtual std::vector<std::string> in_asking_order(std::vector<std::string> servers) const {
+        return servers;
+    }
 };
 
 }  // namespace qiv_start::core

@@ -1,6 +1,9 @@
 #include "core/download/downloader_prod.h"
 
+#include <algorithm>
 #include <chrono>
+#include <mutex>
+#include <set>
 
 #include "core/download/download_thread.h"
 #include "core/support/format.h"
@@ -10,6 +13,34 @@ namespace {
 
 // Progress is sampled this often; the waits end early when the worker gets there first.
 constexpr std::chrono::milliseconds kPollPeriod{100};
+
+// The servers that refused a connection or did not answer in time, for the rest of the process:
+// a run makes several downloaders (the server list, the document, twice, then the files), and
+// each would wait for such a server again.
+class TUnansweringServers {
+  public:
+    void add(const std::vector<std::string>& servers) {
+        std::lock_guard lock(mutex_);
+        known_.insert(servers.begin(), servers.end());
+    }
+    // The servers in their order, those that did not answer last.
+    std::vector<std::string> answering_first(std::vector<std::string> servers) const {
+        std::lock_guard lock(mutex_);
+        std::stable_partition(servers.begin(), servers.end(), [this](const std::string& server) {
+            return !known_.contains(server);
+        });
+        return servers;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::set<std::string> known_;
+};
+
+TUnansweringServers& unanswering_servers() {
+    static TUnansweringServers servers;
+    return servers;
+}
 
 }  // namespace
 
@@ -27,7 +58,7 @@ TDownloaderProd::TDownloaderProd(std::shared_ptr<TCoreListener> listener,
                       std::make_shared<TConnectionPool>(options)) {}
 
 void TDownloaderProd::download_file_from_server(const std::string& file_name, TStream& stream) {
-    download(servers_, file_name, stream);
+    download(in_asking_order(servers_), file_name, stream);
 }
 
 void TDownloaderProd::download_file_from(const std::string& server, const std::string& file_name,
@@ -36,7 +67,12 @@ void TDownloaderProd::download_file_from(const std::string& server, const std::s
 }
 
 bool TDownloaderProd::multiplexes() const {
-    return !servers_.empty() && pool_->multiplexes(servers_.front());
+    const std::vector<std::string> servers = in_asking_order(servers_);
+    return !servers.empty() && pool_->multiplexes(servers.front());
+}
+
+std::vector<std::string> TDownloaderProd::in_asking_order(std::vector<std::string> servers) const {
+    return unanswering_servers().answering_first(std::move(servers));
 }
 
 void TDownloaderProd::download(const std::vector<std::string>& servers,
@@ -57,6 +93,7 @@ void TDownloaderProd::download(const std::vector<std::string>& servers,
         }
         worker.wait_for_finish(kPollPeriod);
     }
+    unanswering_servers().add(worker.get_unanswering());
     for (const std::string& failure : worker.get_details())
         listener_->notify(TCoreMessage(detail, failure));
     send(format("download_finished|%0:s", {file_name}));

@@ -1,5 +1,6 @@
 // The downloader: one worker thread per file, over the connections of one pool, progress
-// reported to a listener.
+// reported to a listener. A server that refused the connection or did not answer in time is
+// asked last by every downloader of the process from then on.
 #pragma once
 
 #include <memory>
@@ -26,8 +27,9 @@ class TDownloaderProd : public TDownloader {
     void download_file_from_server(const std::string& file_name, TStream& stream) override;
     void download_file_from(const std::string& server, const std::string& file_name,
                             TStream& stream) override;
-    // As the first server's connection, the one that downloads go to, has shown so far.
+    // As the connection of the server that downloads go to first has shown so far.
     bool multiplexes() const override;
+    std::vector<std::string> in_asking_order(std::vector<std::string> servers) const override;
 
   private:
     void download(const std::vector<std::string>& servers, const std::string& file_name,

@@ -22,6 +22,7 @@ namespace {
 const char* const kStatusRefused = "serwer odpowiedział kodem HTTP %0:d";
 const char* const kStalled = "mniej niż %0:d B/s średnio przez %1:d s, próba przerwana";
 const char* const kTimedOut = "przekroczony czas oczekiwania na serwer (%0:s)";
+const char* const kNoAnswer = "serwer nie odpowiedział przez %0:d s od wysłania żądania";
 const char* const kNotVerified = "certyfikat serwera nie został zweryfikowany (%0:s)";
 const char* const kCannotConnect = "nie można połączyć się z serwerem (%0:s)";
 const char* const kInterrupted = "połączenie zostało przerwane (%0:s)";
@@ -171,6 +172,10 @@ std::string failure_reason(CURLcode result, const char* detail, const std::strin
     }
 }
 
+std::int64_t whole_seconds(std::chrono::milliseconds period) {
+    return static_cast<std::int64_t>((period.count() + 999) / 1000);
+}
+
 // The stall rule: the bytes moved over the last window, judged only once a whole window has
 // passed. Samples older than the window are dropped but for the newest of them, which marks
 // where the window starts; they are taken a twentieth of a window apart at most, so a fast
@@ -201,6 +206,37 @@ class TStallWatch {
     std::int64_t min_bytes_;
     TClock::time_point start_;
     std::deque<std::pair<TClock::time_point, std::int64_t>> samples_;
+};
+
+// The answer time runs from the moment the request goes out, not while the transfer waits for a
+// connection to its server (the connection's own time-out covers that).
+class TAnswerWatch {
+  public:
+    using TClock = std::chrono::steady_clock;
+
+    explicit TAnswerWatch(std::chrono::milliseconds limit) : limit_(limit) {}
+
+    // False once the request went out the limit ago or longer and no byte of an answer came.
+    bool in_time(CURL* curl) {
+        if (answered_)
+            return true;
+        curl_off_t requested = 0;
+        curl_off_t answered = 0;
+        curl_easy_getinfo(curl, CURLINFO_PRETRANSFER_TIME_T, &requested);
+        curl_easy_getinfo(curl, CURLINFO_STARTTRANSFER_TIME_T, &answered);
+        answered_ = answered > 0 || response_status(curl) != 0;
+        if (answered_ || requested <= 0)
+            return true;
+        const TClock::time_point now = TClock::now();
+        if (!sent_)
+            sent_ = now;
+        return now - *sent_ < limit_;
+    }
+
+  private:
+    std::chrono::milliseconds limit_;
+    std::optional<TClock::time_point> sent_;
+    bool answered_ = false;
 };
 
 // The start of a transfer counts as a sample of nothing moved, so that a server that never
@@ -249,7 +285,10 @@ THttpShare::~THttpShare() {
 
 struct THttpClient::TTransfer final : TTransferEngine::TWaiter {
     TTransfer(CURL* handle, const TReceiver* receiver, const TTransportOptions& options)
-        : curl(handle), receive(receiver), stall(options.min_rate, options.stall_window) {
+        : curl(handle),
+          receive(receiver),
+          stall(options.min_rate, options.stall_window),
+          answer(options.answer_timeout) {
         stall.moving(kNothingMoved);
     }
 
@@ -266,9 +305,11 @@ struct THttpClient::TTransfer final : TTransferEngine::TWaiter {
     const TStarter* start = nullptr;
     std::int64_t from = 0;
     TStallWatch stall;
+    TAnswerWatch answer;
     const std::stop_token* stop = nullptr;
     bool status_checked = false;
     bool stalled = false;
+    bool unanswered = false;
     std::exception_ptr receive_error;
     char detail[CURL_ERROR_SIZE] = {};
 
@@ -463,6 +504,10 @@ int THttpClient::on_progress(void* user, std::int64_t, std::int64_t received, st
     auto& transfer = *static_cast<TTransfer*>(user);
     if (transfer.stop->stop_requested() || transfer.abandoned)
         return 1;
+    if (!transfer.answer.in_time(transfer.curl)) {
+        transfer.unanswered = true;
+        return 1;
+    }
     if (!transfer.stall.moving(received + sent)) {
         transfer.stalled = true;
         return 1;
@@ -515,10 +560,14 @@ void THttpClient::perform(const std::string& url, TTransfer& transfer) {
     }
     if (status != 0 && !is_success(status))
         throw TError(format(kStatusRefused, {static_cast<std::int64_t>(status)}));
+    if (transfer.unanswered)
+        throw TNoAnswerError(format(kNoAnswer, {whole_seconds(options_.answer_timeout)}));
     if (transfer.stalled) {
-        const auto seconds = (options_.stall_window.count() + 999) / 1000;
-        throw TError(format(kStalled, {options_.min_rate, static_cast<std::int64_t>(seconds)}));
+        throw TStalledError(
+            format(kStalled, {options_.min_rate, whole_seconds(options_.stall_window)}));
     }
+    if (result == CURLE_COULDNT_CONNECT || result == CURLE_OPERATION_TIMEDOUT)
+        throw TNoAnswerError(failure_reason(result, transfer.detail));
     if (result != CURLE_OK)
         throw TError(failure_reason(result, transfer.detail, proxy_));
     // An empty body begins too.

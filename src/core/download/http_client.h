@@ -18,8 +18,21 @@
 #include "core/download/proxy_routes.h"
 #include "core/download/transfer_engine.h"
 #include "core/download/transport_options.h"
+#include "core/support/error.h"
 
 namespace qiv_start::core {
+
+// The server refused the connection, or did not answer in time.
+class TNoAnswerError : public TError {
+  public:
+    explicit TNoAnswerError(const std::string& message) : TError(message) {}
+};
+
+// The stall rule abandoned the transfer: it moved too little over a whole window.
+class TStalledError : public TError {
+  public:
+    explicit TStalledError(const std::string& message) : TError(message) {}
+};
 
 // Sets up the HTTP library for the whole process; call it before the first client is made on a
 // thread of its own. Raises TError.
@@ -75,7 +88,9 @@ class THttpClient {
     THttpClient& operator=(const THttpClient&) = delete;
 
     // What the answer says of the copy. Raises TError unless the server answers with a 2xx
-    // status; its text is the reason, for the run log. So do the others.
+    // status; its text is the reason, for the run log. So do the others: TNoAnswerError when the
+    // server cannot be reached or sends nothing within the answer time after the request,
+    // TStalledError when the stall rule abandons the transfer.
     TCopyInfo head(const std::string& url);
     // Raises TError unless the server answers with a 2xx status and delivers the whole body; an
     // error raised by receive or start is raised again. With from > 0, asks for the rest of the

@@ -2,6 +2,9 @@
 
 #include <charconv>
 #include <cstdint>
+#include <map>
+#include <mutex>
+#include <set>
 
 #include "core/support/error.h"
 #include "platform/files.h"
@@ -37,6 +40,71 @@ std::optional<std::vector<std::string>> lines_of(const std::string& text) {
     return lines;
 }
 
+// Where a file is: its folder as listed, the prefix that names an entry of it, and its own name.
+struct TPlace {
+    std::string folder;
+    std::string prefix;
+    std::string name;
+};
+
+TPlace place_of(const std::string& path) {
+    const auto separator = path.rfind(platform::path_separator());
+    if (separator == std::string::npos)
+        return {".", "", path};
+    return {path.substr(0, separator), path.substr(0, separator + 1), path.substr(separator + 1)};
+}
+
+// The temporary files with a record beside them, by folder. Each folder is listed once for the
+// process, not once for each of its files, which would cost a run of many files quadratic time;
+// the records that the process writes and removes keep it current. A record that another hand
+// removed is only an entry that no longer reads.
+class TRecordIndex {
+  public:
+    std::vector<std::string> temporaries_of(const TPlace& place) {
+        std::lock_guard lock(mutex_);
+        std::vector<std::string> found;
+        for (const std::string& temporary : listed(place.folder)) {
+            if (platform::is_temporary_name_of(place.name, temporary))
+                found.push_back(place.prefix + temporary);
+        }
+        return found;
+    }
+
+    void recorded(const std::string& temporary, bool present) {
+        const TPlace place = place_of(temporary);
+        std::lock_guard lock(mutex_);
+        const auto folder = folders_.find(place.folder);
+        if (folder == folders_.end())
+            return;
+        if (present)
+            folder->second.insert(place.name);
+        else
+            folder->second.erase(place.name);
+    }
+
+  private:
+    const std::set<std::string>& listed(const std::string& folder) {
+        const auto known = folders_.find(folder);
+        if (known != folders_.end())
+            return known->second;
+        std::set<std::string> temporaries;
+        const std::size_t suffix = std::char_traits<char>::length(kRecordSuffix);
+        for (const std::string& entry : platform::list_directory(folder)) {
+            if (is_kept_record_name(entry))
+                temporaries.insert(entry.substr(0, entry.size() - suffix));
+        }
+        return folders_.emplace(folder, std::move(temporaries)).first->second;
+    }
+
+    std::mutex mutex_;
+    std::map<std::string, std::set<std::string>> folders_;
+};
+
+TRecordIndex& record_index() {
+    static TRecordIndex index;
+    return index;
+}
+
 }  // namespace
 
 std::string kept_record_path(const std::string& temporary) {
@@ -54,10 +122,12 @@ void write_kept_record(const std::string& temporary, const TResumeMark& mark) {
                                 std::string(kRecordHeading) + "\n" + std::to_string(mark.length) +
                                     "\n" + std::to_string(seconds_now()) + "\n" + mark.validator +
                                     "\n");
+    record_index().recorded(temporary, true);
 }
 
 void remove_kept_record(const std::string& temporary) noexcept {
     try {
+        record_index().recorded(temporary, false);
         const std::string record = kept_record_path(temporary);
         if (platform::file_exists(record))
             platform::delete_file(record);
@@ -91,19 +161,14 @@ std::optional<TResumeMark> read_kept_record(const std::string& temporary) {
 }
 
 std::optional<TKeptDownload> find_kept_download(const std::string& path) {
-    const auto separator = path.rfind(platform::path_separator());
-    const std::string folder = separator == std::string::npos ? "." : path.substr(0, separator);
-    const std::string prefix = separator == std::string::npos ? "" : path.substr(0, separator + 1);
-    const std::string name = separator == std::string::npos ? path : path.substr(separator + 1);
     std::optional<TKeptDownload> best;
     std::int64_t best_size = 0;
-    for (const std::string& entry : platform::list_directory(folder)) {
-        if (!platform::is_temporary_name_of(name, entry))
-            continue;
-        const std::string temporary = prefix + entry;
+    for (const std::string& temporary : record_index().temporaries_of(place_of(path))) {
         const auto mark = read_kept_record(temporary);
+        if (!mark || !platform::file_exists(temporary))
+            continue;
         const std::int64_t size = platform::file_size(temporary);
-        if (mark && size > best_size && size < mark->length) {
+        if (size > best_size && size < mark->length) {
             best = TKeptDownload{temporary, *mark};
             best_size = size;
         }

@@ -18,6 +18,10 @@ struct TTransportOptions {
     std::string ca_file;
     // An unreachable server is given up after this long.
     std::chrono::milliseconds connect_timeout{10000};
+    // A server that has sent no byte this long after a request is left for the next. A loaded
+    // server over a slow link still sends its status line well within it, while the stall
+    // window's 30 s, paid for each request of a run, would add up to minutes.
+    std::chrono::milliseconds answer_timeout{10000};
     // An attempt that moves fewer than min_rate bytes per second, averaged over stall_window, is
     // abandoned and the next server asked. No attempt is judged before it has run for a whole
     // window, so a file smaller than min_rate times the window always has that long to arrive.

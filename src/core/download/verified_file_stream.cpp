@@ -22,13 +22,12 @@ TVerifiedFileStream::TVerifiedFileStream(std::string directory, std::string path
 // Content that a later download may go on with stays on the disk, with its record; anything else
 // goes with its record.
 TVerifiedFileStream::~TVerifiedFileStream() {
-    std::unique_ptr<THashingFileStream>& held = current_ ? current_ : put_aside_;
-    if (!held)
+    if (!content_)
         return;
-    const std::int64_t size = held->get_size();
+    const std::int64_t size = content_->get_size();
     if (recorded_ && mark_ && !failure_ && size > 0 && size < mark_->length) {
         try {
-            held->keep();
+            content_->keep();
             return;
         } catch (const TError&) {
         }
@@ -37,36 +36,36 @@ TVerifiedFileStream::~TVerifiedFileStream() {
 }
 
 void TVerifiedFileStream::drop_record() noexcept {
-    const THashingFileStream* held = current_ ? current_.get() : put_aside_.get();
-    if (recorded_ && held != nullptr)
-        remove_kept_record(held->temporary());
+    if (recorded_ && content_)
+        remove_kept_record(content_->temporary());
     recorded_ = false;
 }
 
+void TVerifiedFileStream::take_up_kept() {
+    if (state_ == TState::kPutAside)
+        state_ = TState::kReceiving;
+    else if (state_ == TState::kUnopened)
+        take_up_from_disk();
+}
+
 // A kept download that cannot be taken up is left to the sweep of leftovers.
-void TVerifiedFileStream::take_up_kept_download() {
-    looked_for_kept_ = true;
-    if (current_ || put_aside_)
-        return;
+void TVerifiedFileStream::take_up_from_disk() {
+    state_ = TState::kReceiving;
     try {
         const auto kept = find_kept_download(path_);
         if (!kept)
             return;
-        current_ = std::make_unique<THashingFileStream>(
+        content_ = std::make_unique<THashingFileStream>(
             path_, platform::TKeptTemporary{kept->temporary}, !expected_.sha256.empty());
         mark_ = kept->mark;
         recorded_ = true;
     } catch (const TError&) {
-        current_.reset();
+        content_.reset();
     }
 }
 
 std::optional<TResumeMark> TVerifiedFileStream::resume_mark() {
-    if (!looked_for_kept_)
-        take_up_kept_download();
-    if (!current_ && put_aside_)
-        current_ = std::move(put_aside_);
-    return current_ ? mark_ : std::nullopt;
+    return visible() != nullptr ? mark_ : std::nullopt;
 }
 
 // The mark is set as a body begins. It serves a resumption in this run whatever the size; a
@@ -74,12 +73,14 @@ std::optional<TResumeMark> TVerifiedFileStream::resume_mark() {
 // not there yet.
 void TVerifiedFileStream::set_resume_mark(const std::optional<TResumeMark>& mark) {
     drop_record();
+    const bool worth_keeping = mark && mark->length >= kWorthKeepingFrom;
+    if (worth_keeping)
+        receiving();
     mark_ = mark;
-    if (!mark || mark->length < kWorthKeepingFrom)
+    if (!worth_keeping)
         return;
-    THashingFileStream& stream = current();
     try {
-        write_kept_record(stream.temporary(), *mark);
+        write_kept_record(content_->temporary(), *mark);
         recorded_ = true;
     } catch (const TError&) {
         // The download may still go on from here in this run; the next run starts anew.
@@ -87,27 +88,40 @@ void TVerifiedFileStream::set_resume_mark(const std::optional<TResumeMark>& mark
 }
 
 void TVerifiedFileStream::put_aside() {
-    if (current_)
-        put_aside_ = std::move(current_);
+    if (content_ && state_ == TState::kReceiving)
+        state_ = TState::kPutAside;
 }
 
-// A folder that cannot be created shows as the failure to create the file in it.
-THashingFileStream& TVerifiedFileStream::current() {
-    if (!current_) {
+// What a failed download put aside stays out of sight until it is taken up again.
+THashingFileStream* TVerifiedFileStream::visible() const {
+    return state_ == TState::kPutAside ? nullptr : content_.get();
+}
+
+// A folder that cannot be created shows as the failure to create the file in it. A copy that
+// begins over what a failed download put aside replaces it.
+THashingFileStream& TVerifiedFileStream::receiving() {
+    if (state_ == TState::kPutAside) {
+        drop_record();
+        content_.reset();
+        mark_.reset();
+    }
+    if (state_ != TState::kVerified)
+        state_ = TState::kReceiving;
+    if (!content_) {
         try {
             if (!directory_.empty())
                 platform::create_directories(directory_);
-            current_ = std::make_unique<THashingFileStream>(path_, !expected_.sha256.empty());
+            content_ = std::make_unique<THashingFileStream>(path_, !expected_.sha256.empty());
         } catch (const TIoError& failure) {
             failure_ = failure.what();
             throw;
         }
     }
-    return *current_;
+    return *content_;
 }
 
 void TVerifiedFileStream::write(const char* data, std::size_t size) {
-    THashingFileStream& stream = current();
+    THashingFileStream& stream = receiving();
     try {
         stream.write(data, size);
     } catch (const TIoError& failure) {
@@ -117,25 +131,28 @@ void TVerifiedFileStream::write(const char* data, std::size_t size) {
 }
 
 std::int64_t TVerifiedFileStream::get_position() const {
-    return current_ ? current_->get_position() : 0;
+    const THashingFileStream* stream = visible();
+    return stream != nullptr ? stream->get_position() : 0;
 }
 
 void TVerifiedFileStream::set_position(std::int64_t position) {
-    if (current_)
-        current_->set_position(position);
+    if (THashingFileStream* stream = visible())
+        stream->set_position(position);
     else if (position != 0)
         throw TError("Stream position out of range");
 }
 
 std::int64_t TVerifiedFileStream::get_size() const {
-    return current_ ? current_->get_size() : 0;
+    const THashingFileStream* stream = visible();
+    return stream != nullptr ? stream->get_size() : 0;
 }
 
 void TVerifiedFileStream::clear() {
-    if (!current_)
+    THashingFileStream* stream = visible();
+    if (stream == nullptr)
         return;
     try {
-        current_->clear();
+        stream->clear();
     } catch (const TIoError& failure) {
         failure_ = failure.what();
         throw;
@@ -145,40 +162,37 @@ void TVerifiedFileStream::clear() {
 // The first copy that does not match is kept, when allowed; an empty one counts as nothing
 // delivered.
 bool TVerifiedFileStream::accept(bool resumed) {
-    THashingFileStream& stream = current();
+    THashingFileStream& stream = receiving();
     // A whole copy is nothing to go on with.
     drop_record();
     mark_.reset();
     if (digests_match(stream.finish_digests(), expected_)) {
-        verified_ = true;
+        state_ = TState::kVerified;
         return true;
     }
-    if (resumed) {
-        current_.reset();
-        return false;
-    }
-    if (stream.get_size() > 0)
+    if (!resumed && stream.get_size() > 0) {
         mismatched_ = true;
-    if (!aside_ && stream.get_size() > 0 && keep_mismatch_)
-        aside_ = std::move(current_);
-    current_.reset();
+        if (!mismatch_ && keep_mismatch_)
+            mismatch_ = std::move(content_);
+    }
+    content_.reset();
     return false;
 }
 
 void TVerifiedFileStream::flush() {
     if (failure_)
         return;
-    if (verified_)
-        current_->flush();
-    else if (aside_)
-        aside_->flush();
+    if (is_verified())
+        content_->flush();
+    else if (mismatch_)
+        mismatch_->flush();
 }
 
 void TVerifiedFileStream::commit() {
-    if (verified_)
-        current_->commit();
-    else if (aside_)
-        aside_->commit();
+    if (is_verified())
+        content_->commit();
+    else if (mismatch_)
+        mismatch_->commit();
     else
         throw TError("Nothing was delivered");
 }

@@ -15,7 +15,7 @@ namespace qiv_start::core {
 // differs never does, since what was resumed may be at fault rather than the server. Nothing
 // reaches the path before commit(). A download that stopped part of the way through a copy with a
 // resume mark leaves its temporary file, with a record of the mark beside it, when the stream goes;
-// the first stream for the same path to be asked for its resume mark goes on with it.
+// the first stream for the same path to take up what was kept goes on with it.
 class TVerifiedFileStream : public TStream {
   public:
     // directory: the folder of path, created when missing. expected: the MD5 and, when not
@@ -32,14 +32,17 @@ class TVerifiedFileStream : public TStream {
     std::int64_t get_size() const override;
     void clear() override;
     bool accept(bool resumed = false) override;
+    // The first time: a download of the path that an earlier stream kept, when there is one.
+    // After put_aside(): what the failed download brought.
+    void take_up_kept() override;
     std::optional<TResumeMark> resume_mark() override;
     void set_resume_mark(const std::optional<TResumeMark>& mark) override;
     void put_aside() override;
 
     // A copy with the expected digest arrived.
-    bool is_verified() const { return verified_; }
+    bool is_verified() const { return state_ == TState::kVerified; }
     // Some copy arrived: a verified one or one kept aside.
-    bool has_copy() const { return verified_ || aside_ != nullptr; }
+    bool has_copy() const { return is_verified() || mismatch_ != nullptr; }
     // Some server delivered a copy whose digests differ.
     bool had_mismatch() const { return mismatched_; }
     // Why writing the temporary file failed, when it did.
@@ -52,22 +55,26 @@ class TVerifiedFileStream : public TStream {
     void commit();
 
   private:
-    THashingFileStream& current();
-    void take_up_kept_download();
+    // What content_ is. kUnopened: nothing yet, and what an earlier stream kept not looked for.
+    // kReceiving: the copy under way, or what was kept, when any of it came yet. kPutAside:
+    // what a failed download brought, while the stream looks empty. kVerified: the matching copy.
+    enum class TState { kUnopened, kReceiving, kPutAside, kVerified };
+
+    THashingFileStream* visible() const;
+    THashingFileStream& receiving();
+    void take_up_from_disk();
     void drop_record() noexcept;
 
     std::string directory_;
     std::string path_;
     TDigestPair expected_;
     bool keep_mismatch_;
-    std::unique_ptr<THashingFileStream> current_;
-    std::unique_ptr<THashingFileStream> aside_;
-    // The content of a failed download, put aside while the stream looks empty.
-    std::unique_ptr<THashingFileStream> put_aside_;
-    std::optional<TResumeMark> mark_;  // of the content, in current_ or put_aside_
+    TState state_ = TState::kUnopened;
+    std::unique_ptr<THashingFileStream> content_;
+    std::optional<TResumeMark> mark_;  // of content_
     bool recorded_ = false;            // the mark's record is on the disk
-    bool looked_for_kept_ = false;
-    bool verified_ = false;
+    // The first whole copy whose digests differ, when it may stand in for the file.
+    std::unique_ptr<THashingFileStream> mismatch_;
     bool mismatched_ = false;
     std::optional<std::string> failure_;
 };

@@ -37,6 +37,9 @@ class TStream {
         return true;
     }
 
+    // Before a download: a stream that keeps content for later downloads takes up what it kept,
+    // which resume_mark() then names. Here there is nothing to take up.
+    virtual void take_up_kept() {}
     // The copy whose first get_size() bytes the stream holds, when a download may go on from
     // there; a stream that keeps its content beyond the run keeps the mark with it.
     virtual std::optional<TResumeMark> resume_mark() { return mark_; }

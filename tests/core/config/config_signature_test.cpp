@@ -114,6 +114,10 @@ TEST_F(ReleaseRule, AServerThatCannotVouchForTheCurrentPublishIsPassedOverForThe
     // An equal serial is taken (mirrors carry the same release); when every server lags, none is.
     publish(kA, current);
     EXPECT_EQ(fetch(5)->server, kA);
+    // A server that did not answer before is asked after the others.
+    downloader.unanswering = {kA};
+    EXPECT_EQ(fetch(5)->server, kB);
+    downloader.unanswering.clear();
     EXPECT_EQ(fetch(6), std::nullopt);
     EXPECT_EQ(warnings.size(), 2u);
 }

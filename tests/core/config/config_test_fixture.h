@@ -2,11 +2,13 @@
 // private current directory.
 #pragma once
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -40,10 +42,16 @@ class TScriptedDownloader : public core::TDownloader {
         if (files != mirrors.end() && files->second.contains(file_name))
             deliver(files->second.at(file_name), stream);
     }
+    std::vector<std::string> in_asking_order(std::vector<std::string> servers) const override {
+        std::stable_partition(servers.begin(), servers.end(),
+                              [this](const std::string& s) { return !unanswering.contains(s); });
+        return servers;
+    }
 
     std::optional<std::string> bytes;
     std::map<std::string, std::map<std::string, std::string>> mirrors;  // server -> name -> bytes
     std::vector<std::string> requests;
+    std::set<std::string> unanswering;  // asked last
 
   private:
     // A body past the stream's bound is cut off, and nothing is left of it, as in the real one.

@@ -235,23 +235,26 @@ TEST(DownloadThread, FailedDownloadLeavesTheStreamEmptyAndTheAnnouncedSize) {
     EXPECT_EQ(outcome.error_message, kDownloadFailed);
 }
 
-// A server that sends nothing, or too little over a whole window, is left for the next one.
+// A server that sends nothing, or too little over a whole window, is left for the next one, also
+// when each attempt brings more of a copy that it could be asked for the rest of.
 TEST(DownloadThread, StalledServersAreDroppedForTheNextOne) {
-    TTestHttpServer silent, stalled, trickling, good;
+    TTestHttpServer silent, stalled, trickling, resumable, good;
     silent.stall_answer("a.txt");
     stalled.stall_body("a.txt", std::string(1000, 's'), 100);
     trickling.trickle("a.txt", std::string(1000, 't'), std::chrono::milliseconds(20));
+    resumable.trickle("a.txt", std::string(1000, 'r'), std::chrono::milliseconds(20), "\"r1\"");
     good.serve("a.txt", "body");
     TTransportOptions options;
     options.stall_window = std::chrono::seconds(1);
     TMemoryStream stream;
-    const TOutcome outcome = download(
-        stream, {silent.base_url(), stalled.base_url(), trickling.base_url(), good.base_url()},
-        "a.txt", options);
+    const TOutcome outcome = download(stream,
+                                      {silent.base_url(), stalled.base_url(), trickling.base_url(),
+                                       resumable.base_url(), good.base_url()},
+                                      "a.txt", options);
     EXPECT_EQ(stream.data(), "body");
     EXPECT_EQ(outcome.error_message, "");
-    EXPECT_THAT(stalled.requests(), ElementsAre("HEAD /a.txt", "GET /a.txt"));
-    EXPECT_THAT(trickling.requests(), ElementsAre("HEAD /a.txt", "GET /a.txt"));
+    for (const auto* server : {&stalled, &trickling, &resumable})
+        EXPECT_THAT(server->requests(), ElementsAre("HEAD /a.txt", "GET /a.txt"));
 }
 
 // The rate is judged over a whole window only: a small file that trickles in well within one
@@ -287,7 +290,7 @@ TEST(DownloadThread, ServerThatDropsEvery64KiBDeliversTheWholeFileByResuming) {
 
 // A download that no server finishes keeps what it brought, with its validator, for the next
 // start; that start resumes it only where the copy is the same and the server sends the rest,
-// and the digests decide.
+// and the digests decide. A bad answer to the range leaves the same server asked for the whole.
 TEST(DownloadThread, InterruptedDownloadIsResumedOnTheNextStartOnlyFromTheSameCopy) {
     const std::string v1 = random_bytes(300 * 1024, 1), v2 = random_bytes(300 * 1024, 2);
     struct TCase {
@@ -313,6 +316,11 @@ TEST(DownloadThread, InterruptedDownloadIsResumedOnTheNextStartOnlyFromTheSameCo
          {},
          v1,
          {"GET /a.bin bytes=65536-"}},
+        {"range of another copy",
+         [&](TTestHttpServer& s) { s.serve_resumable("a.bin", v1, "\"v1\"", 0, true, "\"v2\""); },
+         {},
+         v1,
+         {"GET /a.bin bytes=65536-", "GET /a.bin"}},
         {"kept bytes spoilt",
          [&](TTestHttpServer& s) { s.serve_resumable("a.bin", v1, "\"v1\""); },
          [](const std::string& kept) { test::write_bytes(kept, std::string(65536, 'x')); },

@@ -187,6 +187,49 @@ TEST_F(TDownloaderTest, EveryFailedAttemptIsADetailNamingItsServerAndReason) {
     }
 }
 
+// A server that says nothing after a request is left after the answer time, and one that did not
+// answer or refused the connection is asked last by every later downloader of the process.
+TEST_F(TDownloaderTest, ServerThatDidNotAnswerIsAskedLastFromThenOn) {
+    TTestHttpServer silent, good;
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+        silent.stall_answer(name);
+        good.serve(name, name);
+    }
+    TTransportOptions options;
+    options.answer_timeout = std::chrono::seconds(1);
+    const struct {
+        std::string server;
+        const char* file;
+        std::string reason;
+    } cases[] = {
+        {silent.base_url(), "a.txt", "serwer nie odpowiedział przez 1 s od wysłania żądania"},
+        {TTestHttpServer().base_url(), "b.txt", "nie można połączyć się z serwerem ("},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.server);
+        for (const bool first : {true, false}) {
+            listener = std::make_shared<TReactingListener>();
+            TDownloaderProd downloader(listener, {c.server, good.base_url()}, options);
+            TMemoryStream stream;
+            downloader.download_file_from_server(first ? c.file : "c.txt", stream);
+            EXPECT_EQ(stream.data(), first ? c.file : "c.txt");
+            std::vector<std::string> failures;
+            for (const std::string& line : listener->details) {
+                if (line.starts_with("Nieudana próba"))
+                    failures.push_back(line);
+            }
+            ASSERT_EQ(failures.size(), first ? 1u : 0u);
+            if (first) {
+                EXPECT_THAT(
+                    failures[0],
+                    ::testing::StartsWith("Nieudana próba pobrania pliku \"" + std::string(c.file) +
+                                          "\" z serwera " + c.server + ": " + c.reason));
+            }
+        }
+    }
+    EXPECT_THAT(silent.requests(), ElementsAre("HEAD /a.txt"));
+}
+
 #ifdef _WIN32
 constexpr bool kWindows = true;
 #else
