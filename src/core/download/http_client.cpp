@@ -567,7 +567,7 @@ void THttpClient::perform(const std::string& url, TTransfer& transfer) {
             format(kStalled, {options_.min_rate, whole_seconds(options_.stall_window)}));
     }
     if (result == CURLE_COULDNT_CONNECT || result == CURLE_OPERATION_TIMEDOUT)
-        throw TNoAnswerError(failure_reason(result, transfer.detail));
+        throw TNoAnswerError(failure_reason(result, transfer.detail, proxy_));
     if (result != CURLE_OK)
         throw TError(failure_reason(result, transfer.detail, proxy_));
     // An empty body begins too.
