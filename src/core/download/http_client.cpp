@@ -460,17 +460,20 @@ int THttpClient::on_progress(void* user, std::int64_t, std::int64_t received, st
     return 0;
 }
 
-// On the engine's thread: the transfer joins its server's link once it is known to go over
-// HTTP/2, counting only what it moves from then on; false while it has not joined.
+// On the engine's thread: the transfer joins its server's link once the server is known to
+// multiplex (from an earlier transfer, or from an answer over HTTP/2 to this one or to another
+// one under way), counting only what it moves from then on; false while it has not joined.
 bool THttpClient::shares_moving_link(TTransfer& transfer, std::int64_t moved) {
     if (transfer.link == nullptr && transfer.on_engine && !transfer.origin.empty()) {
+        transfer.link = transfer.engine->link(transfer.origin);
         long version = 0;
-        curl_easy_getinfo(transfer.curl, CURLINFO_HTTP_VERSION, &version);
+        if (transfer.link == nullptr)
+            curl_easy_getinfo(transfer.curl, CURLINFO_HTTP_VERSION, &version);
         if (transfer.server_multiplexes || version == CURL_HTTP_VERSION_2_0) {
-            transfer.link = &transfer.engine->link(transfer.origin, transfer.options.min_rate,
-                                                   transfer.options.stall_window);
-            transfer.counted = moved;
+            transfer.link = &transfer.engine->open_link(transfer.origin, transfer.options.min_rate,
+                                                        transfer.options.stall_window);
         }
+        transfer.counted = moved;
     }
     if (transfer.link == nullptr)
         return false;

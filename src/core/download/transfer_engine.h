@@ -51,10 +51,11 @@ class TTransferEngine {
     bool multiplexes(const std::string& url) const;
 
     // On the engine's thread alone (from a transfer's callbacks): what the transfers to the
-    // server of the origin move together, over the connection that they share; made with the
-    // stall rule's figures when it is first asked for.
-    TLinkMeter& link(const std::string& origin, std::int64_t min_rate,
-                     std::chrono::milliseconds window);
+    // server of the origin move together, over the connection that they share, once one of them
+    // has opened it (none before), made with the stall rule's figures.
+    TLinkMeter* link(const std::string& origin);
+    TLinkMeter& open_link(const std::string& origin, std::int64_t min_rate,
+                          std::chrono::milliseconds window);
 
   private:
     struct TActive {

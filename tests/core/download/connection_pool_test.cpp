@@ -82,10 +82,11 @@ TEST(ConnectionPool, ConcurrentDownloadsEachGetTheirOwnFile) {
     EXPECT_LE(server.connections(), static_cast<std::size_t>(kThreads));
 }
 
-// Each file trickles in at 50 B/s for 2 s, judged over a window of 1 s: over one HTTP/2
-// connection that carries enough for all, each stream may move less than the rate by itself; a
-// transfer's window starts once it is driven, not while it waits for one of the 16 connections
-// to its server; a connection that moves nothing still stalls every transfer over it.
+// Each file trickles in at 50 B/s for 2 s, judged over a window of 1 s, and the last one, but
+// where nothing moves, at 200 B/s for 4 s: over one HTTP/2 connection that carries enough, a
+// stream may move less than the rate by itself; a transfer's window starts once it is driven,
+// not while it waits for one of the 16 connections to its server; a connection that moves
+// nothing still stalls every transfer over it.
 TEST(ConnectionPool, StallRuleJudgesWhatTheConnectionMoves) {
     struct TCase {
         const char* what;
@@ -95,11 +96,12 @@ TEST(ConnectionPool, StallRuleJudgesWhatTheConnectionMoves) {
         bool silent;
     };
     const TCase cases[] = {
-        {"streams at half the rate, together at four times it", true, 8, 100, false},
+        {"streams at half the rate over a connection that moves enough", true, 9, 100, false},
         {"one transfer more than connections", false, 17, 20, false},
         {"a connection that moves nothing", true, 4, 20, true},
     };
     const std::string trickled(100, 't');
+    const std::string carried(800, 'c');
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.what);
 #ifdef _WIN32
@@ -111,6 +113,8 @@ TEST(ConnectionPool, StallRuleJudgesWhatTheConnectionMoves) {
             const std::string name = std::to_string(i) + ".bin";
             if (c.silent)
                 server.stall_body(name, trickled, 0);
+            else if (i + 1 == c.transfers)
+                server.trickle(name, carried, std::chrono::milliseconds(5));
             else
                 server.trickle(name, trickled, std::chrono::milliseconds(20));
         }
@@ -145,10 +149,13 @@ TEST(ConnectionPool, StallRuleJudgesWhatTheConnectionMoves) {
         }
         for (auto& thread : threads)
             thread.join();
-        const std::string expected =
-            c.silent ? "mniej niż 20 B/s średnio przez 1 s, próba przerwana" : trickled;
-        for (int i = 0; i < c.transfers; ++i)
+        for (int i = 0; i < c.transfers; ++i) {
+            const std::string expected = c.silent
+                                             ? "mniej niż 20 B/s średnio przez 1 s, próba przerwana"
+                                         : i + 1 == c.transfers ? carried
+                                                                : trickled;
             EXPECT_EQ(outcomes[i], expected) << i;
+        }
     }
 }
 
