@@ -82,8 +82,8 @@ TEST(ConnectionPool, ConcurrentDownloadsEachGetTheirOwnFile) {
     EXPECT_LE(server.connections(), static_cast<std::size_t>(kThreads));
 }
 
-// Each file trickles in at 50 B/s for 2 s, judged over a window of 1 s, and the last one, but
-// where nothing moves, at 200 B/s for 4 s: over one HTTP/2 connection that carries enough, a
+// Each file trickles in at 50 B/s for 4 s, judged over a window of 3 s, and the last one, but
+// where nothing moves, at 500 B/s for 8 s: over one HTTP/2 connection that carries enough, a
 // stream may move less than the rate by itself; a transfer's window starts once it is driven,
 // not while it waits for one of the 16 connections to its server; a connection that moves
 // nothing still stalls every transfer over it.
@@ -97,11 +97,11 @@ TEST(ConnectionPool, StallRuleJudgesWhatTheConnectionMoves) {
     };
     const TCase cases[] = {
         {"streams at half the rate over a connection that moves enough", true, 9, 100, false},
-        {"one transfer more than connections", false, 17, 20, false},
+        {"one transfer more than connections", false, 17, 1, false},
         {"a connection that moves nothing", true, 4, 20, true},
     };
-    const std::string trickled(100, 't');
-    const std::string carried(800, 'c');
+    const std::string trickled(200, 't');
+    const std::string carried(4000, 'c');
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.what);
 #ifdef _WIN32
@@ -114,13 +114,13 @@ TEST(ConnectionPool, StallRuleJudgesWhatTheConnectionMoves) {
             if (c.silent)
                 server.stall_body(name, trickled, 0);
             else if (i + 1 == c.transfers)
-                server.trickle(name, carried, std::chrono::milliseconds(5));
+                server.trickle(name, carried, std::chrono::milliseconds(2));
             else
                 server.trickle(name, trickled, std::chrono::milliseconds(20));
         }
         TTransportOptions options;
         options.min_rate = c.min_rate;
-        options.stall_window = std::chrono::seconds(1);
+        options.stall_window = std::chrono::seconds(3);
         std::string base = server.base_url();
         test::TTempDir dir;
         std::unique_ptr<test::TNginxFront> front;
@@ -151,7 +151,7 @@ TEST(ConnectionPool, StallRuleJudgesWhatTheConnectionMoves) {
             thread.join();
         for (int i = 0; i < c.transfers; ++i) {
             const std::string expected = c.silent
-                                             ? "mniej niż 20 B/s średnio przez 1 s, próba przerwana"
+                                             ? "mniej niż 20 B/s średnio przez 3 s, próba przerwana"
                                          : i + 1 == c.transfers ? carried
                                                                 : trickled;
             EXPECT_EQ(outcomes[i], expected) << i;
