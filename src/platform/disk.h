@@ -12,4 +12,8 @@ namespace qiv_start::platform {
 // cannot tell.
 std::optional<std::uint64_t> free_disk_space(const std::string& folder);
 
+// A name of the disk that holds the folder, the same for every folder on it; empty when the
+// system cannot tell.
+std::string disk_of(const std::string& folder);
+
 }  // namespace qiv_start::platform

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "platform/disk.h"
 #include "platform/error.h"
 #include "support/temp_dir.h"
 
@@ -46,6 +47,15 @@ TEST(Files, FullPathResolvesAgainstTheCurrentDirectory) {
     TTempDir dir;
     test::TCurrentDir cd(dir.path());
     EXPECT_EQ(fs::path(full_path("logs")), fs::current_path() / "logs");
+}
+
+// The downloads' free-space budget is kept per disk by this name.
+TEST(Files, FoldersOnOneDiskShareItsName) {
+    TTempDir dir;
+    ASSERT_TRUE(create_directories(dir.file("a")));
+    EXPECT_FALSE(disk_of(dir.path().string()).empty());
+    EXPECT_EQ(disk_of(dir.file("a")), disk_of(dir.path().string()));
+    EXPECT_TRUE(free_disk_space(dir.file("a")).has_value());
 }
 
 TEST(Files, DeleteAndReadOfMissingFilesNameTheFile) {

@@ -1,21 +1,14 @@
 #include "core/download/file_stream.h"
 
 #include <algorithm>
-#include <cstdint>
-#include <limits>
 
 #include "core/support/error.h"
 #include "core/support/format.h"
-#include "platform/disk.h"
 
 namespace qiv_start::core {
 namespace {
 
 const char* const kNoRoom = "Za mało miejsca na dysku na plik \"%0:s\".";
-
-// The disk is looked at again after this many bytes: often enough that the downloads running at
-// once (eight at most) cannot together eat the margin, seldom enough to cost nothing.
-constexpr std::uint64_t kRoomStep = 8 * 1024 * 1024;
 
 std::string folder_of(const std::string& path) {
     const char separators[] = {'/', platform::path_separator(), '\0'};
@@ -27,39 +20,30 @@ std::string folder_of(const std::string& path) {
 
 }  // namespace
 
-TFileStream::TFileStream(const std::string& path, std::uint64_t disk_margin)
-    : writer_(path), folder_(folder_of(path)), disk_margin_(disk_margin) {}
+TFileStream::TFileStream(const std::string& path, std::uint64_t disk_margin, TDiskBudget& budget)
+    : writer_(path), room_(budget, folder_of(path), disk_margin) {}
 
 TFileStream::TFileStream(const std::string& path, const platform::TKeptTemporary& kept,
-                         std::uint64_t disk_margin)
-    : writer_(path, kept), folder_(folder_of(path)), disk_margin_(disk_margin) {
+                         std::uint64_t disk_margin, TDiskBudget& budget)
+    : writer_(path, kept), room_(budget, folder_of(path), disk_margin) {
     size_ = platform::file_size(kept.path);
     if (size_ < 0)
         throw TIoError(format("Cannot read file \"%0:s\"", {kept.path}));
     position_ = size_;
 }
 
-// A disk that cannot tell its free space is not held to the margin.
-void TFileStream::take_room(std::size_t size) {
-    if (size > room_) {
-        const std::uint64_t free =
-            platform::free_disk_space(folder_).value_or(std::numeric_limits<std::uint64_t>::max());
-        const std::uint64_t usable = free > disk_margin_ ? free - disk_margin_ : 0;
-        room_ = std::min(usable, std::max<std::uint64_t>(kRoomStep, size));
-        if (size > room_)
-            throw TError(format(kNoRoom, {path()}));
-    }
-    room_ -= size;
-}
-
+// The bytes are given back to the budget once written, when the disk's free space shows them.
 void TFileStream::write(const char* data, std::size_t size) {
     if (position_ != size_) {
         throw TError(format("File \"%0:s\" can only be written at its end", {path()}));
     }
     try {
-        take_room(size);
+        if (!room_.take(size))
+            throw TError(format(kNoRoom, {path()}));
         writer_.write(data, size);
+        room_.written(size);
     } catch (const TError& failure) {
+        room_.give_back();
         if (!failure_)
             failure_ = failure.what();
         throw;
@@ -81,16 +65,24 @@ void TFileStream::clear() {
     failure_.reset();
 }
 
+// A flushed stream waits, for its turn or its commit, and keeps no room from the others.
 void TFileStream::flush() {
+    room_.give_back();
     if (failure_)
         throw TIoError(*failure_);
     writer_.flush();
 }
 
 void TFileStream::commit() {
+    room_.give_back();
     if (failure_)
         throw TIoError(*failure_);
     writer_.commit();
+}
+
+void TFileStream::keep() {
+    room_.give_back();
+    writer_.keep();
 }
 
 }  // namespace qiv_start::core

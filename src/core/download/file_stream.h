@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "core/download/disk_budget.h"
 #include "core/support/stream.h"
 #include "platform/files.h"
 
@@ -15,16 +16,18 @@ namespace qiv_start::core {
 constexpr std::uint64_t kDiskMargin = std::uint64_t{64} * 1024 * 1024;
 
 // Sequential writes only: writing anywhere but at the end raises TError. A write that would leave
-// less than disk_margin free on the disk raises TError too, not TIoError: the server that sends
-// too much is at fault, and a download gives up that attempt only. A stream destroyed without
-// commit() leaves nothing behind.
+// less than disk_margin free on the disk, with what the other streams of the budget have
+// reserved there, raises TError too, not TIoError: the server that sends too much is at fault,
+// and a download gives up that attempt only. A stream destroyed without commit() leaves nothing
+// behind.
 class TFileStream : public TStream {
   public:
-    explicit TFileStream(const std::string& path,
-                         std::uint64_t disk_margin = kDiskMargin);  // raises TIoError
+    explicit TFileStream(const std::string& path, std::uint64_t disk_margin = kDiskMargin,
+                         TDiskBudget& budget = TDiskBudget::system());  // raises TIoError
     // Goes on with a kept temporary file of the same path: what it holds is the stream's start.
     TFileStream(const std::string& path, const platform::TKeptTemporary& kept,
-                std::uint64_t disk_margin = kDiskMargin);  // raises TIoError
+                std::uint64_t disk_margin = kDiskMargin,
+                TDiskBudget& budget = TDiskBudget::system());  // raises TIoError
 
     void write(const char* data, std::size_t size) override;
     std::int64_t get_position() const override { return position_; }
@@ -40,17 +43,15 @@ class TFileStream : public TStream {
     void flush();
     // Leaves the temporary file on the disk for a later stream to go on with; the stream writes
     // nothing more. Raises TIoError.
-    void keep() { writer_.keep(); }
+    void keep();
     const std::string& path() const { return writer_.path(); }
     const std::string& temporary() const { return writer_.temporary(); }
 
   private:
-    void take_room(std::size_t size);
-
     platform::TAtomicFileWriter writer_;
-    std::string folder_;
-    std::uint64_t disk_margin_;
-    std::uint64_t room_ = 0;  // bytes that may still be written before the disk is looked at
+    // What the stream may still write before it asks the disk's budget again; given back
+    // whenever the stream pauses or ends.
+    TDiskRoom room_;
     std::int64_t position_ = 0;
     std::int64_t size_ = 0;
     std::optional<std::string> failure_;

@@ -6,12 +6,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
-#include <deque>
 #include <exception>
 #include <limits>
 #include <optional>
 
 #include "core/download/request_url.h"
+#include "core/download/stall_watch.h"
 #include "core/support/error.h"
 #include "core/support/format.h"
 
@@ -176,38 +176,6 @@ std::int64_t whole_seconds(std::chrono::milliseconds period) {
     return static_cast<std::int64_t>((period.count() + 999) / 1000);
 }
 
-// The stall rule: the bytes moved over the last window, judged only once a whole window has
-// passed. Samples older than the window are dropped but for the newest of them, which marks
-// where the window starts; they are taken a twentieth of a window apart at most, so a fast
-// transfer keeps few, and the window judged is at most that much longer.
-class TStallWatch {
-  public:
-    using TClock = std::chrono::steady_clock;
-
-    TStallWatch(std::int64_t min_rate, std::chrono::milliseconds window)
-        : window_(window), min_bytes_(min_rate * window.count() / 1000), start_(TClock::now()) {}
-
-    // False when the attempt has moved too little over the last window.
-    bool moving(std::int64_t bytes) {
-        const TClock::time_point now = TClock::now();
-        if (samples_.empty() || now - samples_.back().first >= window_ / kSamplesPerWindow)
-            samples_.push_back({now, bytes});
-        while (samples_.size() >= 2 && samples_[1].first <= now - window_)
-            samples_.pop_front();
-        if (now - start_ < window_ || samples_.front().first > now - window_)
-            return true;
-        return bytes - samples_.front().second >= min_bytes_;
-    }
-
-  private:
-    static constexpr int kSamplesPerWindow = 20;
-
-    std::chrono::milliseconds window_;
-    std::int64_t min_bytes_;
-    TClock::time_point start_;
-    std::deque<std::pair<TClock::time_point, std::int64_t>> samples_;
-};
-
 // The answer time runs from the moment the request goes out, not while the transfer waits for a
 // connection to its server (the connection's own time-out covers that).
 class TAnswerWatch {
@@ -238,10 +206,6 @@ class TAnswerWatch {
     std::optional<TClock::time_point> sent_;
     bool answered_ = false;
 };
-
-// The start of a transfer counts as a sample of nothing moved, so that a server that never
-// answers is judged like one that stopped.
-constexpr std::int64_t kNothingMoved = 0;
 
 }  // namespace
 
@@ -287,10 +251,9 @@ struct THttpClient::TTransfer final : TTransferEngine::TWaiter {
     TTransfer(CURL* handle, const TReceiver* receiver, const TTransportOptions& options)
         : curl(handle),
           receive(receiver),
+          options(options),
           stall(options.min_rate, options.stall_window),
-          answer(options.answer_timeout) {
-        stall.moving(kNothingMoved);
-    }
+          answer(options.answer_timeout) {}
 
     // Notifies under the lock: once the caller sees done, the transfer may go at any moment.
     void ended(int code) override {
@@ -304,10 +267,12 @@ struct THttpClient::TTransfer final : TTransferEngine::TWaiter {
     const TReceiver* receive;
     const TStarter* start = nullptr;
     std::int64_t from = 0;
+    const TTransportOptions& options;
     TStallWatch stall;
     TAnswerWatch answer;
     const std::stop_token* stop = nullptr;
     bool status_checked = false;
+    bool requested = false;  // has a connection, and its request has gone out
     bool stalled = false;
     bool unanswered = false;
     std::exception_ptr receive_error;
@@ -316,6 +281,14 @@ struct THttpClient::TTransfer final : TTransferEngine::TWaiter {
     // Over the engine: what its thread hands to the caller's, under the mutex. The caller tells
     // the engine's callbacks through abandoned that it wants no more.
     bool on_engine = false;
+    // The engine's thread alone: the engine, the server's origin, whether the engine has met it
+    // over HTTP/2, and once the transfer is known to share its connection, what that connection
+    // moves and how much of that this transfer has counted.
+    TTransferEngine* engine = nullptr;
+    std::string origin;
+    bool server_multiplexes = false;
+    TLinkMeter* link = nullptr;
+    std::int64_t counted = 0;
     std::mutex mutex;
     std::condition_variable changed;
     std::optional<TBodyStart> begun;
@@ -434,8 +407,13 @@ std::size_t THttpClient::hand_on(TTransfer& transfer, const char* data, std::siz
 
 // On the caller's thread: takes what the engine hands on, in its order, until the transfer ends.
 // Once receive or start raises, the rest is dropped and the engine abandons the transfer.
-int THttpClient::run_on_engine(TTransfer& transfer) {
+int THttpClient::run_on_engine(TTransfer& transfer, const std::string& url) {
     transfer.on_engine = true;
+    transfer.engine = engine_;
+    if (const auto server = server_of(url)) {
+        transfer.origin = server->origin;
+        transfer.server_multiplexes = engine_->multiplexes(url);
+    }
     const TTransferEngine::TId id = engine_->start(transfer.curl, transfer);
     std::string piece;
     for (;;) {
@@ -498,7 +476,12 @@ std::size_t THttpClient::on_body(char* data, std::size_t size, std::size_t count
     return size * count;
 }
 
-// Called at least once a second, also while nothing arrives.
+// Called at least once a second, also while nothing arrives, and also while the transfer waits
+// for a connection. The stall rule's clock starts, with nothing moved, once the transfer has its
+// connection and its request goes out: a server that never answers is judged like one that
+// stopped, a transfer that waited for its turn is not, and connecting has its own time limit.
+// Over a multiplexed connection the streams share what the link carries, however many they are:
+// one that moves too little by itself stalls only when the connection does too.
 int THttpClient::on_progress(void* user, std::int64_t, std::int64_t received, std::int64_t,
                              std::int64_t sent) {
     auto& transfer = *static_cast<TTransfer*>(user);
@@ -508,11 +491,39 @@ int THttpClient::on_progress(void* user, std::int64_t, std::int64_t received, st
         transfer.unanswered = true;
         return 1;
     }
-    if (!transfer.stall.moving(received + sent)) {
+    const std::int64_t moved = received + sent;
+    const bool link_moving = shares_moving_link(transfer, moved);
+    if (!transfer.requested) {
+        curl_off_t before_request = 0;
+        curl_easy_getinfo(transfer.curl, CURLINFO_PRETRANSFER_TIME_T, &before_request);
+        transfer.requested = before_request > 0;
+    }
+    if (transfer.requested && !transfer.stall.moving(moved) && !link_moving) {
         transfer.stalled = true;
         return 1;
     }
     return 0;
+}
+
+// On the engine's thread: the transfer joins its server's link once the server is known to
+// multiplex (from an earlier transfer, or from an answer over HTTP/2 to this one or to another
+// one under way), counting only what it moves from then on; false while it has not joined.
+bool THttpClient::shares_moving_link(TTransfer& transfer, std::int64_t moved) {
+    if (transfer.link == nullptr && transfer.on_engine && !transfer.origin.empty()) {
+        transfer.link = transfer.engine->link(transfer.origin);
+        long version = 0;
+        if (transfer.link == nullptr)
+            curl_easy_getinfo(transfer.curl, CURLINFO_HTTP_VERSION, &version);
+        if (transfer.server_multiplexes || version == CURL_HTTP_VERSION_2_0) {
+            transfer.link = &transfer.engine->open_link(transfer.origin, transfer.options.min_rate,
+                                                        transfer.options.stall_window);
+        }
+        transfer.counted = moved;
+    }
+    if (transfer.link == nullptr)
+        return false;
+    transfer.link->moved += moved - std::exchange(transfer.counted, moved);
+    return transfer.link->watch.moving(transfer.link->moved);
 }
 
 // Every request sets the proxy, so none goes the way of an earlier one, and none reads the
@@ -545,7 +556,7 @@ void THttpClient::perform(const std::string& url, TTransfer& transfer) {
     set_option(transfer.curl, CURLOPT_ERRORBUFFER, transfer.detail);
     transfer.stop = &stop_;
     const auto result = static_cast<CURLcode>(
-        engine_ != nullptr ? run_on_engine(transfer) : curl_easy_perform(transfer.curl));
+        engine_ != nullptr ? run_on_engine(transfer, url) : curl_easy_perform(transfer.curl));
     // The buffer lives no longer than the transfer.
     curl_easy_setopt(transfer.curl, CURLOPT_ERRORBUFFER, nullptr);
     if (transfer.receive_error)

@@ -112,11 +112,12 @@ class THttpClient {
     static TBodyStart body_start(TTransfer& transfer);
     static void begin_body(TTransfer& transfer);
     static std::size_t hand_on(TTransfer& transfer, const char* data, std::size_t size);
-    int run_on_engine(TTransfer& transfer);
+    int run_on_engine(TTransfer& transfer, const std::string& url);
     void deliver(TTransfer& transfer, const std::optional<TBodyStart>& start,
                  const std::string& piece, std::uint64_t id);
     static std::size_t on_body(char* data, std::size_t size, std::size_t count, void* transfer);
     static int on_progress(void* transfer, std::int64_t, std::int64_t, std::int64_t, std::int64_t);
+    static bool shares_moving_link(TTransfer& transfer, std::int64_t moved);
     void perform(const std::string& url, TTransfer& transfer);
     void take_route(const std::string& url);
 

@@ -90,6 +90,16 @@ bool TTransferEngine::multiplexes(const std::string& url) const {
     return !server.empty() && multiplexing_.contains(server);
 }
 
+TLinkMeter* TTransferEngine::link(const std::string& origin) {
+    const auto found = links_.find(origin);
+    return found != links_.end() ? &found->second : nullptr;
+}
+
+TLinkMeter& TTransferEngine::open_link(const std::string& origin, std::int64_t min_rate,
+                                       std::chrono::milliseconds window) {
+    return links_.try_emplace(origin, min_rate, window).first->second;
+}
+
 void TTransferEngine::run() {
     for (;;) {
         {

@@ -2,6 +2,7 @@
 // one connection (HTTP/2 streams) instead of opening one each.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <set>
@@ -9,6 +10,8 @@
 #include <thread>
 #include <unordered_map>
 #include <vector>
+
+#include "core/download/stall_watch.h"
 
 namespace qiv_start::core {
 
@@ -47,6 +50,13 @@ class TTransferEngine {
     // side by side over one connection.
     bool multiplexes(const std::string& url) const;
 
+    // On the engine's thread alone (from a transfer's callbacks): what the transfers to the
+    // server of the origin move together, over the connection that they share, once one of them
+    // has opened it (none before), made with the stall rule's figures.
+    TLinkMeter* link(const std::string& origin);
+    TLinkMeter& open_link(const std::string& origin, std::int64_t min_rate,
+                          std::chrono::milliseconds window);
+
   private:
     struct TActive {
         void* handle;
@@ -69,6 +79,7 @@ class TTransferEngine {
     std::set<std::string> multiplexing_;  // servers, under the mutex
     // The engine's thread alone.
     std::unordered_map<TId, TActive> active_;
+    std::unordered_map<std::string, TLinkMeter> links_;  // by origin
     std::thread thread_;
 };
 

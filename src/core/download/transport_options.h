@@ -23,8 +23,10 @@ struct TTransportOptions {
     // window's 30 s, paid for each request of a run, would add up to minutes.
     std::chrono::milliseconds answer_timeout{10000};
     // An attempt that moves fewer than min_rate bytes per second, averaged over stall_window, is
-    // abandoned and the next server asked. No attempt is judged before it has run for a whole
-    // window, so a file smaller than min_rate times the window always has that long to arrive.
+    // abandoned and the next server asked, unless it shares an HTTP/2 connection that moves that
+    // much with all its streams together. No attempt is judged before it has run for a whole
+    // window from its request, so a file smaller than min_rate times the window always has that
+    // long to arrive.
     std::int64_t min_rate = 1024;
     std::chrono::milliseconds stall_window{30000};
     // A body whose length the answer to HEAD does not announce fails past this many bytes, and

@@ -1,5 +1,6 @@
 #include "core/terminal/synchroniser.h"
 
+#include <algorithm>
 #include <chrono>
 #include <semaphore>
 #include <set>
@@ -30,11 +31,13 @@ const char* const kNoMatchingCopy = "Żaden serwer nie ma pliku \"%0:s\" zgodneg
 const char* const kMismatchNotSaved =
     "Plik \"%0:s\" nie został zapisany: jego suma kontrolna nie zgadza się z ustawieniami.";
 
-// Files worked on ahead at the same time (digest checks, downloads, flushes to disk), and how far
-// ahead of the file being dealt with they may be: fetched files wait in their temporary files,
-// so that one slow file holds up the others less.
-constexpr std::size_t kLookAheadThreads = 2 * kMaxTransfers;
-constexpr std::size_t kLookAheadWindow = 4 * kMaxTransfers;
+// Beside the files whose downloads are under way, those worked on ahead at the same time (digest
+// checks, flushes to disk, waits for a download's slot), and how much further ahead of the file
+// being dealt with they may be: fetched files wait in their temporary files, so that one slow
+// file holds up the others less. Neither grows with the downloads that a multiplexed connection
+// carries at once: a file that waits for its turn needs no thread.
+constexpr std::size_t kLookAheadSpareThreads = kMaxTransfers;
+constexpr std::size_t kLookAheadSpareWindow = 3 * kMaxTransfers;
 
 // One of the downloads that may be under way at once, held for as long as it lives. Waiting for
 // one ends without it once a stop is requested.
@@ -273,8 +276,11 @@ void TSynchroniser::TImpl::sync_ahead(const std::vector<TFileSection>& sections,
     // have stopped, and takes its temporary file with it.
     std::vector<TFetched> fetched(plan.size());
     std::counting_semaphore<> slots(static_cast<std::ptrdiff_t>(transfers));
-    const std::size_t threads = transfers * kLookAheadThreads / kMaxTransfers;
-    const std::size_t window = transfers * kLookAheadWindow / kMaxTransfers;
+    // A download holds its thread until it ends; the spare ones are as many as for one
+    // connection per download.
+    const std::size_t spare = std::min(transfers, kMaxTransfers);
+    const std::size_t threads = transfers + spare * kLookAheadSpareThreads / kMaxTransfers;
+    const std::size_t window = transfers + spare * kLookAheadSpareWindow / kMaxTransfers;
     TLookAhead ahead(predecessors(plan), threads, window,
                      [&](std::size_t index, TCoreListener& record, std::stop_token stop) {
                          if (plan[index].readable)

@@ -1,5 +1,6 @@
 #include "platform/disk.h"
 
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 
 namespace qiv_start::platform {
@@ -10,6 +11,13 @@ std::optional<std::uint64_t> free_disk_space(const std::string& folder) {
         return std::nullopt;
     // f_bavail leaves out the blocks reserved for the superuser.
     return static_cast<std::uint64_t>(disk.f_bavail) * disk.f_frsize;
+}
+
+std::string disk_of(const std::string& folder) {
+    struct stat status {};
+    if (::stat(folder.c_str(), &status) != 0)
+        return {};
+    return std::to_string(status.st_dev);
 }
 
 }  // namespace qiv_start::platform

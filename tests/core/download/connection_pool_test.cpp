@@ -2,14 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "core/download/downloader_prod.h"
+#include "core/download/request_url.h"
+#include "core/support/error.h"
 #include "support/environment.h"
+#include "support/nginx_front.h"
 #include "support/recording_listener.h"
+#include "support/temp_dir.h"
 #include "support/test_http_server.h"
 
 namespace qiv_start::core {
@@ -75,6 +80,83 @@ TEST(ConnectionPool, ConcurrentDownloadsEachGetTheirOwnFile) {
             EXPECT_EQ(streams[i].data(), body(i)) << i;
     }
     EXPECT_LE(server.connections(), static_cast<std::size_t>(kThreads));
+}
+
+// Each file trickles in at 50 B/s for 4 s, judged over a window of 3 s, and the last one, but
+// where nothing moves, at 500 B/s for 8 s: over one HTTP/2 connection that carries enough, a
+// stream may move less than the rate by itself; a transfer's window starts once it is driven,
+// not while it waits for one of the 16 connections to its server; a connection that moves
+// nothing still stalls every transfer over it.
+TEST(ConnectionPool, StallRuleJudgesWhatTheConnectionMoves) {
+    struct TCase {
+        const char* what;
+        bool http2;
+        int transfers;
+        std::int64_t min_rate;
+        bool silent;
+    };
+    const TCase cases[] = {
+        {"streams at half the rate over a connection that moves enough", true, 9, 100, false},
+        {"one transfer more than connections", false, 17, 1, false},
+        {"a connection that moves nothing", true, 4, 20, true},
+    };
+    const std::string trickled(200, 't');
+    const std::string carried(4000, 'c');
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.what);
+#ifdef _WIN32
+        if (c.http2)
+            continue;  // nginx runs on the build system only
+#endif
+        TTestHttpServer server;
+        for (int i = 0; i < c.transfers; ++i) {
+            const std::string name = std::to_string(i) + ".bin";
+            if (c.silent)
+                server.stall_body(name, trickled, 0);
+            else if (i + 1 == c.transfers)
+                server.trickle(name, carried, std::chrono::milliseconds(2));
+            else
+                server.trickle(name, trickled, std::chrono::milliseconds(20));
+        }
+        TTransportOptions options;
+        options.min_rate = c.min_rate;
+        options.stall_window = std::chrono::seconds(3);
+        std::string base = server.base_url();
+        test::TTempDir dir;
+        std::unique_ptr<test::TNginxFront> front;
+        if (c.http2) {
+            const auto certificates = test::create_test_certificates(dir.path());
+            options.ca_file = certificates.ca_file;
+            front = std::make_unique<test::TNginxFront>(base, certificates, dir.path() / "nginx");
+            base = front->base_url();
+        }
+        TConnectionPool pool(options);
+        std::vector<std::string> outcomes(c.transfers);
+        std::vector<std::thread> threads;
+        for (int i = 0; i < c.transfers; ++i) {
+            threads.emplace_back([&, i] {
+                const auto client = pool.borrow();
+                std::string got;
+                try {
+                    client->get(
+                        request_url(base, std::to_string(i) + ".bin"),
+                        [&got](const char* data, std::size_t size) { got.append(data, size); });
+                    outcomes[i] = got;
+                } catch (const TError& failure) {
+                    outcomes[i] = failure.what();
+                }
+            });
+        }
+        for (auto& thread : threads)
+            thread.join();
+        for (int i = 0; i < c.transfers; ++i) {
+            const std::string expected = c.silent
+                                             ? "mniej niż 20 B/s średnio przez 3 s, próba przerwana"
+                                         : i + 1 == c.transfers ? carried
+                                                                : trickled;
+            EXPECT_EQ(outcomes[i], expected) << i;
+        }
+    }
 }
 
 }  // namespace
