@@ -6,6 +6,7 @@
 #include "core/support/format.h"
 #include "core/support/listener_collection.h"
 #include "core/support/md5.h"
+#include "core/support/repository_names.h"
 #include "core/terminal/self_update.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -17,8 +18,8 @@ namespace {
 
 // The program's base name: the executable's expected name, and the title of other launchers'
 // windows to close.
-const char* const kProgramName = "qiv_start_2";
-const char* const kUpgradeEnding = "_upgr";
+const char* const kProgramName = core::kLauncherName;
+using core::kUpgradeEnding;
 
 // clang-format off
 const char* const kWrongNameText = "Nazwa pliku wykonywalnego nie jest prawidłowa: %0:s\rProszę zmienić nazwę na domyślną (%0:s.exe) i uruchomić program jeszcze raz.";

@@ -7,11 +7,12 @@
 #include <vector>
 
 #include "core/config/xml_binding.h"
+#include "core/support/repository_names.h"
 
 namespace qiv_start::repo {
 
-inline constexpr const char* kDocumentName = "qiv_start_2.xml";
-inline constexpr const char* kServerListName = "servers.cfg";
+using core::kDocumentName;
+using core::kServerListName;
 inline constexpr const char* kDownloadPageName = "index.html";
 
 // How the document's bytes are stored: a byte-order mark, or none and an 8-bit code page.

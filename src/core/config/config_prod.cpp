@@ -10,6 +10,7 @@
 #include "core/config/xml_binding.h"
 #include "core/support/error.h"
 #include "core/support/format.h"
+#include "core/support/repository_names.h"
 #include "core/support/stream.h"
 #include "core/support/text_codec.h"
 #include "platform/config_cache.h"
@@ -19,10 +20,7 @@
 namespace qiv_start::core {
 namespace {
 
-const char* const kDocumentName = "qiv_start_2.xml";
 const char* const kExpiredCache = "Zapisane ustawienia (wydanie nr %0:s) wygasły %1:s.";
-// A document bigger than this is no configuration: the download is cut off there.
-constexpr std::size_t kMaxDocumentSize = std::size_t{16} * 1024 * 1024;
 const char* const kDownloadFailed = "Błąd pobierania ustawień z sieci.";
 const char* const kNoCachedConfig =
     "Brak danych ustawień. Konieczne jest ręczne uruchomienie programów.";

@@ -6,6 +6,7 @@
 
 #include "core/support/error.h"
 #include "core/support/md5.h"
+#include "core/support/repository_names.h"
 
 namespace qiv_start::core {
 namespace {
@@ -13,8 +14,6 @@ namespace {
 namespace chrono = std::chrono;
 
 const char* const kFormatLine = "qiv_start_2 release 1";
-const char* const kServersName = "servers.cfg";
-const char* const kDocumentName = "qiv_start_2.xml";
 const char* const kSignatureKey = "signature";
 // What is signed starts with this, so that no signature made for another purpose (a file's own,
 // say) verifies as a release.
@@ -85,7 +84,7 @@ std::string body_of(const TRelease& release) {
         std::string(kFormatLine) + "\nserial " + std::to_string(release.serial) + "\n";
     if (release.expires)
         body += "expires " + format_utc(*release.expires) + "\n";
-    return body + file_line(kServersName, release.servers) +
+    return body + file_line(kServerListName, release.servers) +
            file_line(kDocumentName, release.document);
 }
 
@@ -114,7 +113,7 @@ std::optional<TRelease> parse_body(const std::vector<std::string_view>& lines, s
     }
     if (next + 2 > lines.size())
         return std::nullopt;
-    const auto servers = parse_file_line(lines[next++], kServersName);
+    const auto servers = parse_file_line(lines[next++], kServerListName);
     const auto document = parse_file_line(lines[next++], kDocumentName);
     if (!servers || !document)
         return std::nullopt;

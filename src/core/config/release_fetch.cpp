@@ -4,6 +4,7 @@
 
 #include "core/support/error.h"
 #include "core/support/format.h"
+#include "core/support/repository_names.h"
 #include "core/support/stream.h"
 #include "platform/config_cache.h"
 
@@ -15,8 +16,8 @@ struct TBoundFile {
     const char* name;
     std::size_t max_size;
 };
-constexpr TBoundFile kServerList{"servers.cfg", std::size_t{4} * 1024 * 1024};
-constexpr TBoundFile kDocument{"qiv_start_2.xml", std::size_t{16} * 1024 * 1024};
+constexpr TBoundFile kServerList{kServerListName, kMaxServerListSize};
+constexpr TBoundFile kDocument{kDocumentName, kMaxDocumentSize};
 
 const char* const kNotSigned = "Plik \"%0:s\" z serwera %1:s nie ma ważnego podpisu.";
 const char* const kOlder =

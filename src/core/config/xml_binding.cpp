@@ -12,6 +12,7 @@
 #include "core/support/ascii.h"
 #include "core/support/error.h"
 #include "core/support/format.h"
+#include "core/support/repository_names.h"
 
 namespace qiv_start::core {
 
@@ -172,7 +173,7 @@ xmlDocPtr parse_nonempty(const std::string& text, TParseState& state) {
     const int options =
         XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_IGNORE_ENC;
     xmlDocPtr doc = xmlCtxtReadMemory(parser.get(), text.data(), static_cast<int>(text.size()),
-                                      "qiv_start_2.xml", "UTF-8", options);
+                                      kDocumentName, "UTF-8", options);
     if (state.refused) {
         xmlFreeDoc(doc);
         throw TError("The configuration document must not contain a document type declaration");

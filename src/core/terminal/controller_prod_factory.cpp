@@ -1,4 +1,5 @@
 #include "core/terminal/controller_prod_factory.h"
+#include "core/support/repository_names.h"
 
 #include <exception>
 #include <utility>
@@ -19,12 +20,7 @@
 namespace qiv_start::core {
 namespace {
 
-const char* const kServerListFile = "config\\servers.cfg";
-const char* const kRepositoryServerList = "servers.cfg";
 const char* const kDefaultServer = QIV_DEFAULT_SERVER;
-const char* const kLocalCopy = "qiv_start_2.xml";
-// A list of servers longer than this is no list: the download is cut off there.
-constexpr std::size_t kMaxServerListSize = std::size_t{4} * 1024 * 1024;
 
 const char* const kCannotDeleteServerList = "Nie można usunąć pliku z ustawieniami: ";
 const char* const kServerListOutside =
@@ -54,7 +50,7 @@ bool is_valid_server_list(const std::string& bytes) {
 // The names are fixed, but a link in place of the settings folder or of the list that leads out
 // of the working folder would have the list replaced there.
 std::string server_list_path() {
-    std::optional<std::string> path = resolve_inside(kServerListFile);
+    std::optional<std::string> path = resolve_inside(kLocalServerList);
     if (!path)
         throw TError(kServerListOutside);
     return *path;
@@ -70,7 +66,7 @@ void remove_empty_server_list(const std::string& path) {
     try {
         platform::delete_file(path);
     } catch (const TFileInUseError&) {
-        throw TError(std::string(kCannotDeleteServerList) + kServerListFile);
+        throw TError(std::string(kCannotDeleteServerList) + kLocalServerList);
     } catch (const TIoError&) {
     }
 }
@@ -152,7 +148,7 @@ void TControllerProdFactory::refresh_server_list() {
         return;
     }
     TMemoryStream stream(kMaxServerListSize);
-    downloader.download_file_from_server(kRepositoryServerList, stream);
+    downloader.download_file_from_server(kServerListName, stream);
     if (stream.get_size() != 0)
         take_server_list(stream.data());
 }
@@ -188,7 +184,7 @@ void TControllerProdFactory::take_release(TReleaseCopy copy) {
 // A failure is a detail for the run log, not a failed start.
 void TControllerProdFactory::write_local_copy(const std::string& bytes) {
     try {
-        platform::write_file_atomic(kLocalCopy, bytes);
+        platform::write_file_atomic(kDocumentName, bytes);
     } catch (const TError& failure) {
         listener_->notify(TCoreMessage(detail, failure.what()));
     }

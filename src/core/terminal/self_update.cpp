@@ -1,4 +1,5 @@
 #include "core/terminal/self_update.h"
+#include "core/support/repository_names.h"
 
 #include <algorithm>
 #include <chrono>
@@ -15,8 +16,6 @@
 namespace qiv_start::core {
 namespace {
 
-const char* const kLauncherName = "qiv_start_2";
-const char* const kUpgradeEnding = "_upgr";
 const char* const kLockEnding = ".lock";
 const char* const kAttemptsEnding = ".attempts";
 constexpr std::chrono::milliseconds kRetryStep(150);

@@ -1,0 +1,25 @@
+// The names of the repository's own files and of the launcher, and the ceilings on the sizes of
+// the two small documents: one place, so that the launcher, its cache and the administrator's tool
+// always agree.
+#pragma once
+
+#include <cstddef>
+
+namespace qiv_start::core {
+
+// The configuration document, in the repository and as the working folder's local copy.
+inline constexpr const char* kDocumentName = "qiv_start_2.xml";
+// The repository's server list, and the workstation's own copy of it in the working folder.
+inline constexpr const char* kServerListName = "servers.cfg";
+inline constexpr const char* kLocalServerList = "config\\servers.cfg";
+
+// The launcher's file name without the platform's suffix, and what the name of its update ends
+// with.
+inline constexpr const char* kLauncherName = "qiv_start_2";
+inline constexpr const char* kUpgradeEnding = "_upgr";
+
+// Whatever a server announces, a server list or a document larger than these is no real one.
+inline constexpr std::size_t kMaxServerListSize = std::size_t{4} * 1024 * 1024;
+inline constexpr std::size_t kMaxDocumentSize = std::size_t{16} * 1024 * 1024;
+
+}  // namespace qiv_start::core
