@@ -97,6 +97,9 @@ class LookAheadSync : public ::testing::TestWithParam<TProtocol> {
         std::vector<std::string> servers{first.base_url(), second.base_url()};
         std::vector<std::unique_ptr<test::TNginxFront>> fronts;
         TTransportOptions options;
+        // A stalled answer goes on at a message, however long a loaded machine takes to reach it:
+        // a server left for not answering would be asked last, and the two runs would differ.
+        options.answer_timeout = std::chrono::minutes(2);
         if (GetParam() == TProtocol::kHttp2) {
             fs::create_directories(dir.path() / "tls");
             const auto certificates = test::create_test_certificates(dir.path() / "tls");
