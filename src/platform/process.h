@@ -45,4 +45,8 @@ std::optional<std::string> take_environment(const std::string& name);
 // Opens an address in the user's browser; failures are not reported.
 void open_url(const std::string& url);
 
+// Ends the process at once with the exit code: no destructors, no exit handlers, no waiting for
+// its other threads, whatever they hold. What was written to files stays written.
+[[noreturn]] void end_process_now(int exit_code);
+
 }  // namespace qiv_start::platform

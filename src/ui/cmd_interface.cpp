@@ -26,7 +26,9 @@ const char* const kWrongNameText = "Nazwa pliku wykonywalnego nie jest prawidło
 const char* const kOutdatedText = "Wersja programu jest przestarzała, proszę pobrać nową wersję i zastąpić istniejącą\rCzy zrobi to teraz?";
 // clang-format on
 const char* const kDownloadPage = "index.html";
-// The exit code of every run that ends without the terminal started; scripts rely on it.
+// The exit codes of a run that started the terminal and of every run that ends without it;
+// scripts rely on them.
+constexpr int kStarted = 0;
 constexpr int kNotStarted = 1;
 // The exit code of a run that handed the start over to the updated launcher.
 constexpr int kHandedOver = 0;
@@ -75,7 +77,7 @@ TQivStartApplication::TQivStartApplication(std::vector<std::string> arguments,
 int TQivStartApplication::run() {
     try {
         start();
-        return terminal_started_ ? 0 : kNotStarted;
+        return terminal_started_ ? kStarted : kNotStarted;
     } catch (const std::exception& e) {
         dialogs_.error(e.what());
         return kNotStarted;
@@ -267,9 +269,14 @@ void TQivStartApplication::show_start_window() {
     TFormStartTerminal window(dialogs_);
     // While the controller waits for another launcher, the window stays alive and its close box
     // ends the run.
+    // Once the terminal runs, the process ends with the window still shown, which the system takes
+    // down with it. Hiding it first may cost seconds: wine's X11 driver waits up to 2 s for a
+    // window manager to confirm it, the whole 2 s on a display without one.
     window.set_exec_proc([this, &window](std::shared_ptr<core::TCoreListener> listener) {
         exec_terminal(listener,
                       [&window](std::chrono::milliseconds step) { return window.wait_step(step); });
+        if (terminal_started_)
+            services_.end_process(kStarted);
     });
     // The window ends accepted only when the work ran to its end.
     if (window.exec() != QDialog::Accepted)

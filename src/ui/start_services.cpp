@@ -4,7 +4,6 @@
 #include <QString>
 #include <QUrl>
 #include <QtGlobal>
-#include <cstdlib>
 
 #include "core/support/auto_file_listener.h"
 #include "core/terminal/controller_prod_factory.h"
@@ -50,7 +49,9 @@ TStartServices production_services() {
     services.create_run_log = [] { return core::open_run_log("qiv_start"); };
     services.open_url = open_in_browser;
     services.close_windows_titled = platform::close_windows_titled;
-    services.end_process = [](int exit_code) { std::exit(exit_code); };
+    // The run's threads (the connection pool's among them) may still run: the process neither
+    // waits for them nor destroys what they use. The run logs are on disk.
+    services.end_process = platform::end_process_now;
     services.start_program = platform::start_program_with;
     services.is_program_running = platform::is_program_running;
     services.check_update = core::refuse_upgrade;

@@ -181,4 +181,8 @@ void open_url(const std::string& url) {
     static_cast<void>(spawn_detached({nullptr, nullptr, &opener}));
 }
 
+void end_process_now(int exit_code) {
+    ::_exit(exit_code);
+}
+
 }  // namespace qiv_start::platform

@@ -71,4 +71,11 @@ void open_url(const std::string& url) {
     ::ShellExecuteW(nullptr, L"open", wide_url.c_str(), L"", nullptr, SW_SHOW);
 }
 
+// ExitProcess would stop the other threads wherever they stand and then run the libraries' detach
+// code, which may wait for a lock that a stopped thread held.
+void end_process_now(int exit_code) {
+    ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(exit_code));
+    ::ExitProcess(static_cast<UINT>(exit_code));
+}
+
 }  // namespace qiv_start::platform
