@@ -26,6 +26,16 @@ static void report(MSIHANDLE install, INSTALLMESSAGE kind, const wchar_t* text) 
 }
 
 /* A code becomes a file name and an argument: only characters that are safe in both. */
+/* Fails the install, naming the value (cut at MAX_CODE characters) in the format's one %.*ls. */
+static UINT refuse_value(MSIHANDLE install, const wchar_t* format, const wchar_t* value,
+                         size_t length) {
+    wchar_t text[MAX_CODE + 160];
+    swprintf(text, sizeof text / sizeof text[0], format,
+             (int)(length < MAX_CODE ? length : MAX_CODE), value);
+    report(install, INSTALLMESSAGE_ERROR, text);
+    return ERROR_INSTALL_FAILURE;
+}
+
 static int is_valid_code(const wchar_t* code, size_t length) {
     static const wchar_t* const devices[] = {L"CON", L"PRN", L"AUX", L"NUL"};
     if (length == 0 || length >= MAX_CODE || code[length - 1] == L'.')
@@ -72,12 +82,8 @@ static UINT check_servers(MSIHANDLE install) {
         if (length == 0 || (length >= 7 && _wcsnicmp(start, L"http://", 7) == 0) ||
             (length >= 8 && _wcsnicmp(start, L"https://", 8) == 0))
             continue;
-        wchar_t text[MAX_CODE + 160];
-        swprintf(text, sizeof text / sizeof text[0],
-                 L"SERVERS: \"%.*ls\" does not start with http:// or https://.",
-                 (int)(length < MAX_CODE ? length : MAX_CODE), start);
-        report(install, INSTALLMESSAGE_ERROR, text);
-        return ERROR_INSTALL_FAILURE;
+        return refuse_value(install, L"SERVERS: \"%.*ls\" does not start with http:// or https://.",
+                            start, length);
     }
     return ERROR_SUCCESS;
 }
@@ -124,12 +130,10 @@ __declspec(dllexport) UINT __stdcall TerminalShortcuts(MSIHANDLE install) {
             ++p;
         const size_t length = (size_t)(p - start);
         if (!is_valid_code(start, length)) {
-            wchar_t text[MAX_CODE + 160];
-            swprintf(text, sizeof text / sizeof text[0],
-                     L"TERMINALS: \"%.*ls\" is not a terminal code (letters, digits, _ - . only).",
-                     (int)(length < MAX_CODE ? length : MAX_CODE), start);
-            report(install, INSTALLMESSAGE_ERROR, text);
-            return ERROR_INSTALL_FAILURE;
+            return refuse_value(
+                install,
+                L"TERMINALS: \"%.*ls\" is not a terminal code (letters, digits, _ - . only).",
+                start, length);
         }
         int seen = 0;
         for (int i = 0; i < count; ++i)

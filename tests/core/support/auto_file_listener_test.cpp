@@ -112,18 +112,6 @@ TEST(AutoFileListener, FileNamedLogsFailsWithTheErrorOfCreatingTheLogFile) {
     EXPECT_EQ(read_bytes(dir.path() / "logs"), "not a folder");
 }
 
-// A working folder that lets nothing be written gets a run log that keeps nothing: the run goes on.
-TEST(AutoFileListener, ReadOnlyFolderGetsARunLogThatKeepsNothing) {
-    test::TTempDir dir;
-    test::TCurrentDir cd(dir.path());
-    const test::TUnwritableFolder unwritable(dir.path());
-    if (!unwritable.holds())
-        GTEST_SKIP() << "this process may write anywhere";
-    const auto log = open_run_log("qiv_start");
-    log->notify(TCoreMessage(info, "a"));
-    EXPECT_TRUE(fs::is_empty(dir.path()));
-}
-
 // The run log is never written through a link that leads out of the working folder.
 TEST(AutoFileListener, LogsLinkedOutOfTheWorkingFolderAreRefused) {
     test::TTempDir dir, outside;
