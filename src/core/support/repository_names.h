@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <string_view>
 
 namespace qiv_start::core {
 
@@ -21,5 +23,16 @@ inline constexpr const char* kUpgradeEnding = "_upgr";
 // Whatever a server announces, a server list or a document larger than these is no real one.
 inline constexpr std::size_t kMaxServerListSize = std::size_t{4} * 1024 * 1024;
 inline constexpr std::size_t kMaxDocumentSize = std::size_t{16} * 1024 * 1024;
+
+// The store of objects: every file that a release names, under its SHA-256 in lower-case
+// hexadecimal with its first two digits as a folder, written once and never changed, so that any
+// cache may keep it for ever.
+inline constexpr std::string_view kObjectsFolder = "objects/";
+// "objects/ab/abcdef..." for the digest "abcdef...".
+inline std::string object_path(std::string_view sha256) {
+    std::string path(kObjectsFolder);
+    path.append(sha256.substr(0, 2)).append("/").append(sha256);
+    return path;
+}
 
 }  // namespace qiv_start::core
