@@ -1,6 +1,7 @@
 /*
- * The package's one custom action: a Start-menu shortcut for every code in TERMINALS, once
- * SERVERS has been checked.
+ * The package's custom actions: a Start-menu shortcut for every code in TERMINALS, once SERVERS
+ * and RELEASE_SERIAL have been checked; and, on the upgrade from an earlier package, the users'
+ * write access taken from the working folder that that package opened to them.
  *
  * Windows Installer takes a shortcut's name from its table as it stands, never from a property,
  * so the rows are made here, for this session only, before costing. The standard actions then
@@ -10,13 +11,16 @@
 // The installer's headers need the system's first.
 #include <windows.h>
 
+#include <aclapi.h>
 #include <msi.h>
 #include <msiquery.h>
+#include <sddl.h>
 #include <wchar.h>
 
 #define MAX_CODES 64
 #define MAX_CODE 64
 #define MAX_SERVERS 4096
+#define MAX_SERIAL 19
 
 static void report(MSIHANDLE install, INSTALLMESSAGE kind, const wchar_t* text) {
     MSIHANDLE record = MsiCreateRecord(1);
@@ -88,6 +92,22 @@ static UINT check_servers(MSIHANDLE install) {
     return ERROR_SUCCESS;
 }
 
+/* The serial is a number, written into the registry for the launcher to read; empty is none. */
+static UINT check_release_serial(MSIHANDLE install) {
+    wchar_t serial[MAX_SERIAL + 1];
+    DWORD size = sizeof serial / sizeof serial[0];
+    if (MsiEvaluateConditionW(install, L"REMOVE=\"ALL\"") == MSICONDITION_TRUE)
+        return ERROR_SUCCESS;
+    const UINT status = MsiGetPropertyW(install, L"RELEASE_SERIAL", serial, &size);
+    int digits = status == ERROR_SUCCESS;
+    for (const wchar_t* p = serial; digits && *p; ++p)
+        digits = *p >= L'0' && *p <= L'9';
+    if (digits)
+        return ERROR_SUCCESS;
+    report(install, INSTALLMESSAGE_ERROR, L"RELEASE_SERIAL is not a number of up to 19 digits.");
+    return ERROR_INSTALL_FAILURE;
+}
+
 static UINT insert_shortcut(MSIHANDLE view, int number, const wchar_t* code) {
     wchar_t key[32];
     swprintf(key, sizeof key / sizeof key[0], L"Terminal%d", number);
@@ -99,16 +119,18 @@ static UINT insert_shortcut(MSIHANDLE view, int number, const wchar_t* code) {
     MsiRecordSetStringW(record, 5, L"[#LauncherExe]");
     MsiRecordSetStringW(record, 6, code);
     MsiRecordSetStringW(record, 7, code);
-    MsiRecordSetStringW(record, 8, L"INSTALLFOLDER");
+    MsiRecordSetStringW(record, 8, L"LauncherFolder");
     const UINT status = MsiViewModify(view, MSIMODIFY_INSERT_TEMPORARY, record);
     MsiCloseHandle(record);
     return status;
 }
 
 __declspec(dllexport) UINT __stdcall TerminalShortcuts(MSIHANDLE install) {
-    const UINT servers = check_servers(install);
-    if (servers != ERROR_SUCCESS)
-        return servers;
+    UINT checked = check_servers(install);
+    if (checked == ERROR_SUCCESS)
+        checked = check_release_serial(install);
+    if (checked != ERROR_SUCCESS)
+        return checked;
     wchar_t codes[MAX_CODES * MAX_CODE];
     DWORD size = sizeof codes / sizeof codes[0];
     if (MsiGetPropertyW(install, L"TERMINALS", codes, &size) != ERROR_SUCCESS) {
@@ -168,5 +190,68 @@ __declspec(dllexport) UINT __stdcall TerminalShortcuts(MSIHANDLE install) {
         report(install, INSTALLMESSAGE_ERROR, L"The terminals' shortcuts could not be prepared.");
         return ERROR_INSTALL_FAILURE;
     }
+    return ERROR_SUCCESS;
+}
+
+/*
+ * The owner of the folder that the earlier package made: the administrators, the system, or the
+ * account that runs this installation. A user who had replaced the folder would own the new one.
+ */
+static int is_installers_folder(HANDLE folder) {
+    PSID owner = NULL;
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    if (GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, NULL, NULL,
+                        NULL, &descriptor) != ERROR_SUCCESS)
+        return 0;
+    int trusted = IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+                  IsWellKnownSid(owner, WinLocalSystemSid);
+    HANDLE token = NULL;
+    if (!trusted && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        unsigned char buffer[256];
+        DWORD size = 0;
+        if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size))
+            trusted = EqualSid(owner, ((TOKEN_USER*)buffer)->User.Sid);
+        CloseHandle(token);
+    }
+    LocalFree(descriptor);
+    return trusted;
+}
+
+/*
+ * The earlier packages gave the built-in Users group Modify on their working folder. Only the
+ * folder itself loses it, through a handle that no link redirects, and only when it still is the
+ * folder that the package made: the files in it stay as they are, for the administrator to
+ * remove, and nothing runs from there any more.
+ */
+__declspec(dllexport) UINT __stdcall CloseEarlierFolder(MSIHANDLE install) {
+    static const wchar_t* const closed =
+        L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+    wchar_t path[MAX_PATH + 1];
+    DWORD size = sizeof path / sizeof path[0];
+    if (MsiGetPropertyW(install, L"CustomActionData", path, &size) != ERROR_SUCCESS || !*path)
+        return ERROR_SUCCESS;
+    const HANDLE folder = CreateFileW(
+        path, READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (folder == INVALID_HANDLE_VALUE)
+        return ERROR_SUCCESS;
+    BY_HANDLE_FILE_INFORMATION info;
+    const int genuine = GetFileInformationByHandle(folder, &info) &&
+                        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                        !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                        is_installers_folder(folder);
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    int done = 0;
+    if (genuine && ConvertStringSecurityDescriptorToSecurityDescriptorW(closed, SDDL_REVISION_1,
+                                                                        &descriptor, NULL)) {
+        done = SetKernelObjectSecurity(folder, DACL_SECURITY_INFORMATION, descriptor);
+        LocalFree(descriptor);
+    }
+    CloseHandle(folder);
+    report(install, INSTALLMESSAGE_INFO,
+           done ? L"CloseEarlierFolder: the users' write access to the earlier working folder was "
+                  L"removed."
+           : genuine ? L"CloseEarlierFolder: the users' write access could not be removed."
+                     : L"CloseEarlierFolder: the earlier working folder was replaced; left alone.");
     return ERROR_SUCCESS;
 }

@@ -2,6 +2,7 @@
 // installer package or Group Policy.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -12,5 +13,11 @@ namespace qiv_start::platform {
 // HKEY_LOCAL_MACHINE\SOFTWARE\QIV\QIV_START (64-bit view); elsewhere always nothing. Raises
 // TIoError when the value exists but cannot be read as text.
 std::optional<std::string> read_machine_servers();
+
+// The lowest release serial that every user's working folder is to accept, which a launcher
+// installed for the whole workstation gives each user's copy; nothing when none is set. On
+// Windows the string value "release_serial" beside "servers", in decimal digits (an empty value
+// is none); elsewhere always nothing. Raises TIoError when the value cannot be read as a number.
+std::optional<std::uint64_t> read_machine_release_serial();
 
 }  // namespace qiv_start::platform

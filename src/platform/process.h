@@ -28,6 +28,12 @@ void start_program(const std::string& directory, const std::string& file);
 // system's reason when it cannot be started.
 void start_program_with(const std::string& path, const std::vector<std::string>& arguments);
 
+// Runs the program at path (absolute) with the arguments, in directory, never through a shell,
+// and waits for it to end: its exit code (128 and the signal's number for one that a signal
+// ended). Raises TError with the system's reason when it cannot be started.
+int run_program(const std::string& path, const std::vector<std::string>& arguments,
+                const std::string& directory);
+
 // True when the file is a program of the running one's kind, which the system runs itself: on
 // Windows a PE image for the same machine, elsewhere an ELF image of the same class, byte order
 // and machine. A script, a text or another platform's program is not. False when unreadable.

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <optional>
 
+#include "core/support/error.h"
 #include "core/support/format.h"
 #include "core/support/listener_collection.h"
 #include "core/support/md5.h"
@@ -36,6 +37,7 @@ constexpr int kHandedOver = 0;
 constexpr int kUpgradeWaitSteps = 200;
 const char* const kUpdating = "aktualizacja programu";
 const char* const kHandOverFailed = "Nie udało się uruchomić nowej wersji programu: %0:s";
+const char* const kUserCopyFailed = "Nie udało się uruchomić programu w katalogu użytkownika: %0:s";
 const char* const kInstallFailed = "Nie udało się zastąpić programu nową wersją: %0:s";
 const char* const kNeverCurrent =
     "Opublikowany skrót programu nie jest zapisany wielkimi literami szesnastkowymi i żadna "
@@ -90,6 +92,8 @@ void TQivStartApplication::start() {
         dialogs_.warning(core::format(kWrongNameText, {executable_path_}));
         return;
     }
+    if (!upgrade_ && hand_over_to_user_copy())
+        return;
     started_by_update_ = services_.take_update_mark();
     const core::TLauncherFiles files = core::launcher_files(executable_path_);
     if (upgrade_) {
@@ -122,6 +126,22 @@ bool TQivStartApplication::check_executable_name() {
         return true;
     }
     return false;
+}
+
+// A seed works in no folder of its own: the user's copy takes the start with the same arguments,
+// and its exit code is the run's.
+bool TQivStartApplication::hand_over_to_user_copy() {
+    const auto copy = services_.prepare_user_copy(executable_path_);
+    if (!copy)
+        return false;
+    int exit_code = kNotStarted;
+    try {
+        exit_code = services_.run_program(copy->launcher, arguments_, copy->folder);
+    } catch (const core::TError& e) {
+        throw core::TError(core::format(kUserCopyFailed, {e.what()}));
+    }
+    services_.end_process(exit_code);
+    return true;
 }
 
 bool TQivStartApplication::check_version_of_program(const core::TLauncherFiles& files) {

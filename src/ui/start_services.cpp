@@ -57,6 +57,8 @@ TStartServices production_services() {
     services.check_update = core::refuse_upgrade;
     services.mark_update = [] { platform::set_environment(kUpdateMark, "1"); };
     services.take_update_mark = [] { return platform::take_environment(kUpdateMark).has_value(); };
+    services.prepare_user_copy = core::prepare_user_copy;
+    services.run_program = platform::run_program;
     return services;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/support/messages.h"
+#include "core/terminal/seed.h"
 #include "ui/controller_creator.h"
 
 namespace qiv_start::ui {
@@ -38,6 +39,14 @@ struct TStartServices {
     // the mark taken off so that what it starts is not.
     std::function<void()> mark_update;
     std::function<bool()> take_update_mark;
+    // The user's own launcher when the one at the path is a seed (core::prepare_user_copy).
+    std::function<std::optional<core::TUserCopy>(const std::string& executable_path)>
+        prepare_user_copy;
+    // Runs the program at the path with the arguments in the folder and waits for it: its exit
+    // code. Raises TError.
+    std::function<int(const std::string& path, const std::vector<std::string>& arguments,
+                      const std::string& folder)>
+        run_program;
 };
 
 // The real controller factory, run logs, browser, desktop and process.

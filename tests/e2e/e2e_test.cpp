@@ -1,6 +1,8 @@
 // Runs the built launcher as a process against nginx serving the sample repository, in a working
 // folder and a per-user configuration folder of its own.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -279,6 +281,54 @@ TEST_F(LauncherRun, AnUpdateThatCannotTakeTheLaunchersPlaceEndsInTheQuestion) {
         EXPECT_FALSE(fs::exists(work_ / "obcy.txt"));
         EXPECT_FALSE(fs::exists(work_ / "terminale" / "kasa" / "started.txt"));
     }
+}
+
+// A launcher in a folder that only root may write is a seed. Run by another user, it copies itself
+// into that user's private folder with its folder's servers and release floor, and the copy
+// synchronises and starts the terminal there; the seed's folder stays as it was. The next start
+// copies the launcher again where the user's copy went missing, and lowers no higher serial.
+TEST_F(LauncherRun, ASeedHandsTheStartOverToTheUsersOwnCopy) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root, to run the seed as another user";
+    constexpr int kUser = 65534;
+    const fs::path seed = dir_.path() / "seed", home = dir_.path() / "home";
+    fs::create_directories(seed / "config");
+    fs::create_directories(home);
+    ASSERT_EQ(::chown(home.c_str(), kUser, kUser), 0);
+    fs::permissions(dir_.path(), fs::perms::others_exec, fs::perm_options::add);
+    fs::copy_file(QIV_LAUNCHER, seed / "qiv_start_2");
+    write_bytes(seed / "config" / "servers.cfg", base_url_ + "\r\n");
+    write_bytes(seed / "config" / "release_serial", "5\n");
+    launcher_ = seed / "qiv_start_2";
+    config_home_ = home / ".config";
+    const std::string as_user = "env -u XDG_DATA_HOME HOME=" + quoted(home) +
+                                " setpriv --reuid=65534 --regid=65534 --clear-groups";
+
+    ASSERT_EQ(run_launcher("KASA", as_user), 0) << read_bytes(dir_.path() / "launcher.out");
+    work_ = home / ".local" / "share" / "qiv_start_2";
+    const std::string record = started_record();
+    EXPECT_NE(
+        record.find("katalog roboczy: " + fs::canonical(work_ / "terminale" / "kasa").string()),
+        std::string::npos)
+        << record;
+    struct stat folder {};
+    ASSERT_EQ(::stat(work_.c_str(), &folder), 0);
+    EXPECT_EQ(folder.st_uid, static_cast<uid_t>(kUser));
+    EXPECT_EQ(folder.st_mode & 0777, 0700u);
+    EXPECT_EQ(read_bytes(work_ / "qiv_start_2"), read_bytes(QIV_LAUNCHER));
+    EXPECT_EQ(read_bytes(work_ / "config" / "release_serial"), "5\n");
+    EXPECT_EQ(read_bytes(work_ / "config" / "servers.cfg"),
+              read_bytes(repository_ / "servers.cfg"));
+    std::vector<fs::path> seed_files(fs::recursive_directory_iterator(seed), {});
+    EXPECT_EQ(seed_files.size(), 4u);  // the launcher, config and its two files
+
+    forget_start();
+    fs::remove(work_ / "qiv_start_2");
+    write_bytes(work_ / "config" / "release_serial", "7\n");
+    ASSERT_EQ(run_launcher("KASA", as_user), 0) << read_bytes(dir_.path() / "launcher.out");
+    EXPECT_FALSE(started_record().empty());
+    EXPECT_EQ(read_bytes(work_ / "qiv_start_2"), read_bytes(QIV_LAUNCHER));
+    EXPECT_EQ(read_bytes(work_ / "config" / "release_serial"), "7\n");
 }
 
 // Three outdated launchers started together: each ends with 0, each one's start reaches the

@@ -38,11 +38,11 @@ void LauncherTest::stop_serving() {
     output_of(script("scripts/nginx-serve") + " stop " + quoted(nginx_));
 }
 
-int LauncherTest::run_launcher(const std::string& arguments) {
+int LauncherTest::run_launcher(const std::string& arguments, const std::string& runner) {
     const std::string command =
         "cd " + quoted(work_) + " && env XDG_CONFIG_HOME=" + quoted(config_home_) +
-        " QT_QPA_PLATFORM=offscreen timeout 120 " + quoted(launcher_) + " " + arguments + " >" +
-        quoted(dir_.path() / "launcher.out") + " 2>&1";
+        " QT_QPA_PLATFORM=offscreen timeout 120 " + runner + " " + quoted(launcher_) + " " +
+        arguments + " >" + quoted(dir_.path() / "launcher.out") + " 2>&1";
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -58,10 +58,16 @@ std::string LauncherTest::log(const std::string& prefix) const {
 }
 
 std::string LauncherTest::started_record(const std::string& terminal) const {
+    // The sample terminal writes its record line by line: whole once its last line is there.
     const fs::path record = work_ / "terminale" / terminal / "started.txt";
-    for (int i = 0; i < 100 && !fs::exists(record); ++i)
+    std::string text;
+    for (int i = 0; i < 100; ++i) {
+        text = fs::exists(record) ? read_bytes(record) : std::string();
+        if (text.find("argumenty:") != std::string::npos && text.ends_with('\n'))
+            break;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    return fs::exists(record) ? read_bytes(record) : std::string();
+    }
+    return text;
 }
 
 void LauncherTest::forget_start() const {

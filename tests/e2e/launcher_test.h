@@ -24,8 +24,9 @@ class LauncherTest : public ::testing::Test {
     std::string serve(const std::filesystem::path& root);
     void stop_serving();
     // The launcher's exit code, 124 when it is still running after two minutes (waiting for
-    // input in a window, say); its output goes to launcher.out.
-    int run_launcher(const std::string& arguments);
+    // input in a window, say); its output goes to launcher.out. The runner, a command such as
+    // setpriv with its options, runs the launcher.
+    int run_launcher(const std::string& arguments, const std::string& runner = "");
     // The newest run log with the prefix.
     std::string log(const std::string& prefix) const;
     // What the sample terminal wrote when it started, waiting a bounded while for it.

@@ -2,7 +2,8 @@
 # scripts/sign-windows with a throwaway certificate authority. Catches: a key that is not the
 # certificate's replacing the files with unverifiable ones (they must stay as they were); a
 # signature that does not verify; a package that installs the unsigned launcher, whose digest
-# is not the published one; a site package that loses its TERMINALS when it is signed.
+# is not the published one; a site package that loses its TERMINALS or RELEASE_SERIAL when it is
+# signed.
 #
 #   sign_windows_test.sh LAUNCHER
 set -euo pipefail
@@ -26,7 +27,7 @@ fi
 grep -q 'does not belong to the certificate' "$dir/refused.out" || fail "no clear error: $(cat "$dir/refused.out")"
 diff -r "$dir/unsigned" "$dir/build-win" >/dev/null || fail "a refused signing changed the folder"
 
-sign --key "$dir/pki/signer.key" --terminals KASA >/dev/null
+sign --key "$dir/pki/signer.key" --terminals KASA --release-serial 5 >/dev/null
 for file in qiv_start_2.exe qiv_start_2.msi; do
   osslsigncode verify -CAfile "$dir/pki/ca.pem" -in "$dir/build-win/$file" >"$dir/verify.out" 2>&1 ||
     fail "$file does not verify: $(cat "$dir/verify.out")"
@@ -35,6 +36,6 @@ msiextract -C "$dir/extracted" "$dir/build-win/qiv_start_2.msi" >/dev/null
 cmp -s "$dir/extracted/QIV/qiv_start_2/qiv_start_2.exe" "$dir/build-win/qiv_start_2.exe" ||
   fail "the package does not hold the signed launcher"
 msiinfo export "$dir/build-win/qiv_start_2.msi" Property >"$dir/properties"
-grep -q $'^TERMINALS\tKASA' "$dir/properties" ||
-  fail "the signed package lost its TERMINALS"
+grep -q $'^TERMINALS\tKASA' "$dir/properties" && grep -q $'^RELEASE_SERIAL\t5' "$dir/properties" ||
+  fail "the signed package lost its TERMINALS or RELEASE_SERIAL"
 echo "sign_windows_test: passed"

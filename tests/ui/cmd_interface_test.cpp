@@ -79,6 +79,13 @@ class StartTest : public ::testing::Test {
         };
         s.mark_update = [this] { ++marks; };
         s.take_update_mark = [this] { return started_by_update; };
+        s.prepare_user_copy = [this](const std::string&) { return user_copy; };
+        s.run_program = [this](const std::string& path, const TTexts& arguments,
+                               const std::string& folder) {
+            programs.push_back(folder + " " + path);
+            program_arguments = arguments;
+            return 7;
+        };
         return s;
     }
 
@@ -135,6 +142,7 @@ class StartTest : public ::testing::Test {
     bool upgrade_running = false;
     const char* update_refusal = nullptr;
     bool started_by_update = false;
+    std::optional<core::TUserCopy> user_copy;
     int marks = 0;
     const char* controller_error = nullptr;
     const char* run_error = nullptr;
@@ -200,6 +208,18 @@ TEST_F(StartTest, UpgradeNameReplacesTheLauncherAndStartsItWithTheSameArguments)
     EXPECT_EQ(marks, 1);
     EXPECT_EQ(exit_codes, std::vector<int>{0});
     EXPECT_TRUE(started().empty());
+}
+
+// A seed checks nothing itself: the user's copy runs with the same arguments, and its exit code
+// is the seed's.
+TEST_F(StartTest, ASeedEndsWithTheExitCodeOfTheUsersCopy) {
+    user_copy = core::TUserCopy{"/home/jan/qiv", "/home/jan/qiv/qiv_start_2"};
+    run(executable("qiv_start_2" + platform::executable_suffix()), {"A", "b c"});
+    EXPECT_EQ(programs, TTexts{"/home/jan/qiv /home/jan/qiv/qiv_start_2"});
+    EXPECT_EQ(program_arguments, (TTexts{"A", "b c"}));
+    EXPECT_EQ(exit_codes, std::vector<int>{7});
+    EXPECT_EQ(version_logs, 0);
+    EXPECT_TRUE(controllers.empty());
 }
 
 // With self-update on, an outdated launcher hands over to the fetched copy without a question;

@@ -8,4 +8,8 @@ std::optional<std::string> read_machine_servers() {
     return std::nullopt;
 }
 
+std::optional<std::uint64_t> read_machine_release_serial() {
+    return std::nullopt;
+}
+
 }  // namespace qiv_start::platform

@@ -176,6 +176,29 @@ void start_program_with(const std::string& path, const std::vector<std::string>&
         throw TError(std::strerror(error_number));
 }
 
+int run_program(const std::string& path, const std::vector<std::string>& arguments,
+                const std::string& directory) {
+    std::vector<std::string> words{path};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    const TArguments program(std::move(words));
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0)
+        throw TError(std::strerror(errno));
+    const pid_t child = ::fork();
+    if (child == 0)
+        exec_in_child({directory.c_str(), &program}, report[1]);
+    const int fork_error = child < 0 ? errno : 0;
+    ::close(report[1]);
+    const int error_number = child < 0 ? fork_error : read_report(report[0]);
+    ::close(report[0]);
+    int status = 0;
+    while (child > 0 && ::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (error_number != 0)
+        throw TError(std::strerror(error_number));
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 void open_url(const std::string& url) {
     const TArguments opener({kOpener, url});
     static_cast<void>(spawn_detached({nullptr, nullptr, &opener}));

@@ -1,7 +1,8 @@
-// The administrator's value "servers" under HKEY_LOCAL_MACHINE\SOFTWARE\QIV\QIV_START, which
-// the installer package writes from its property SERVERS.
+// The administrator's values under HKEY_LOCAL_MACHINE\SOFTWARE\QIV\QIV_START, which the installer
+// package writes from its properties SERVERS and RELEASE_SERIAL.
 #include "platform/machine_settings.h"
 
+#include <charconv>
 #include <string>
 
 #include "platform/error.h"
@@ -11,16 +12,18 @@ namespace qiv_start::platform {
 namespace {
 
 const wchar_t* const kKey = L"SOFTWARE\\QIV\\QIV_START";
-const wchar_t* const kValue = L"servers";
 
-[[noreturn]] void fail(LSTATUS status) {
-    throw TIoError("Cannot read HKEY_LOCAL_MACHINE\\SOFTWARE\\QIV\\QIV_START\\servers (error " +
-                   std::to_string(status) + ")");
+[[noreturn]] void fail(const std::wstring& name, const std::string& reason) {
+    throw TIoError("Cannot read HKEY_LOCAL_MACHINE\\SOFTWARE\\QIV\\QIV_START\\" +
+                   win32::from_wide(name) + " (" + reason + ")");
 }
 
-}  // namespace
+[[noreturn]] void fail(const std::wstring& name, LSTATUS status) {
+    fail(name, "error " + std::to_string(status));
+}
 
-std::optional<std::string> read_machine_servers() {
+// The string value, nothing when it or the key is missing.
+std::optional<std::string> read_text(const wchar_t* name) {
     // The 64-bit view, where the package writes, whatever this build's word size.
     HKEY key = nullptr;
     LSTATUS status =
@@ -28,15 +31,15 @@ std::optional<std::string> read_machine_servers() {
     if (status == ERROR_FILE_NOT_FOUND)
         return std::nullopt;
     if (status != ERROR_SUCCESS)
-        fail(status);
+        fail(name, status);
     const DWORD flags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
     std::wstring text;
     DWORD size = 0;
-    status = ::RegGetValueW(key, nullptr, kValue, flags, nullptr, nullptr, &size);
+    status = ::RegGetValueW(key, nullptr, name, flags, nullptr, nullptr, &size);
     while (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) {
         text.assign(size / sizeof(wchar_t) + 1, L'\0');
         size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-        status = ::RegGetValueW(key, nullptr, kValue, flags, nullptr, text.data(), &size);
+        status = ::RegGetValueW(key, nullptr, name, flags, nullptr, text.data(), &size);
         if (status == ERROR_SUCCESS)
             break;
     }
@@ -44,11 +47,30 @@ std::optional<std::string> read_machine_servers() {
     if (status == ERROR_FILE_NOT_FOUND)
         return std::nullopt;
     if (status != ERROR_SUCCESS)
-        fail(status);
+        fail(name, status);
     text.resize(size / sizeof(wchar_t));
     while (!text.empty() && text.back() == L'\0')
         text.pop_back();
     return win32::from_wide(text);
+}
+
+}  // namespace
+
+std::optional<std::string> read_machine_servers() {
+    return read_text(L"servers");
+}
+
+std::optional<std::uint64_t> read_machine_release_serial() {
+    const wchar_t* const name = L"release_serial";
+    const auto text = read_text(name);
+    if (!text || text->empty())
+        return std::nullopt;
+    std::uint64_t serial = 0;
+    const char* const end = text->data() + text->size();
+    const auto [last, failure] = std::from_chars(text->data(), end, serial);
+    if (failure != std::errc() || last != end)
+        fail(name, "not a number");
+    return serial;
 }
 
 }  // namespace qiv_start::platform

@@ -50,8 +50,15 @@ std::wstring quoted_argument(const std::wstring& argument) {
 
 }  // namespace
 
-void start_program_with(const std::string& path, const std::vector<std::string>& arguments) {
+namespace {
+
+// The started process's handles; raises TError with the system's reason. An empty directory is
+// the current one.
+PROCESS_INFORMATION create_process(const std::string& path,
+                                   const std::vector<std::string>& arguments,
+                                   const std::string& directory) {
     const std::wstring program = win32::to_wide(path);
+    const std::wstring folder = win32::to_wide(directory);
     std::wstring command = quoted_argument(program);
     for (const std::string& argument : arguments)
         command += L" " + quoted_argument(win32::to_wide(argument));
@@ -59,11 +66,27 @@ void start_program_with(const std::string& path, const std::vector<std::string>&
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     if (!::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          nullptr, &startup, &process)) {
+                          folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
         throw TError(win32::system_message(::GetLastError()));
     }
     ::CloseHandle(process.hThread);
+    return process;
+}
+
+}  // namespace
+
+void start_program_with(const std::string& path, const std::vector<std::string>& arguments) {
+    ::CloseHandle(create_process(path, arguments, std::string()).hProcess);
+}
+
+int run_program(const std::string& path, const std::vector<std::string>& arguments,
+                const std::string& directory) {
+    const PROCESS_INFORMATION process = create_process(path, arguments, directory);
+    DWORD exit_code = 1;
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    ::GetExitCodeProcess(process.hProcess, &exit_code);
     ::CloseHandle(process.hProcess);
+    return static_cast<int>(exit_code);
 }
 
 void open_url(const std::string& url) {

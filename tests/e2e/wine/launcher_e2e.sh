@@ -305,16 +305,26 @@ case_self_update() {
   [ ! -e "$work/qiv_start_2_upgr.exe" ] || fail "the upgrade copy was left"
 }
 
-# The installer package as an administrator deploys it: a silent install with SERVERS,
-# TERMINALS and a working folder of its own, the installed launcher started there, an upgrade in
-# place by a package that carries its own TERMINALS (as Group Policy deploys it) and keeps the
-# servers, the folder and what is in it, the refusal of an older package, and an uninstall that leaves the
-# terminals' files. A code that cannot be a shortcut's name fails the install, and so does a server
-# without http:// or https://.
+# The installer package as an administrator deploys it. The earlier package, built from the
+# project's history (the last that opened its working folder to every user), runs its launcher in
+# that folder. The package of today upgrades it, as Group Policy deploys it (its own TERMINALS),
+# with the servers kept and RELEASE_SERIAL given: the launcher goes to Program Files, the old
+# folder keeps its files and loses the users' write access. The Start-menu shortcut's launcher
+# then seeds the user's own folder, whose copy updates itself and starts the terminal there. A
+# repair leaves the old folder alone, an older package refuses, the uninstall leaves the users'
+# files. A bad TERMINALS, SERVERS or RELEASE_SERIAL fails the install.
 case_msi() {
-  local old=$dir/old.msi new=$dir/new.msi
-  local folder=$dir/installed default=$WINEPREFIX/drive_c/ProgramData/QIV/qiv_start_2
-  bash "$source_dir/scripts/build-msi" --version 1.0.0 "$launcher" "$old" >/dev/null
+  local earlier=$dir/earlier.msi new=$dir/new.msi earlier_commit=826f4a0
+  local old=$WINEPREFIX/drive_c/ProgramData/QIV/qiv_start_2
+  local programs="$WINEPREFIX/drive_c/Program Files/QIV/qiv_start_2"
+  # The prefix outlives the run: no folder of an earlier run may serve this one.
+  local users=$WINEPREFIX/drive_c/users
+  forget_folders() { rm -rf "$old" "$users"/*/AppData/Local/QIV; }
+  forget_folders
+  mkdir -p "$dir/earlier"
+  git -C "$source_dir" archive "$earlier_commit" packaging scripts/build-msi CMakeLists.txt |
+    tar -x -C "$dir/earlier" || fail "no earlier package in the project's history"
+  bash "$dir/earlier/scripts/build-msi" --version 1.0.0 "$launcher" "$earlier" >/dev/null
   cp "$launcher" "$dir/newer.exe"
   printf 'newer\r\n' >>"$dir/newer.exe"
   bash "$source_dir/scripts/build-msi" --version 1.0.1 --terminals "KASA MAGAZYN" "$dir/newer.exe" "$new" >/dev/null
@@ -328,55 +338,86 @@ case_msi() {
   # Wine puts a per-machine package's shortcuts into the user's Start menu, Windows into all
   # users' one: either is the Start menu here.
   menu() { find "$WINEPREFIX/drive_c" -path '*/Start Menu/Programs/qiv_start_2' -type d; }
-
-  installed_package=$old
-  ! msi /i "$old" TERMINALS='KASA ..\x' || fail "a code with a path installed"
-  ! msi /i "$old" SERVERS="$base_url repo.example.org/qiv/" TERMINALS=KASA ||
-    fail "a server without a scheme installed"
-  [ ! -e "$default/qiv_start_2.exe" ] || fail "a failed install left the launcher"
-
-  msi /i "$old" SERVERS="http://127.0.0.1:9/ $base_url" TERMINALS=KASA \
-    INSTALLFOLDER="$(windows_path "$folder")" || fail "install ended with $?"
-  cmp -s "$launcher" "$folder/qiv_start_2.exe" || fail "the launcher was not installed"
-  grep -qF "http://127.0.0.1:9/ $base_url" <<<"$(machine_value servers)" || fail "servers not in HKLM"
-  local shortcut
-  shortcut=$(menu)/KASA.lnk
-  [ -f "$shortcut" ] && [ -f "$(menu)/qiv_start_2.lnk" ] || fail "shortcuts missing: $(menu)"
-  grep -qx 'KASA' <<<"$(strings -el -n 4 "$shortcut")" || fail "the shortcut has no argument KASA"
-  grep -qF "$(windows_path "$folder")" <<<"$(strings -el "$shortcut")" || fail "no working folder"
-
-  # No list in the folder yet: the launcher takes the administrator's, whose first server is dead.
-  (cd "$folder" && exec timeout 120 "$wine" "$folder/qiv_start_2.exe" KASA) >"$dir/installed.out" 2>&1 ||
-    fail "the installed launcher ended with $?"
-  local record=$folder/terminale/kasa/started.txt
-  for _ in $(seq 1 100); do [ -s "$record" ] && break; sleep 0.1; done
-  grep -qF "$(windows_path "$folder/terminale/kasa")" "$record" || fail "terminal not started"
-  grep -q '"GET /servers.cfg' "$dir/nginx/access.log" || fail "the administrator's servers were not asked"
-  printf '%s\r\n' "$base_url" >"$dir/refreshed.cfg"
-  cmp -s "$dir/refreshed.cfg" "$folder/config/servers.cfg" || fail "servers.cfg is not the refreshed list"
+  # The terminal's record in the folder (under C:, which is the prefix's drive_c), waited for a
+  # bounded while.
+  expect_started_in() {
+    local record=$1/terminale/kasa/started.txt
+    for _ in $(seq 1 600); do [ -s "$record" ] && break; sleep 0.1; done
+    grep -qF 'C:\' "$record" && grep -qF '\QIV\qiv_start_2\terminale\kasa' "$record" ||
+      fail "terminal not started in $1"
+  }
+  # How often the installer's log has the line.
+  closed_in() { tr -d '\r' <"$1" | grep -c "$2" || true; }
 
   installed_package=$new
-  # The package's own TERMINALS, as Group Policy deploys it: no properties on the command line.
-  msi /i "$new" || fail "the upgrade ended with $?"
-  cmp -s "$dir/newer.exe" "$folder/qiv_start_2.exe" || fail "the upgrade did not replace the launcher"
-  [ ! -e "$default/qiv_start_2.exe" ] || fail "the upgrade moved to the default folder"
-  [ -f "$(menu)/MAGAZYN.lnk" ] && [ -f "$(menu)/KASA.lnk" ] || fail "shortcuts after the upgrade: $(menu)"
+  ! msi /i "$new" TERMINALS='KASA ..\x' || fail "a code with a path installed"
+  ! msi /i "$new" SERVERS="$base_url repo.example.org/qiv/" TERMINALS=KASA ||
+    fail "a server without a scheme installed"
+  ! msi /i "$new" RELEASE_SERIAL=5x || fail "a serial that is no number installed"
+  [ ! -e "$programs/qiv_start_2.exe" ] || fail "a failed install left the launcher"
+
+  installed_package=$earlier
+  msi /i "$earlier" SERVERS="http://127.0.0.1:9/ $base_url" TERMINALS=KASA ||
+    fail "the earlier package's install ended with $?"
+  (cd "$old" && exec timeout 120 "$wine" "$old/qiv_start_2.exe" KASA) >"$dir/earlier.out" 2>&1 ||
+    fail "the earlier launcher ended with $?"
+  expect_started_in "$old"
+
+  # The repository publishes the launcher with self-update on; the package installs another.
+  sed -i '0,/<\/hash>/s||&\r\n  <self_update value="true"/>|' "$repository/qiv_start_2.xml"
+  cp "$launcher" "$repository/qiv_start_2.exe"
+  installed_package=$new
+  msi /i "$new" RELEASE_SERIAL=5 /l*v "$(windows_path "$dir/upgrade.log")" || fail "the upgrade ended with $?"
+  cmp -s "$dir/newer.exe" "$programs/qiv_start_2.exe" || fail "the launcher is not in Program Files"
+  [ ! -e "$old/qiv_start_2.exe" ] || fail "the upgrade left the launcher in the old folder"
+  [ -f "$old/terminale/kasa/kasa.exe" ] && [ -f "$old/config/servers.cfg" ] ||
+    fail "the upgrade took the old folder's files"
+  [ "$(closed_in "$dir/upgrade.log" 'write access to the earlier working folder was removed')" = 1 ] ||
+    fail "the upgrade left the old folder open to users"
   grep -qF "http://127.0.0.1:9/ $base_url" <<<"$(machine_value servers)" || fail "the upgrade lost SERVERS"
+  grep -q 'release_serial.*5$' <<<"$(machine_value release_serial)" || fail "no RELEASE_SERIAL in HKLM"
   [ "$("$wine" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s |
        grep -c 'DisplayName.*qiv_start_2')" = 1 ] || fail "the upgrade installed beside the old package"
-  cmp -s "$dir/refreshed.cfg" "$folder/config/servers.cfg" || fail "the upgrade touched servers.cfg"
-  [ -f "$folder/terminale/kasa/kasa.exe" ] || fail "the upgrade lost the terminal's files"
+  local shortcut
+  shortcut=$(menu)/KASA.lnk
+  [ -f "$(menu)/MAGAZYN.lnk" ] && [ -f "$shortcut" ] || fail "shortcuts after the upgrade: $(menu)"
+  grep -qx 'KASA' <<<"$(strings -el -n 4 "$shortcut")" || fail "the shortcut has no argument KASA"
+  grep -qF 'Program Files\QIV\qiv_start_2' <<<"$(strings -el "$shortcut")" ||
+    fail "the shortcut does not start the launcher in Program Files"
 
-  ! msi /i "$old" || fail "an older package installed over a newer one"
-  cmp -s "$dir/newer.exe" "$folder/qiv_start_2.exe" || fail "an older package replaced the launcher"
+  # Wine ignores access lists and gives files the access their Unix modes allow: a folder
+  # without write permission stands for the administrators-only one of Windows.
+  chmod a-w "$programs"
+  local status=0
+  (cd "$programs" && exec timeout 120 "$wine" "$programs/qiv_start_2.exe" KASA) >"$dir/seed.out" 2>&1 ||
+    status=$?
+  chmod u+w "$programs"
+  [ "$status" = 0 ] || fail "the seed ended with $status"
+  local user
+  user=$(find "$users" -maxdepth 5 -type d -path '*/AppData/Local/QIV/qiv_start_2')
+  [ -n "$user" ] || fail "no folder of the user's"
+  expect_started_in "$user"
+  cmp -s "$launcher" "$user/qiv_start_2.exe" || fail "the user's copy did not update itself"
+  cmp -s "$dir/newer.exe" "$programs/qiv_start_2.exe" || fail "the update touched Program Files"
+  grep -lF 'aktualizacja programu' "$user"/logs/check_version_*.log >/dev/null || fail "no update in the user's logs"
+  printf '5\n' | cmp -s - "$user/config/release_serial" || fail "the user's folder lacks the floor"
+  printf '%s\r\n' "$base_url" | cmp -s - "$user/config/servers.cfg" || fail "servers.cfg is not the refreshed list"
+  [ "$(ls -A "$programs")" = qiv_start_2.exe ] || fail "the seed wrote into its folder: $(ls -A "$programs")"
+
+  msi /i "$new" REINSTALL=ALL REINSTALLMODE=amus /l*v "$(windows_path "$dir/repair.log")" ||
+    fail "the repair ended with $?"
+  [ "$(closed_in "$dir/repair.log" 'CloseEarlierFolder:')" = 0 ] || fail "the repair changed permissions"
+  ! msi /i "$earlier" || fail "an older package installed over a newer one"
+  cmp -s "$dir/newer.exe" "$programs/qiv_start_2.exe" || fail "an older package replaced the launcher"
 
   msi /x "$new" || fail "the uninstall ended with $?"
   installed_package=
-  [ ! -e "$folder/qiv_start_2.exe" ] || fail "the uninstall left the launcher"
+  [ ! -e "$programs/qiv_start_2.exe" ] || fail "the uninstall left the launcher"
   [ -z "$(menu)" ] || fail "the uninstall left the shortcuts"
   [ -z "$(machine_value servers)" ] || fail "the uninstall left SERVERS"
-  [ -f "$folder/terminale/kasa/kasa.exe" ] && [ -f "$folder/config/servers.cfg" ] &&
-    [ -n "$(find "$folder/logs" -name '*.log')" ] || fail "the uninstall took the terminals' files"
+  [ -f "$user/terminale/kasa/kasa.exe" ] && [ -f "$old/terminale/kasa/kasa.exe" ] ||
+    fail "the uninstall took the users' files"
+  forget_folders
 }
 
 setup

@@ -121,6 +121,16 @@ TEST_F(StartProgram, ProgramWithArgumentsRunsWithoutAShellAndHoldsItsFile) {
     EXPECT_FALSE(fs::exists(record_));
 }
 
+// The seed waits for the user's copy, started in the user's folder, and ends with its exit code.
+TEST_F(StartProgram, RunProgramWaitsInTheFolderAndGivesTheExitCode) {
+    const fs::path script = dir_.path() / "kopia.sh";
+    write_program(script, "#!/bin/sh\nsleep 0.2\necho \"$1\" >\"$(pwd -P)/ran.txt\"\nexit 3\n");
+    EXPECT_EQ(run_program(script.string(), {"a b"}, terminal_.string()), 3);
+    EXPECT_EQ(test::read_bytes(fs::canonical(terminal_) / "ran.txt"), "a b\n");
+    EXPECT_EQ(own_children(), "");
+    EXPECT_THROW(run_program((dir_.path() / "brak").string(), {}, terminal_.string()), TError);
+}
+
 TEST(NativeProgram, OnlyAnElfImageForThisMachineIsOne) {
     test::TTempDir dir;
     const std::string own = test::read_bytes("/proc/self/exe");
