@@ -19,6 +19,10 @@ bool directory_exists(const std::string& path);
 // Creates the directory and its missing parents; false when the system refused.
 bool create_directories(const std::string& path) noexcept;
 
+// Gives the existing file a second name, link, on the same volume: both names are one file. False
+// when the system refused (another volume, a file system without links, link already taken).
+bool create_hard_link(const std::string& existing, const std::string& link) noexcept;
+
 // Gives a file the permission bits of mode (rwx for owner, group and others) as far as the
 // process's file-creation mask allows; set-uid, set-gid and sticky bits are dropped. Raises
 // TIoError. Does nothing where files carry no such bits.

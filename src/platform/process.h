@@ -34,6 +34,11 @@ void start_program_with(const std::string& path, const std::vector<std::string>&
 int run_program(const std::string& path, const std::vector<std::string>& arguments,
                 const std::string& directory);
 
+// Runs the program (a name looked up on the search path, or a path) with the arguments, never
+// through a shell, and waits for it to end; returns its exit code (-1 when a signal ended it).
+// Raises TError with the system's reason when it cannot be started.
+int run_tool(const std::string& program, const std::vector<std::string>& arguments);
+
 // True when the file is a program of the running one's kind, which the system runs itself: on
 // Windows a PE image for the same machine, elsewhere an ELF image of the same class, byte order
 // and machine. A script, a text or another platform's program is not. False when unreadable.

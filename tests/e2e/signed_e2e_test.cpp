@@ -241,6 +241,44 @@ TEST_F(SignedRepository, AFileWithoutAMatchingSha256IsNeitherSavedNorStarted) {
     EXPECT_FALSE(fs::exists(work_ / "terminale" / "kasa" / "started.txt"));
 }
 
+// Releases kept by the tool: three published, then a roll back to the first. The workstation that
+// took the third goes back to the first's files under a new serial, and a server replaying the
+// third cannot take it forward again.
+TEST_F(SignedRepository, ARollBackTakesTheWorkstationBackAndAReplayedReleaseIsRefused) {
+    fs::remove(good_ / "qiv_start_2.release");
+    const auto publish_cennik = [&](const std::string& cennik) {
+        fs::remove(good_ / "cennik.txt");  // replaced, as a copy does: never written over
+        write_bytes(good_ / "cennik.txt", cennik);
+        output_of(quoted(QIV_REPO) + " publish " + quoted(good_) + " --key " +
+                  quoted(dir_.path() / "klucz.pem"));
+    };
+    for (const char* cennik : {"Cennik 1\r\n", "Cennik 2\r\n", "Cennik 3\r\n"})
+        publish_cennik(cennik);
+    ASSERT_EQ(run_launcher("KASA"), 0);
+    ASSERT_EQ(cennik(), "Cennik 3\r\n");
+    ASSERT_EQ(read_bytes(cache_file("release_serial")), "3\n");
+
+    output_of(quoted(QIV_REPO) + " rollback " + quoted(good_) + " --to 1 --key " +
+              quoted(dir_.path() / "klucz.pem"));
+    ASSERT_EQ(run_launcher("KASA"), 0);
+    EXPECT_EQ(cennik(), "Cennik 1\r\n");
+    EXPECT_EQ(read_bytes(cache_file("release_serial")), "4\n");
+    EXPECT_EQ(read_bytes(work_ / "qiv_start_2.xml"),
+              read_bytes(good_ / "releases/1/qiv_start_2.xml"));
+
+    for (const char* name : {"qiv_start_2.xml", "servers.cfg", "qiv_start_2.release"})
+        fs::copy_file(good_ / "releases" / "3" / name, good_ / name,
+                      fs::copy_options::overwrite_existing);
+    fs::remove(good_ / "cennik.txt");
+    write_bytes(good_ / "cennik.txt", "Cennik 3\r\n");
+    ASSERT_EQ(run_launcher("KASA"), 0);
+    EXPECT_TRUE(logged("check_version", "uwaga: Wydanie nr 3 z serwera " + good_url_ +
+                                            " jest starsze niż przyjęte już wydanie nr 4."))
+        << log("check_version");
+    EXPECT_EQ(cennik(), "Cennik 1\r\n");
+    EXPECT_EQ(read_bytes(cache_file("release_serial")), "4\n");
+}
+
 // Beside the real release, or where earlier versions kept the document, without one.
 TEST_F(SignedRepository, ADocumentPlantedInTheCacheIsRefused) {
     ASSERT_EQ(run_launcher("KASA"), 0);

@@ -1,6 +1,11 @@
-// The command line as an administrator meets it: help, wrong use, new and access.
+// The command line as an administrator meets it: help, wrong use, new and access, and the
+// README's workflow run as written.
+#include <fstream>
+
 #include "core/config/config_prod.h"
+#include "core/config/release.h"
 #include "repository_fixture.h"
+#include "support/test_keys.h"
 
 namespace qiv_start::test {
 namespace {
@@ -14,13 +19,14 @@ TEST_F(CommandLine, HelpIsPolishAndWrongUseIsExitCodeTwo) {
         EXPECT_NE(out_.str().find(part), std::string::npos) << part << "\n" << out_.str();
     }
     // Each command's help names the program and the command once each.
-    for (const char* command : {"new", "hash", "check", "verify", "access", "keygen", "sign"}) {
+    for (const char* command : {"new", "hash", "check", "verify", "access", "keygen", "sign",
+                                "publish", "push", "history", "rollback", "gc"}) {
         EXPECT_EQ(run({command, "--help"}), 0) << command;
         const std::string usage = std::string("Użycie: qiv_repo ") + command + " [";
         EXPECT_NE(out_.str().find(usage), std::string::npos) << out_.str();
     }
-    for (const char* option : {"--key", "--first"})
-        EXPECT_NE(out_.str().find(option), std::string::npos) << "sign's help has " << option;
+    for (const char* option : {"--dry-run", "--keep"})
+        EXPECT_NE(out_.str().find(option), std::string::npos) << "gc's help has " << option;
 
     EXPECT_EQ(run({}), 2);
     EXPECT_NE(err_.str().find("podaj polecenie"), std::string::npos) << err_.str();
@@ -88,6 +94,45 @@ TEST_F(CommandLine, AccessNamesTheRuleForEachTerminal) {
     EXPECT_EQ(run({"access", path(), "--ip", "10.1.1.1"}), 1);
     EXPECT_NE(err_.str().find("sieć w wierszu 7: Invalid network mask."), std::string::npos)
         << err_.str();
+}
+
+// The first sh block after the heading, as the README shows it.
+std::string readme_block(const std::string& heading) {
+    std::ifstream file(std::string(QIV_SOURCE_DIR) + "/README.md", std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(file)), {});
+    const auto begin = text.find("```sh\n", text.find(heading));
+    const auto end = text.find("```\n", begin + 6);
+    return begin == std::string::npos ? std::string() : text.substr(begin + 6, end - begin - 6);
+}
+
+// Every command of the workflow with history, run as written from a folder with the files it
+// copies, qiv_repo on the search path, and an rsync that delivers host:/path into remote/host/path.
+TEST_F(CommandLine, TheReadmeWorkflowWithHistoryRunsAsWritten) {
+    const std::string block = readme_block("### Releases with history");
+    ASSERT_NE(block.find("qiv_repo rollback"), std::string::npos) << block;
+    const std::filesystem::path work = dir_.path() / "admin";
+    for (const char* name : {"qiv_start_2.exe", "kasa.exe", "cennik.txt"})
+        write_bytes(work / name, std::string("plik ") + name);
+    write_bytes(work / "qiv-signing-key.pem", test_key_a().to_pem());
+    write_bytes(work / "bin" / "rsync",
+                "#!/bin/sh\nfor a; do case $a in [!/]*:*) h=${a%%:*}; "
+                "set -- \"$@\" \"$PWD/remote/$h${a#*:}\"; mkdir -p \"$PWD/remote/$h${a#*:}\";; "
+                "*) set -- \"$@\" \"$a\";; esac; shift; done\nexec /usr/bin/rsync \"$@\"\n");
+    std::filesystem::create_symlink(QIV_REPO, work / "bin" / "qiv_repo");
+    write_bytes(work / "workflow.sh", block);
+    ASSERT_EQ(shell("cd " + quoted(work) +
+                    " && chmod +x bin/rsync && PATH=$PWD/bin:$PATH bash -e "
+                    "workflow.sh >workflow.out 2>&1"),
+              0)
+        << read_bytes(work / "workflow.out");
+    const std::string record = read_bytes(work / "qiv-repository" / "qiv_start_2.release");
+    EXPECT_EQ(core::verify_release(record, {kTestPublicKeyA})->serial, 3u);
+    for (const char* mirror : {"www/qiv", "remote/repo2.example.org/srv/www/qiv"}) {
+        EXPECT_EQ(read_bytes(work / mirror / "qiv_start_2.release"), record) << mirror;
+        EXPECT_EQ(read_bytes(work / mirror / "cennik.txt"), "plik cennik.txt") << mirror;
+        EXPECT_EQ(read_bytes(work / mirror / "releases" / "1" / "qiv_start_2.xml"),
+                  read_bytes(work / "qiv-repository" / "releases" / "1" / "qiv_start_2.xml"));
+    }
 }
 
 }  // namespace

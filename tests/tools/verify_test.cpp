@@ -131,6 +131,20 @@ TEST_F(VerifyCommand, NamesTheMirrorWhoseReleaseLagsOrDoesNotDescribeItsFiles) {
               std::string::npos);
 }
 
+// push --url: the mirrors written, then verified as verify does, its verdict the exit code.
+TEST_F(VerifyCommand, PushVerifiesTheMirrorsItWrote) {
+    publish();
+    const fs::path repository = dir_.path() / "repository";
+    fs::rename(first_, repository);
+    ASSERT_EQ(run({"publish", repository.string()}), 0) << err_.str();
+    ASSERT_EQ(
+        run({"push", repository.string(), first_.string(), second_.string(), "--url", url(0)}), 0)
+        << out_.str() << err_.str();
+    EXPECT_NE(out_.str().find(url(1)), std::string::npos) << out_.str();
+    write_bytes(second_ / "cennik.txt", "stary cennik\r\n");
+    EXPECT_EQ(run({"push", repository.string(), first_.string(), "--url", url(0)}), 1);
+}
+
 TEST_F(VerifyCommand, UnreachableRepositoryAndWrongAddress) {
     EXPECT_EQ(run({"verify", url(0)}), 1);  // nothing published yet
     EXPECT_NE(err_.str().find("Nie udało się pobrać " + url(0) + "servers.cfg"), std::string::npos)

@@ -7,7 +7,8 @@ namespace {
 
 const char* const kDescription =
     "qiv_repo: narzędzie administratora repozytorium programu qiv_start_2. Tworzy "
-    "repozytorium, wpisuje sumy kontrolne plików, sprawdza je, podpisuje i porównuje serwery.";
+    "repozytorium, wpisuje sumy kontrolne plików, sprawdza je, podpisuje, publikuje wydania z "
+    "historią, kopiuje je na serwery i porównuje serwery.";
 const char* const kFooter =
     "Kody wyjścia: 0 wszystko w porządku, 1 znaleziono problemy, 2 błędne wywołanie.\n"
     "Pomoc do polecenia: qiv_repo POLECENIE --help";
@@ -41,7 +42,9 @@ std::string polish_message(const CLI::ParseError& failure) {
     const std::string message = failure.what();
     if (dynamic_cast<const CLI::RequiredError*>(&failure)) {
         if (message.find("subcommand") != std::string::npos)
-            return "podaj polecenie: new, hash, check, verify, access, keygen albo sign";
+            return "podaj polecenie: new, hash, check, verify, access, keygen, sign, publish, "
+                   "push, "
+                   "history, rollback albo gc";
         return "brak wymaganego argumentu " + named_part(message, "", " is required");
     }
     if (dynamic_cast<const CLI::ExtrasError*>(&failure))
@@ -69,8 +72,9 @@ void add_ca_file_option(CLI::App* command, std::string& ca_file) {
 
 const std::vector<TCommandAdder>& command_adders() {
     static const std::vector<TCommandAdder> adders = {
-        add_new_command,    add_hash_command,   add_check_command, add_verify_command,
-        add_access_command, add_keygen_command, add_sign_command};
+        add_new_command,    add_hash_command,    add_check_command,    add_verify_command,
+        add_access_command, add_keygen_command,  add_sign_command,     add_publish_command,
+        add_push_command,   add_history_command, add_rollback_command, add_gc_command};
     return adders;
 }
 

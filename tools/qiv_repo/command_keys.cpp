@@ -38,21 +38,6 @@ int run_keygen(const TKeygenOptions& options, TConsole& console) {
 
 namespace {
 
-// Ten years: long enough for any publishing rhythm, and the time written always reads back.
-constexpr std::uint64_t kMaxExpiryDays = 3650;
-constexpr std::int64_t kSecondsPerDay = 24 * 60 * 60;
-
-// A decimal number of the command line within [low, high]; nothing for anything else.
-std::optional<std::uint64_t> number_in(const std::string& text, std::uint64_t low,
-                                       std::uint64_t high) {
-    std::uint64_t value = 0;
-    const char* const end = text.data() + text.size();
-    const auto [stop, failure] = std::from_chars(text.data(), end, value);
-    if (text.empty() || failure != std::errc() || stop != end || value < low || value > high)
-        return std::nullopt;
-    return value;
-}
-
 // The serial of a folder's first release: the one asked for, or 1 when that is asked for. A
 // folder without a release may be a copy that lacks the servers' one, whose workstations would
 // refuse a 1 below it: the serial is never guessed.

@@ -65,4 +65,46 @@ struct TSignOptions {
 // The release record of the folder's server list and document, signed with every key.
 int run_sign(const TSignOptions& options, TConsole& console);
 
+struct TPublishOptions {
+    std::string directory;
+    std::vector<std::string> key_files;  // none: an unsigned record
+    std::optional<std::string> expires_days;
+    std::string launcher;  // as hash --launcher
+    bool no_store = false;
+};
+// The whole publish of the folder's current state: digests, objects, the kept release, the record.
+int run_publish(const TPublishOptions& options, TConsole& console);
+
+struct THistoryOptions {
+    std::string directory;
+};
+// The kept releases, one line each.
+int run_history(const THistoryOptions& options, TConsole& console);
+
+struct TRollbackOptions {
+    std::string directory;
+    std::string to;  // the serial whose files come back
+    std::vector<std::string> key_files;
+    std::optional<std::string> expires_days;
+};
+// A new release with the document and server list of an earlier one.
+int run_rollback(const TRollbackOptions& options, TConsole& console);
+
+struct TGcOptions {
+    std::string directory;
+    std::string keep;
+    bool dry_run = false;
+};
+// Removes the objects that none of the last releases names.
+int run_gc(const TGcOptions& options, TConsole& console);
+
+struct TPushOptions {
+    std::string directory;
+    std::vector<std::string> destinations;  // local folders or rsync destinations
+    std::string url;                        // verified afterwards when given
+    std::string ca_file;
+};
+// Copies the repository to each mirror, its release record last.
+int run_push(const TPushOptions& options, TConsole& console);
+
 }  // namespace qiv_start::repo

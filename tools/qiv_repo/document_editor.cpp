@@ -71,6 +71,14 @@ void TDocumentEditor::add_child(const core::TXMLNode& parent, const std::string&
     }
 }
 
+void TDocumentEditor::add_after(const core::TXMLNode& sibling, const std::string& name,
+                                const std::string& attribute, const std::string& value) {
+    const core::TXMLSourceRange range = range_of(sibling);
+    const std::string element = "<" + qualified_name(sibling, name) + " " + attribute + "=\"" +
+                                escape_xml_text(value) + "\"/>";
+    edits_.push_back({range.end, range.end, indentation_before(start_of(range)) + element});
+}
+
 std::string TDocumentEditor::apply() const {
     std::vector<TEdit> edits = edits_;
     std::sort(edits.begin(), edits.end(),

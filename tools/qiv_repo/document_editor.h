@@ -24,6 +24,11 @@ class TDocumentEditor {
     void add_child(const core::TXMLNode& parent, const std::string& name, const std::string& value,
                    TPlace place);
 
+    // Adds an empty element with one attribute on a line of its own right after the sibling,
+    // indented like it.
+    void add_after(const core::TXMLNode& sibling, const std::string& name,
+                   const std::string& attribute, const std::string& value);
+
     // The text with every change made; changes must not overlap.
     std::string apply() const;
     bool empty() const { return edits_.empty(); }

@@ -1,6 +1,7 @@
 #include "qiv_repo/release_check.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 
 #include "platform/files.h"
@@ -28,6 +29,16 @@ bool public_keys_valid(const std::vector<std::string>& keys, TConsole& console) 
         return true;
     console.err << "Klucz publiczny to 44 znaki base64 (32 bajty), jak wypisuje qiv_repo keygen.\n";
     return false;
+}
+
+std::optional<std::uint64_t> number_in(const std::string& text, std::uint64_t low,
+                                       std::uint64_t high) {
+    std::uint64_t value = 0;
+    const char* const end = text.data() + text.size();
+    const auto [stop, failure] = std::from_chars(text.data(), end, value);
+    if (text.empty() || failure != std::errc() || stop != end || value < low || value > high)
+        return std::nullopt;
+    return value;
 }
 
 std::int64_t now_seconds() {

@@ -16,6 +16,14 @@ namespace qiv_start::repo {
 // Whether every key has the form that keygen prints (the base64 of 32 bytes); says so otherwise.
 bool public_keys_valid(const std::vector<std::string>& keys, TConsole& console);
 
+// Ten years: long enough for any publishing rhythm, and the time written always reads back.
+inline constexpr std::uint64_t kMaxExpiryDays = 3650;
+inline constexpr std::int64_t kSecondsPerDay = 24 * 60 * 60;
+
+// A decimal number of the command line within [low, high]; nothing for anything else.
+std::optional<std::uint64_t> number_in(const std::string& text, std::uint64_t low,
+                                       std::uint64_t high);
+
 // Seconds since 1970 UTC by this machine's clock.
 std::int64_t now_seconds();
 

@@ -126,9 +126,13 @@ std::optional<TParsedRecord> parse_record(std::string_view text) {
     const auto lines = lines_of(text);
     std::size_t next = 0;
     const auto release = lines ? parse_body(*lines, next) : std::nullopt;
-    if (!release || next == lines->size())
+    if (!release)
         return std::nullopt;
-    TParsedRecord record{*release, text.substr(0, lines->at(next).data() - text.data()), {}};
+    // A record without signatures states a release that no trusted key vouches for.
+    const std::size_t body_end =
+        next == lines->size() ? text.size()
+                              : static_cast<std::size_t>(lines->at(next).data() - text.data());
+    TParsedRecord record{*release, text.substr(0, body_end), {}};
     for (; next < lines->size(); ++next) {
         const auto value = value_of((*lines)[next], kSignatureKey);
         auto signature = value ? decode_base64(*value) : std::nullopt;

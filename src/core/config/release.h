@@ -39,11 +39,12 @@ struct TRelease {
 // The description of bytes at hand.
 TReleaseFile describe(std::string_view bytes);
 
-// The record's text with one signature per key. Raises TError when the serial is 0.
+// The record's text with one signature per key (none without keys). Raises TError when the
+// serial is 0.
 std::string sign_release(const TRelease& release, const std::vector<const TSigningKey*>& keys);
 
-// The release that the text states, whether signed or not; nothing for a text that is not a
-// record in exactly the form that sign_release writes.
+// The release that the text states, whether signed or not (a record without signature lines
+// too); nothing for a text that is not a record in exactly the form that sign_release writes.
 std::optional<TRelease> parse_release(std::string_view text);
 
 // The release, when the text is a record with a signature by one of the keys.

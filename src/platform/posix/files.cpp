@@ -147,6 +147,10 @@ bool create_directories(const std::string& path) noexcept {
     return directory_exists(path);
 }
 
+bool create_hard_link(const std::string& existing, const std::string& link) noexcept {
+    return ::link(existing.c_str(), link.c_str()) == 0;
+}
+
 std::string full_path(const std::string& path) {
     if (!path.empty() && path.front() == '/')
         return path;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -197,6 +198,22 @@ int run_program(const std::string& path, const std::vector<std::string>& argumen
     if (error_number != 0)
         throw TError(std::strerror(error_number));
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+
+int run_tool(const std::string& program, const std::vector<std::string>& arguments) {
+    std::vector<std::string> words{program};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    const TArguments argv(std::move(words));
+    pid_t child = 0;
+    const int error_number =
+        ::posix_spawnp(&child, program.c_str(), nullptr, nullptr, argv.get(), environ);
+    if (error_number != 0)
+        throw TError(program + ": " + std::strerror(error_number));
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR)
+            throw TError(program + ": " + std::strerror(errno));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 void open_url(const std::string& url) {

@@ -137,6 +137,14 @@ bool create_directories(const std::string& path) noexcept {
     }
 }
 
+bool create_hard_link(const std::string& existing, const std::string& link) noexcept {
+    try {
+        return ::CreateHardLinkW(wide(link).c_str(), wide(existing).c_str(), nullptr) != 0;
+    } catch (...) {
+        return false;
+    }
+}
+
 std::string full_path(const std::string& path) {
     const std::wstring name = wide(path);
     const DWORD size = ::GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);

@@ -89,6 +89,26 @@ int run_program(const std::string& path, const std::vector<std::string>& argumen
     return static_cast<int>(exit_code);
 }
 
+int run_tool(const std::string& program, const std::vector<std::string>& arguments) {
+    std::wstring command = quoted_argument(win32::to_wide(program));
+    for (const std::string& argument : arguments)
+        command += L" " + quoted_argument(win32::to_wide(argument));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    // Without an application name, the system looks the program up on the search path.
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &process)) {
+        throw TError(win32::system_message(::GetLastError()));
+    }
+    ::CloseHandle(process.hThread);
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD exit_code = 0;
+    const bool known = ::GetExitCodeProcess(process.hProcess, &exit_code) != 0;
+    ::CloseHandle(process.hProcess);
+    return known ? static_cast<int>(exit_code) : -1;
+}
+
 void open_url(const std::string& url) {
     const std::wstring wide_url = win32::to_wide(url);
     ::ShellExecuteW(nullptr, L"open", wide_url.c_str(), L"", nullptr, SW_SHOW);

@@ -45,6 +45,10 @@ TEST(Release, ChangedOrForeignSignedRecordsDoNotVerify) {
     const std::string contextless = body + "signature " + test::test_key_a().sign(body) + "\n";
     ASSERT_TRUE(parse_release(contextless));
     EXPECT_EQ(verify_release(contextless, {test::kTestPublicKeyA}), std::nullopt);
+    // A record without keys states its release and vouches for nothing.
+    EXPECT_EQ(sign_release(kRelease, {}), body);
+    EXPECT_EQ(parse_release(body), kRelease);
+    EXPECT_EQ(verify_release(body, {test::kTestPublicKeyA}), std::nullopt);
 }
 
 // A record has one text per release: anything but the exact form is no record.
@@ -72,7 +76,6 @@ TEST(Release, OnlyTheExactFormParses) {
         replaced("qiv_start_2 release 1", "qiv_start_2 release 2"),  // a later format
         replaced("serial 7\n", "serial 7\nkeys 2\n"),                // an unknown line
         replaced(signature_line, "signature c2ln\n"),                // not 64 bytes
-        text.substr(0, text.find("signature")),                      // unsigned
         text + "\n",                                                 // an empty line
         text + "serial 8\n",                                         // after the signatures
     };
