@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <regex>
+#include <set>
 #include <thread>
 
 #include "core/support/md5.h"
@@ -108,6 +111,70 @@ TEST_F(LauncherRun, FreshFolderGetsEveryFileAndStartsTheTerminalInItsDirectory) 
     EXPECT_NE(run_log.find("informacja: terminal \"KASA\" uruchomiono\r\n"), std::string::npos);
     EXPECT_EQ(count(run_log, "Wersji pliku jest poprawna"), 0);
     EXPECT_NE(log("check_version").find("download_finished|qiv_start_2.xml"), std::string::npos);
+    const std::string access = read_bytes(nginx_ / "access.log");
+    EXPECT_NE(access.find("\"GET /cennik.txt HTTP/1.1\" 200"), std::string::npos) << access;
+    EXPECT_EQ(access.find("/objects/"), std::string::npos) << access;
+}
+
+// A repository whose document names its store: a mirror first, that holds the document and every
+// object but one, then the repository itself, whose named copies are gone or other than the
+// document's. Every file with a SHA-256 comes from the store, the one the mirror lacks from the
+// repository; a file without SHA-256 comes by name, and the messages name each file by its name.
+TEST_F(LauncherRun, FilesWithASha256ComeFromTheStoreAndAMirrorWithoutAnObjectIsPassedOver) {
+    output_of(quoted(QIV_REPO) + " hash " + quoted(repository_) + " --sha256 --launcher " +
+              quoted(QIV_LAUNCHER));
+    std::string document = read_bytes(repository_ / "qiv_start_2.xml");
+    const auto by_name = document.find("<sha256>", document.find("<name>wspolne.ini</name>"));
+    document.erase(by_name, document.find("</sha256>", by_name) + 9 - by_name);
+    document.insert(document.find("</hash>") + 7, "\r\n  <store value=\"objects\"/>");
+    write_bytes(repository_ / "qiv_start_2.xml", document);
+    const std::string servers = base_url_ + "first/\r\n" + base_url_ + "\r\n";
+    write_bytes(repository_ / "servers.cfg", servers);
+    write_bytes(work_ / "config" / "servers.cfg", servers);
+
+    const fs::path first = repository_ / "first";
+    std::map<std::string, std::string> objects, published;  // by name
+    for (const auto& entry : fs::directory_iterator(repository_)) {
+        const std::string name = entry.path().filename().string();
+        if (!entry.is_regular_file() || name == "qiv_start_2.xml" || name == "servers.cfg")
+            continue;
+        std::string digest = core::get_file_digests(entry.path().string(), true).sha256;
+        std::transform(digest.begin(), digest.end(), digest.begin(), ::tolower);
+        objects[name] = "objects/" + digest.substr(0, 2) + "/" + digest;
+        published[name] = read_bytes(entry.path());
+        write_bytes(repository_ / objects[name], published[name]);
+        if (name != "cennik.txt")
+            write_bytes(first / objects[name], published[name]);
+    }
+    fs::copy_file(repository_ / "qiv_start_2.xml", first / "qiv_start_2.xml");
+    fs::copy_file(repository_ / "servers.cfg", first / "servers.cfg");
+    write_bytes(repository_ / "cennik.txt", "inny cennik\r\n");
+    fs::remove(repository_ / "kasa.sh");
+    fs::remove(repository_ / "dane.zip");
+
+    ASSERT_EQ(run_launcher("KASA"), 0);
+    EXPECT_NE(started_record().find("Terminal KASA działa."), std::string::npos);
+    EXPECT_EQ(read_bytes(work_ / "terminale" / "kasa" / "cennik.txt"), published["cennik.txt"]);
+    EXPECT_EQ(read_bytes(work_ / "wspolne" / "wspolne.ini"), published["wspolne.ini"]);
+    EXPECT_TRUE(fs::exists(work_ / "terminale" / "kasa" / "dane" / "paragon.txt"));
+    const std::string run_log = log("qiv_start");
+    EXPECT_NE(run_log.find("download_start|cennik.txt\r\n"), std::string::npos) << run_log;
+    EXPECT_EQ(count(run_log, "błąd"), 0) << run_log;
+
+    // What each file was asked for as (HEAD, then GET), with the answers.
+    std::set<std::string> asked;
+    const std::regex request("\"[A-Z]+ /(\\S+) HTTP/1\\.1\" (\\d+)");
+    const std::string access = read_bytes(nginx_ / "access.log");
+    for (std::sregex_iterator it(access.begin(), access.end(), request), end; it != end; ++it)
+        asked.insert((*it)[1].str() + " " + (*it)[2].str());
+    EXPECT_EQ(asked,
+              (std::set<std::string>{
+                  "first/servers.cfg 200", "first/qiv_start_2.xml 200", "first/wspolne.ini 404",
+                  "wspolne.ini 200", "first/" + objects["slownik.txt"] + " 200",
+                  "first/" + objects["raporty.lib"] + " 200",
+                  "first/" + objects["cennik.txt"] + " 404", objects["cennik.txt"] + " 200",
+                  "first/" + objects["dane.zip"] + " 200", "first/" + objects["kasa.sh"] + " 200"}))
+        << access;
 }
 
 TEST_F(LauncherRun, SecondRunFindsEveryFileCurrentAndRepairsWhatChanged) {

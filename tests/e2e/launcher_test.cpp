@@ -58,8 +58,12 @@ std::string LauncherTest::log(const std::string& prefix) const {
 }
 
 std::string LauncherTest::started_record(const std::string& terminal) const {
+    // The terminal writes its record line by line; the arguments come last.
     const fs::path record = work_ / "terminale" / terminal / "started.txt";
-    for (int i = 0; i < 100 && !fs::exists(record); ++i)
+    const auto complete = [&] {
+        return fs::exists(record) && read_bytes(record).find("argumenty:") != std::string::npos;
+    };
+    for (int i = 0; i < 100 && !complete(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     return fs::exists(record) ? read_bytes(record) : std::string();
 }
