@@ -39,18 +39,32 @@ class LauncherRun : public LauncherTest {
         return n;
     }
 
-    // duzy.bin, with these bytes, among KASA's files after cennik.txt.
-    void add_big_file(const std::string& bytes) {
-        write_bytes(repository_ / "duzy.bin", bytes);
-        core::TMd5 digest;
-        digest.update(bytes.data(), bytes.size());
+    // duzy.bin, with these bytes, among KASA's files after cennik.txt; from_store: only as the
+    // object of a store that the document names. Returns the path the repository serves it at.
+    std::string add_big_file(const std::string& bytes, bool from_store = false) {
+        core::TFileDigests digests(from_store);
+        digests.update(bytes.data(), bytes.size());
+        const core::TDigestPair digest = digests.finish();
         std::string document = read_bytes(repository_ / "qiv_start_2.xml");
         const auto after = document.find("</file>", document.find("<name>cennik.txt</name>")) + 7;
         document.insert(after,
                         "<file><name>duzy.bin</name><target_path>terminale\\kasa</target_path>"
                         "<unzip>FALSE</unzip><hash>" +
-                            digest.finish() + "</hash></file>");
+                            digest.md5 + "</hash>" +
+                            (from_store ? "<sha256>" + digest.sha256 + "</sha256>" : "") +
+                            "</file>");
+        const std::string path = from_store ? object_of(digest.sha256) : "duzy.bin";
+        if (from_store)
+            document.insert(document.find("</hash>") + 7, "<store value=\"objects/\"/>");
+        write_bytes(repository_ / path, bytes);
         write_bytes(repository_ / "qiv_start_2.xml", document);
+        return path;
+    }
+
+    // "objects/ab/abcdef...", for the digest in either case.
+    static std::string object_of(std::string sha256) {
+        std::transform(sha256.begin(), sha256.end(), sha256.begin(), ::tolower);
+        return "objects/" + sha256.substr(0, 2) + "/" + sha256;
     }
 
     // The launcher in the repository, with self-update on. Other bytes, when given, with their
@@ -138,9 +152,7 @@ TEST_F(LauncherRun, FilesWithASha256ComeFromTheStoreAndAMirrorWithoutAnObjectIsP
         const std::string name = entry.path().filename().string();
         if (!entry.is_regular_file() || name == "qiv_start_2.xml" || name == "servers.cfg")
             continue;
-        std::string digest = core::get_file_digests(entry.path().string(), true).sha256;
-        std::transform(digest.begin(), digest.end(), digest.begin(), ::tolower);
-        objects[name] = "objects/" + digest.substr(0, 2) + "/" + digest;
+        objects[name] = object_of(core::get_file_digests(entry.path().string(), true).sha256);
         published[name] = read_bytes(entry.path());
         write_bytes(repository_ / objects[name], published[name]);
         if (name != "cennik.txt")
@@ -404,16 +416,31 @@ TEST_F(LauncherRun, AnUpdateKilledAtAnyStepIsFinishedByTheNextStart) {
 class LauncherRunOnASlowLink : public LauncherRun {
   protected:
     TScopedEnv limit_{"NGINX_LIMIT_RATE", "4m"};
+
+    // Kills a launcher once it has a first MiB of duzy.bin, then lets the next one finish it: it
+    // asks for the rest at the path.
+    void kill_and_resume(const std::string& big, const std::string& path);
 };
 
 // A launcher killed in the middle of a download leaves the part it received, which the next start
-// takes up: it asks only for the rest, and the file arrives whole.
+// takes up: it asks only for the rest, and the file arrives whole; by name and from the store.
 TEST_F(LauncherRunOnASlowLink, DownloadOfAKilledLauncherIsResumedByTheNextStart) {
     std::string big(24 * 1024 * 1024, '\0');
     for (std::size_t i = 0; i < big.size(); ++i)
         big[i] = static_cast<char>((i * 2654435761u) >> 13);
-    add_big_file(big);
+    const std::string document = read_bytes(repository_ / "qiv_start_2.xml");
+    for (const bool from_store : {false, true}) {
+        SCOPED_TRACE(from_store ? "from the store" : "by name");
+        write_bytes(repository_ / "qiv_start_2.xml", document);
+        fs::remove(repository_ / "duzy.bin");
+        const std::string path = add_big_file(big, from_store);
+        fs::remove_all(work_ / "terminale");
+        write_bytes(nginx_ / "access.log", "");
+        kill_and_resume(big, "/" + path);
+    }
+}
 
+void LauncherRunOnASlowLink::kill_and_resume(const std::string& big, const std::string& path) {
     // About 6 s of download; the launcher is killed once a first MiB of it is on the disk.
     const std::string killed =
         "cd " + quoted(work_) + " && (env XDG_CONFIG_HOME=" + quoted(config_home_) +
@@ -439,7 +466,7 @@ TEST_F(LauncherRunOnASlowLink, DownloadOfAKilledLauncherIsResumedByTheNextStart)
     EXPECT_EQ(run_launcher("KASA"), 0);
     EXPECT_TRUE(read_bytes(work_ / "terminale" / "kasa" / "duzy.bin") == big);
     const std::string access = read_bytes(nginx_ / "access.log");
-    EXPECT_NE(access.find("\"GET /duzy.bin HTTP/1.1\" 206"), std::string::npos) << access;
+    EXPECT_NE(access.find("\"GET " + path + " HTTP/1.1\" 206"), std::string::npos) << access;
     for (const auto& entry : fs::recursive_directory_iterator(work_))
         EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();
 }
