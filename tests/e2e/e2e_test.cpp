@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <regex>
+#include <set>
 #include <thread>
 
 #include "core/support/md5.h"
@@ -38,18 +41,32 @@ class LauncherRun : public LauncherTest {
         return n;
     }
 
-    // duzy.bin, with these bytes, among KASA's files after cennik.txt.
-    void add_big_file(const std::string& bytes) {
-        write_bytes(repository_ / "duzy.bin", bytes);
-        core::TMd5 digest;
-        digest.update(bytes.data(), bytes.size());
+    // duzy.bin, with these bytes, among KASA's files after cennik.txt; from_store: only as the
+    // object of a store that the document names. Returns the path the repository serves it at.
+    std::string add_big_file(const std::string& bytes, bool from_store = false) {
+        core::TFileDigests digests(from_store);
+        digests.update(bytes.data(), bytes.size());
+        const core::TDigestPair digest = digests.finish();
         std::string document = read_bytes(repository_ / "qiv_start_2.xml");
         const auto after = document.find("</file>", document.find("<name>cennik.txt</name>")) + 7;
         document.insert(after,
                         "<file><name>duzy.bin</name><target_path>terminale\\kasa</target_path>"
                         "<unzip>FALSE</unzip><hash>" +
-                            digest.finish() + "</hash></file>");
+                            digest.md5 + "</hash>" +
+                            (from_store ? "<sha256>" + digest.sha256 + "</sha256>" : "") +
+                            "</file>");
+        const std::string path = from_store ? object_of(digest.sha256) : "duzy.bin";
+        if (from_store)
+            document.insert(document.find("</hash>") + 7, "<store value=\"objects/\"/>");
+        write_bytes(repository_ / path, bytes);
         write_bytes(repository_ / "qiv_start_2.xml", document);
+        return path;
+    }
+
+    // "objects/ab/abcdef...", for the digest in either case.
+    static std::string object_of(std::string sha256) {
+        std::transform(sha256.begin(), sha256.end(), sha256.begin(), ::tolower);
+        return "objects/" + sha256.substr(0, 2) + "/" + sha256;
     }
 
     // The launcher in the repository, with self-update on. Other bytes, when given, with their
@@ -110,6 +127,68 @@ TEST_F(LauncherRun, FreshFolderGetsEveryFileAndStartsTheTerminalInItsDirectory) 
     EXPECT_NE(run_log.find("informacja: terminal \"KASA\" uruchomiono\r\n"), std::string::npos);
     EXPECT_EQ(count(run_log, "Wersji pliku jest poprawna"), 0);
     EXPECT_NE(log("check_version").find("download_finished|qiv_start_2.xml"), std::string::npos);
+    const std::string access = read_bytes(nginx_ / "access.log");
+    EXPECT_NE(access.find("\"GET /cennik.txt HTTP/1.1\" 200"), std::string::npos) << access;
+    EXPECT_EQ(access.find("/objects/"), std::string::npos) << access;
+}
+
+// A repository whose document names its store: a mirror first, that holds the document and every
+// object but one, then the repository itself, whose named copies are gone or other than the
+// document's. Every file with a SHA-256 comes from the store, the one the mirror lacks from the
+// repository; a file without SHA-256 comes by name, and the messages name each file by its name.
+TEST_F(LauncherRun, FilesWithASha256ComeFromTheStoreAndAMirrorWithoutAnObjectIsPassedOver) {
+    output_of(quoted(QIV_REPO) + " hash " + quoted(repository_) + " --sha256 --launcher " +
+              quoted(QIV_LAUNCHER));
+    std::string document = read_bytes(repository_ / "qiv_start_2.xml");
+    const auto by_name = document.find("<sha256>", document.find("<name>wspolne.ini</name>"));
+    document.erase(by_name, document.find("</sha256>", by_name) + 9 - by_name);
+    document.insert(document.find("</hash>") + 7, "\r\n  <store value=\"objects\"/>");
+    write_bytes(repository_ / "qiv_start_2.xml", document);
+    const std::string servers = base_url_ + "first/\r\n" + base_url_ + "\r\n";
+    write_bytes(repository_ / "servers.cfg", servers);
+    write_bytes(work_ / "config" / "servers.cfg", servers);
+
+    const fs::path first = repository_ / "first";
+    std::map<std::string, std::string> objects, published;  // by name
+    for (const auto& entry : fs::directory_iterator(repository_)) {
+        const std::string name = entry.path().filename().string();
+        if (!entry.is_regular_file() || name == "qiv_start_2.xml" || name == "servers.cfg")
+            continue;
+        objects[name] = object_of(core::get_file_digests(entry.path().string(), true).sha256);
+        published[name] = read_bytes(entry.path());
+        write_bytes(repository_ / objects[name], published[name]);
+        if (name != "cennik.txt")
+            write_bytes(first / objects[name], published[name]);
+    }
+    fs::copy_file(repository_ / "qiv_start_2.xml", first / "qiv_start_2.xml");
+    fs::copy_file(repository_ / "servers.cfg", first / "servers.cfg");
+    write_bytes(repository_ / "cennik.txt", "inny cennik\r\n");
+    fs::remove(repository_ / "kasa.sh");
+    fs::remove(repository_ / "dane.zip");
+
+    ASSERT_EQ(run_launcher("KASA"), 0);
+    EXPECT_NE(started_record().find("Terminal KASA działa."), std::string::npos);
+    EXPECT_EQ(read_bytes(work_ / "terminale" / "kasa" / "cennik.txt"), published["cennik.txt"]);
+    EXPECT_EQ(read_bytes(work_ / "wspolne" / "wspolne.ini"), published["wspolne.ini"]);
+    EXPECT_TRUE(fs::exists(work_ / "terminale" / "kasa" / "dane" / "paragon.txt"));
+    const std::string run_log = log("qiv_start");
+    EXPECT_NE(run_log.find("download_start|cennik.txt\r\n"), std::string::npos) << run_log;
+    EXPECT_EQ(count(run_log, "błąd"), 0) << run_log;
+
+    // What each file was asked for as (HEAD, then GET), with the answers.
+    std::set<std::string> asked;
+    const std::regex request("\"[A-Z]+ /(\\S+) HTTP/1\\.1\" (\\d+)");
+    const std::string access = read_bytes(nginx_ / "access.log");
+    for (std::sregex_iterator it(access.begin(), access.end(), request), end; it != end; ++it)
+        asked.insert((*it)[1].str() + " " + (*it)[2].str());
+    EXPECT_EQ(asked,
+              (std::set<std::string>{
+                  "first/servers.cfg 200", "first/qiv_start_2.xml 200", "first/wspolne.ini 404",
+                  "wspolne.ini 200", "first/" + objects["slownik.txt"] + " 200",
+                  "first/" + objects["raporty.lib"] + " 200",
+                  "first/" + objects["cennik.txt"] + " 404", objects["cennik.txt"] + " 200",
+                  "first/" + objects["dane.zip"] + " 200", "first/" + objects["kasa.sh"] + " 200"}))
+        << access;
 }
 
 TEST_F(LauncherRun, SecondRunFindsEveryFileCurrentAndRepairsWhatChanged) {
@@ -387,16 +466,31 @@ TEST_F(LauncherRun, AnUpdateKilledAtAnyStepIsFinishedByTheNextStart) {
 class LauncherRunOnASlowLink : public LauncherRun {
   protected:
     TScopedEnv limit_{"NGINX_LIMIT_RATE", "4m"};
+
+    // Kills a launcher once it has a first MiB of duzy.bin, then lets the next one finish it: it
+    // asks for the rest at the path.
+    void kill_and_resume(const std::string& big, const std::string& path);
 };
 
 // A launcher killed in the middle of a download leaves the part it received, which the next start
-// takes up: it asks only for the rest, and the file arrives whole.
+// takes up: it asks only for the rest, and the file arrives whole; by name and from the store.
 TEST_F(LauncherRunOnASlowLink, DownloadOfAKilledLauncherIsResumedByTheNextStart) {
     std::string big(24 * 1024 * 1024, '\0');
     for (std::size_t i = 0; i < big.size(); ++i)
         big[i] = static_cast<char>((i * 2654435761u) >> 13);
-    add_big_file(big);
+    const std::string document = read_bytes(repository_ / "qiv_start_2.xml");
+    for (const bool from_store : {false, true}) {
+        SCOPED_TRACE(from_store ? "from the store" : "by name");
+        write_bytes(repository_ / "qiv_start_2.xml", document);
+        fs::remove(repository_ / "duzy.bin");
+        const std::string path = add_big_file(big, from_store);
+        fs::remove_all(work_ / "terminale");
+        write_bytes(nginx_ / "access.log", "");
+        kill_and_resume(big, "/" + path);
+    }
+}
 
+void LauncherRunOnASlowLink::kill_and_resume(const std::string& big, const std::string& path) {
     // About 6 s of download; the launcher is killed once a first MiB of it is on the disk.
     const std::string killed =
         "cd " + quoted(work_) + " && (env XDG_CONFIG_HOME=" + quoted(config_home_) +
@@ -422,7 +516,7 @@ TEST_F(LauncherRunOnASlowLink, DownloadOfAKilledLauncherIsResumedByTheNextStart)
     EXPECT_EQ(run_launcher("KASA"), 0);
     EXPECT_TRUE(read_bytes(work_ / "terminale" / "kasa" / "duzy.bin") == big);
     const std::string access = read_bytes(nginx_ / "access.log");
-    EXPECT_NE(access.find("\"GET /duzy.bin HTTP/1.1\" 206"), std::string::npos) << access;
+    EXPECT_NE(access.find("\"GET " + path + " HTTP/1.1\" 206"), std::string::npos) << access;
     for (const auto& entry : fs::recursive_directory_iterator(work_))
         EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();
 }

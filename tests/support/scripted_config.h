@@ -2,10 +2,12 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/config/config.h"
+#include "core/support/error.h"
 
 namespace qiv_start::test {
 
@@ -69,8 +71,17 @@ class TScriptedConfig : public core::TConfig {
     core::TTerminalConfigs terminals;
     core::TFileConfigs default_files;
     std::vector<core::TRestrictedNetwork> networks;
+    std::string hash, sha256;
+    std::optional<std::string> store;
+    std::string store_refusal;  // not empty: get_store refuses the value with this reason
 
-    std::string get_hash() override { return {}; }
+    std::string get_hash() override { return hash; }
+    std::string get_sha256() override { return sha256; }
+    std::optional<std::string> get_store() override {
+        if (!store_refusal.empty())
+            throw core::TError(store_refusal);
+        return store;
+    }
     std::vector<std::string> get_servers() override { return {}; }
     core::TTerminalConfigs get_terminals() override { return terminals; }
     core::TFileConfigs get_default_files() override { return default_files; }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,10 @@ class TConfig {
     virtual std::string get_sha256() { return {}; }
     // Whether an outdated launcher fetches the published one and replaces itself.
     virtual bool get_self_update() { return false; }
+    // The folder of the store of objects that the files with a SHA-256 are fetched from, relative
+    // to each server's base address and ending with '/'; nothing when the document names none.
+    // Raises TError when the value is no folder inside the repository.
+    virtual std::optional<std::string> get_store() { return std::nullopt; }
     // Whether the document in force came from a server in this run, not from the cache; under
     // trusted keys, with a release that had not expired. Only such a one may replace the launcher.
     virtual bool is_fetched() { return false; }

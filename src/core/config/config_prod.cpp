@@ -257,6 +257,13 @@ bool TConfigProd::get_self_update() {
     return impl_->data().get_self_update();
 }
 
+std::optional<std::string> TConfigProd::get_store() {
+    const std::optional<std::string> value = impl_->data().get_store();
+    if (!value)
+        return std::nullopt;
+    return store_folder_from_text(*value);
+}
+
 bool TConfigProd::is_fetched() {
     impl_->load_data();
     return impl_->fetched;

@@ -42,6 +42,7 @@ class TConfigProd : public TConfig {
     std::string get_hash() override;
     std::string get_sha256() override;
     bool get_self_update() override;
+    std::optional<std::string> get_store() override;
     bool is_fetched() override;
     std::vector<std::string> get_servers() override;
     TTerminalConfigs get_terminals() override;

@@ -1,5 +1,6 @@
 #include "core/config/config_values.h"
 
+#include <algorithm>
 #include <array>
 
 #include "core/support/ascii.h"
@@ -142,6 +143,36 @@ TColor color_from_text(const std::string& text) {
     if (const auto value = integer_from_text(text))
         return *value;
     throw TError(format("\"%s\" is not a valid colour value", {text}));
+}
+
+namespace {
+
+bool is_store_character(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.' ||
+           c == '-' || c == '_';
+}
+
+// A plain folder name that a server takes as it stands: no escape, no separator, no step up.
+bool is_store_segment(std::string_view segment) {
+    return !segment.empty() && segment != "." && segment != ".." &&
+           std::all_of(segment.begin(), segment.end(), is_store_character);
+}
+
+}  // namespace
+
+std::string store_folder_from_text(const std::string& text) {
+    std::string_view rest = text;
+    if (rest.ends_with('/'))
+        rest.remove_suffix(1);
+    bool valid = !rest.empty();
+    for (std::size_t start = 0; valid && start <= rest.size();) {
+        const std::size_t end = std::min(rest.find('/', start), rest.size());
+        valid = is_store_segment(rest.substr(start, end - start));
+        start = end + 1;
+    }
+    if (!valid)
+        throw TError(format("\"%s\" nie jest folderem wewnątrz repozytorium", {text}));
+    return text.ends_with('/') ? text : text + "/";
 }
 
 }  // namespace qiv_start::core

@@ -19,4 +19,9 @@ std::optional<std::int32_t> integer_from_text(std::string_view text);
 // Raises TError quoting the text for anything else.
 TColor color_from_text(const std::string& text);
 
+// The store's folder as a request path: one or more segments of letters, digits, '.', '-' and '_'
+// separated by '/', none of them "." or "..", with the final '/' added when missing. Raises
+// TError quoting the text for anything else: an absolute path or address, a backslash, an escape.
+std::string store_folder_from_text(const std::string& text);
+
 }  // namespace qiv_start::core

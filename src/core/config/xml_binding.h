@@ -235,6 +235,13 @@ class TXMLQiv_start : public TXMLNode {
         return has_child("self_update") &&
                child_as<TXMLGuiParamType>("self_update").get_attribute("value") == "true";
     }
+    // <store value="objects/"/>: the value as written ("" without one); nothing without the
+    // element.
+    std::optional<std::string> get_store() const {
+        if (!has_child("store"))
+            return std::nullopt;
+        return child_as<TXMLGuiParamType>("store").get_attribute("value").value_or("");
+    }
     std::string get_prog_version() const { return attribute_text("prog_version"); }
     std::string get_admin_email() const { return child_text("admin_email"); }
     std::string get_link() const { return child_text("link"); }

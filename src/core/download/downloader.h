@@ -14,6 +14,13 @@ class TDownloader {
     // Writes the named file, from the first server that delivers it, into the (empty) stream and
     // leaves it positioned at 0. A failed download raises nothing and leaves the stream empty.
     virtual void download_file_from_server(const std::string& file_name, TStream& stream) = 0;
+    // The same for a file that the servers hold under another path than its name (an object of
+    // the store); what is reported names the file by its name, the run log's details the path.
+    virtual void download_file_as(const std::string& file_name, const std::string& path,
+                                  TStream& stream) {
+        static_cast<void>(file_name);
+        download_file_from_server(path, stream);
+    }
     // The same from the one server with that base address, for what must come from the server
     // that delivered another file (a signature beside its document).
     virtual void download_file_from(const std::string& server, const std::string& file_name,

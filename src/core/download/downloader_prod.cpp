@@ -58,12 +58,17 @@ TDownloaderProd::TDownloaderProd(std::shared_ptr<TCoreListener> listener,
                       std::make_shared<TConnectionPool>(options)) {}
 
 void TDownloaderProd::download_file_from_server(const std::string& file_name, TStream& stream) {
-    download(in_asking_order(servers_), file_name, stream);
+    download(in_asking_order(servers_), file_name, file_name, stream);
+}
+
+void TDownloaderProd::download_file_as(const std::string& file_name, const std::string& path,
+                                       TStream& stream) {
+    download(in_asking_order(servers_), path, file_name, stream);
 }
 
 void TDownloaderProd::download_file_from(const std::string& server, const std::string& file_name,
                                          TStream& stream) {
-    download({server}, file_name, stream);
+    download({server}, file_name, file_name, stream);
 }
 
 bool TDownloaderProd::multiplexes() const {
@@ -75,9 +80,9 @@ std::vector<std::string> TDownloaderProd::in_asking_order(std::vector<std::strin
     return unanswering_servers().answering_first(std::move(servers));
 }
 
-void TDownloaderProd::download(const std::vector<std::string>& servers,
+void TDownloaderProd::download(const std::vector<std::string>& servers, const std::string& path,
                                const std::string& file_name, TStream& stream) {
-    TDownloadThread worker(stream, servers, file_name, pool_, stop_);
+    TDownloadThread worker(stream, servers, path, pool_, stop_);
     send(format("download_start|%0:s", {file_name}));
 
     while (!worker.wait_for_metadata(kPollPeriod)) {

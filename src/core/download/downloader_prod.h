@@ -25,6 +25,8 @@ class TDownloaderProd : public TDownloader {
                     const TTransportOptions& options = {});
 
     void download_file_from_server(const std::string& file_name, TStream& stream) override;
+    void download_file_as(const std::string& file_name, const std::string& path,
+                          TStream& stream) override;
     void download_file_from(const std::string& server, const std::string& file_name,
                             TStream& stream) override;
     // As the connection of the server that downloads go to first has shown so far.
@@ -32,8 +34,9 @@ class TDownloaderProd : public TDownloader {
     std::vector<std::string> in_asking_order(std::vector<std::string> servers) const override;
 
   private:
-    void download(const std::vector<std::string>& servers, const std::string& file_name,
-                  TStream& stream);
+    // path: where the servers hold the file; file_name: what the messages call it.
+    void download(const std::vector<std::string>& servers, const std::string& path,
+                  const std::string& file_name, TStream& stream);
     void send(const std::string& value);
 
     std::shared_ptr<TCoreListener> listener_;

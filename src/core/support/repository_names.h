@@ -34,5 +34,9 @@ inline std::string object_path(std::string_view sha256) {
     path.append(sha256.substr(0, 2)).append("/").append(sha256);
     return path;
 }
+// The same in the store under folder, which ends with '/'.
+inline std::string object_path(std::string_view folder, std::string_view sha256) {
+    return std::string(folder) + object_path(sha256).substr(kObjectsFolder.size());
+}
 
 }  // namespace qiv_start::core

@@ -38,6 +38,8 @@ const char* const kWaitingForOtherLauncher =
 // Held while files are synchronised and started, so that two launchers never work on one folder
 // at once.
 const char* const kLockFile = "qiv_start_2.lock";
+const char* const kBadStore =
+    "Nieprawidłowy magazyn plików w ustawieniach: %0:s. Pliki zostaną pobrane według nazw.";
 // How long a waiting launcher lets pass between its attempts at the lock.
 constexpr std::chrono::milliseconds kLockRetry{150};
 
@@ -152,6 +154,7 @@ void TControllerProd::sync_terminal(const std::shared_ptr<TTerminalConfig>& term
                                              {kSyncingOwnFiles, own_files}};
     if (locked)
         remove_leftovers(sections, {"", native_path(kSettingsFolder)});
+    use_store();
     synchroniser_.synchronise(sections);
 }
 
@@ -196,6 +199,7 @@ bool TControllerProd::fetch_launcher_update(const std::string& upgrade_path) {
     if (!published)
         return false;
     send(info, kUpdatingLauncher);
+    use_store();
     return synchroniser_.fetch_exact(published_launcher_name(), upgrade_path, *published);
 }
 
@@ -206,6 +210,17 @@ bool TControllerProd::is_launcher_update(const std::string& path) {
                digests_match(get_file_digests(path, !published->sha256.empty()), *published);
     } catch (const TError&) {
         return false;
+    }
+}
+
+// A store that the document names wrongly is left unused: the files are asked for by name, as a
+// launcher that does not know the element asks for them, and the digests decide as always.
+void TControllerProd::use_store() {
+    try {
+        synchroniser_.use_store(config_->get_store());
+    } catch (const TError& failure) {
+        send(error, format(kBadStore, {failure.what()}));
+        synchroniser_.use_store(std::nullopt);
     }
 }
 

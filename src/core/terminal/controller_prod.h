@@ -62,6 +62,7 @@ class TControllerProd : public TController {
     void start_terminal(const std::shared_ptr<TTerminalConfig>& terminal);
     void send(const TMessageType& type, const std::string& text);
     std::optional<TDigestPair> launcher_digests();
+    void use_store();
 
     std::shared_ptr<TConfig> config_;
     std::shared_ptr<TListenerCollection<TCoreMessage>> listeners_;

@@ -10,6 +10,7 @@
 #include "core/support/format.h"
 #include "core/support/md5.h"
 #include "core/support/paths.h"
+#include "core/support/repository_names.h"
 #include "core/terminal/look_ahead.h"
 #include "core/terminal/sync_plan.h"
 #include "core/terminal/zip_extract.h"
@@ -78,6 +79,20 @@ bool matches_digests(const std::string& path, const TDigestPair& published) {
     return is_current_digest(digests.md5, published.md5) && digests_match(digests, published);
 }
 
+// The name of the object that holds the bytes with this SHA-256: its 64 digits in lower case;
+// nothing for a text that is no such digest.
+std::optional<std::string> object_name(const std::string& sha256) {
+    if (sha256.size() != 64 || !std::all_of(sha256.begin(), sha256.end(), [](char c) {
+            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        }))
+        return std::nullopt;
+    std::string name = sha256;
+    std::transform(name.begin(), name.end(), name.begin(), [](char c) {
+        return c >= 'A' && c <= 'F' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    return name;
+}
+
 }  // namespace
 
 std::optional<TLocalFile> locate(TFileConfig& file) {
@@ -103,6 +118,7 @@ class TSynchroniser::TImpl {
     bool fetch_exact(const std::string& name, const std::string& path,
                      const TDigestPair& published);
     bool is_verified(const std::string& local_path) const { return verified_.contains(local_path); }
+    void use_store(std::optional<std::string> folder) { store_ = std::move(folder); }
 
   private:
     // What a file's turn takes over from the work done ahead.
@@ -124,6 +140,8 @@ class TSynchroniser::TImpl {
                    std::stop_token stop, std::counting_semaphore<>& transfers);
     void take_turn(TLookAhead& ahead, std::size_t index, const TPlannedFile& file,
                    const std::optional<TLocalFile>& local, TFetched& fetched);
+    void download(TDownloader& downloader, const std::string& name, const std::string& sha256,
+                  TStream& stream) const;
     static void extract_archive(const std::string& directory, const std::string& name);
     void send(const TMessageType& type, const std::string& text);
 
@@ -134,6 +152,7 @@ class TSynchroniser::TImpl {
     bool digests_bind_;
     // The local paths whose files matched their digests in this run.
     std::set<std::string> verified_;
+    std::optional<std::string> store_;
 };
 
 void TSynchroniser::TImpl::synchronise(const std::vector<TFileSection>& sections) {
@@ -151,7 +170,7 @@ bool TSynchroniser::TImpl::fetch_exact(const std::string& name, const std::strin
     const std::size_t separator = path.find_last_of(platform::path_separator());
     TVerifiedFileStream stream(separator == std::string::npos ? "" : path.substr(0, separator),
                                path, published, false);
-    downloader_->download_file_from_server(name, stream);
+    download(*downloader_, name, published.sha256, stream);
     try {
         if (const auto& failure = stream.write_failure())
             throw TError(*failure);
@@ -216,7 +235,7 @@ bool TSynchroniser::TImpl::download_file(TFileConfig& file, const TLocalFile& lo
     // that differs from them never stands in for the file.
     TVerifiedFileStream stream(local.directory, local.path, {file.get_hash(), file.get_sha256()},
                                !digests_bind_);
-    downloader_->download_file_from_server(name, stream);
+    download(*downloader_, name, file.get_sha256(), stream);
     return store_download(stream, name, local.path);
 }
 
@@ -327,7 +346,7 @@ TSynchroniser::TImpl::TFetched TSynchroniser::TImpl::fetch(const TPlannedFile& f
             return fetched;
         // The record outlives the downloader, which is let go at the end of this statement.
         const std::shared_ptr<TCoreListener> listener(std::shared_ptr<TCoreListener>(), &record);
-        make_downloader_(listener, stop)->download_file_from_server(file.name, *fetched.stream);
+        download(*make_downloader_(listener, stop), file.name, file.sha256, *fetched.stream);
     }
     // The data goes to the disk here, outside the download's slot, so that the replacement at
     // the turn is quick.
@@ -359,6 +378,17 @@ void TSynchroniser::TImpl::take_turn(TLookAhead& ahead, std::size_t index, const
     ahead.finish(index);
 }
 
+// An object's name is its digest: a file whose digest is not one cannot be in the store, and is
+// asked for by name, for the digests to judge.
+void TSynchroniser::TImpl::download(TDownloader& downloader, const std::string& name,
+                                    const std::string& sha256, TStream& stream) const {
+    const std::optional<std::string> object = store_ ? object_name(sha256) : std::nullopt;
+    if (object)
+        downloader.download_file_as(name, object_path(*store_, *object), stream);
+    else
+        downloader.download_file_from_server(name, stream);
+}
+
 void TSynchroniser::TImpl::extract_archive(const std::string& directory, const std::string& name) {
     const std::string archive =
         directory.empty() ? name : directory + platform::path_separator() + name;
@@ -384,6 +414,10 @@ void TSynchroniser::synchronise(const std::vector<TFileSection>& sections) {
 bool TSynchroniser::fetch_exact(const std::string& name, const std::string& path,
                                 const TDigestPair& published) {
     return impl_->fetch_exact(name, path, published);
+}
+
+void TSynchroniser::use_store(std::optional<std::string> folder) {
+    impl_->use_store(std::move(folder));
 }
 
 bool TSynchroniser::is_verified(const std::string& local_path) const {

@@ -63,6 +63,10 @@ class TSynchroniser {
     TSynchroniser(const TSynchroniser&) = delete;
     TSynchroniser& operator=(const TSynchroniser&) = delete;
 
+    // From now on the files with a SHA-256 come from the store under the folder (relative to
+    // each server's base address, ending with '/'), and the others by name; with nothing, all
+    // by name.
+    void use_store(std::optional<std::string> folder);
     // Brings the sections' files up to date in their order. A file that cannot be brought in is
     // reported and the next one follows; an archive that cannot be read raises TError.
     void synchronise(const std::vector<TFileSection>& sections);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "core/config/config_test_fixture.h"
@@ -170,6 +171,40 @@ TEST_F(ConfigGetters, FileConfigurationsReadTheirDescription) {
     EXPECT_FALSE(files[1]->unzip());
     EXPECT_EQ(files[1]->get_sha256(), "");
     EXPECT_NE(config->get_default_files()[0], files[0]);
+}
+
+// The value becomes part of every request path: it must name a folder inside the repository.
+TEST_F(ConfigGetters, TheStoreIsAFolderInsideTheRepositoryOrRefused) {
+    const struct {
+        const char* element;
+        std::optional<std::string> folder;  // nothing: refused
+    } cases[] = {
+        {"", std::nullopt},  // no element: no store, nothing refused
+        {"<store value=\"objects/\"/>", "objects/"},
+        {"<store value=\"objects\"/>", "objects/"},
+        {"<store value=\"repo.v2/obj_1-a/\"/>", "repo.v2/obj_1-a/"},
+        {"<store/>", std::nullopt},
+        {"<store value=\"\"/>", std::nullopt},
+        {"<store value=\"/objects/\"/>", std::nullopt},
+        {"<store value=\"../objects/\"/>", std::nullopt},
+        {"<store value=\"a/../../objects/\"/>", std::nullopt},
+        {"<store value=\"./objects/\"/>", std::nullopt},
+        {"<store value=\"objects//\"/>", std::nullopt},
+        {"<store value=\"objects\\\"/>", std::nullopt},
+        {"<store value=\"https://example.com/objects/\"/>", std::nullopt},
+        {"<store value=\"%2e%2e/objects/\"/>", std::nullopt},
+        {"<store value=\"objects/?x\"/>", std::nullopt},
+        {"<store value=\"my objects/\"/>", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.element);
+        auto config = TConfigUnderTest(qiv_document(c.element)).config;
+        if (c.folder || !*c.element) {
+            EXPECT_EQ(config->get_store(), c.folder);
+        } else {
+            EXPECT_THROW(config->get_store(), TError);
+        }
+    }
 }
 
 TEST_F(ConfigGetters, AccessByAllIgnoresLetterCaseButNothingElse) {

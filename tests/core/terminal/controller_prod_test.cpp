@@ -241,6 +241,41 @@ TEST_F(ControllerSync, ASha256DigestMustMatchAsWellAsTheMd5InEitherLetterCase) {
              "ustawieniami."));
 }
 
+// With a store, a file with a SHA-256 is asked for as its object, named by the digest in lower
+// case, and so is the published launcher; the others come by name, and all of them do when the
+// store is named wrongly.
+TEST_F(ControllerSync, FilesWithASha256ComeFromTheStoreAndTheRestByName) {
+    const auto object = [](const std::string& content) {
+        const std::string digest = lower(sha256_of(content));
+        return "obiekty/" + digest.substr(0, 2) + "/" + digest;
+    };
+    auto file = serve("cennik.txt", "terminale\\kasa", "stary cennik");
+    file->set_sha256(sha256_of("cennik"));
+    file->set_hash(md5_of("cennik"));
+    downloader_->files[object("cennik")] = "cennik";
+    add_terminal("KASA", {file});
+    config_->store = "obiekty/";
+    run("KASA");
+    EXPECT_EQ(downloader_->requested, (std::vector<std::string>{object("cennik"), "kasa.sh"}));
+    EXPECT_EQ(read_bytes("terminale/kasa/cennik.txt"), "cennik");
+
+    config_->hash = md5_of("nowy");
+    config_->sha256 = sha256_of("nowy");
+    downloader_->files[object("nowy")] = "nowy";
+    EXPECT_TRUE(controller()->fetch_launcher_update("qiv_start_2_upgr"));
+    EXPECT_EQ(downloader_->requested.back(), object("nowy"));
+    EXPECT_EQ(read_bytes("qiv_start_2_upgr"), "nowy");
+
+    config_->store_refusal = "\"../x\" nie jest folderem wewnątrz repozytorium";
+    fs::remove("terminale/kasa/cennik.txt");
+    run("KASA");
+    EXPECT_EQ(downloader_->requested.back(), "cennik.txt");
+    EXPECT_TRUE(
+        said("błąd: Nieprawidłowy magazyn plików w ustawieniach: \"../x\" nie jest "
+             "folderem wewnątrz repozytorium. Pliki zostaną pobrane według nazw."));
+    EXPECT_TRUE(terminal_started_);
+}
+
 // Under a signed configuration: the same MD5, another SHA-256, as a forged file would have.
 TEST_F(ControllerSync, UnderASignedConfigurationAMismatchingFileIsNeitherSavedNorStarted) {
     digests_bind_ = true;

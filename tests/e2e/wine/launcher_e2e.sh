@@ -305,6 +305,26 @@ case_self_update() {
   [ ! -e "$work/qiv_start_2_upgr.exe" ] || fail "the upgrade copy was left"
 }
 
+# A document that names its store: every file comes from its object, the named copies are gone,
+# and the start window still names each file by its name.
+case_store() {
+  "$qiv_repo" hash "$repository" --sha256 --launcher "$launcher" >/dev/null
+  sed -i '0,/<\/hash>/s||&\r\n  <store value="objects/"/>|' "$repository/qiv_start_2.xml"
+  local files=(kasa.exe cennik.txt dane.zip raporty.lib wspolne.ini slownik.txt) name digest
+  cp "$repository/cennik.txt" "$dir/cennik.txt"
+  for name in "${files[@]}"; do
+    digest=$(sha256sum "$repository/$name" | cut -c1-64)
+    mkdir -p "$repository/objects/${digest:0:2}"
+    mv "$repository/$name" "$repository/objects/${digest:0:2}/$digest"
+  done
+  launch KASA || fail "the start from the store ended with $?"
+  expect_started
+  cmp -s "$work/terminale/kasa/cennik.txt" "$dir/cennik.txt" || fail "cennik.txt differs"
+  log_has qiv_start 'download_start|kasa.exe'
+  [ "$(grep -c '"GET /objects/' "$dir/nginx/access.log")" = "${#files[@]}" ] ||
+    fail "not every file came from the store"
+}
+
 # The installer package as an administrator deploys it. The earlier package, built from the
 # project's history (the last that opened its working folder to every user), runs its launcher in
 # that folder. The package of today upgrades it, as Group Policy deploys it (its own TERMINALS),
