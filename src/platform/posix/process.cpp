@@ -198,6 +198,7 @@ int run_program(const std::string& path, const std::vector<std::string>& argumen
     if (error_number != 0)
         throw TError(std::strerror(error_number));
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
 
 int run_tool(const std::string& program, const std::vector<std::string>& arguments) {
     std::vector<std::string> words{program};
