@@ -13,4 +13,10 @@ namespace qiv_start::platform {
 // TIoError when the value exists but cannot be read as text.
 std::optional<std::string> read_machine_servers();
 
+// True when the administrator lets launchers use a working folder that other users may change,
+// as before that was checked. On Windows the DWORD value "shared_folder" under the same key, 1;
+// elsewhere the environment variable QIV_START_SHARED_FOLDER, 1 (set for every user, e.g. in
+// /etc/environment). Anything else, a value that cannot be read too, counts as not allowed.
+bool shared_folder_allowed();
+
 }  // namespace qiv_start::platform

@@ -31,6 +31,7 @@ class TQivStartApplication {
 
   private:
     bool check_executable_name();
+    bool check_working_folder();
     // False when the program is outdated; the process has been ended then.
     bool check_version_of_program(const core::TLauncherFiles& files);
     bool may_update(core::TConfig& config, const core::TLauncherFiles& files,

@@ -1,5 +1,5 @@
-// The administrator's value "servers" under HKEY_LOCAL_MACHINE\SOFTWARE\QIV\QIV_START, which
-// the installer package writes from its property SERVERS.
+// The administrator's values under HKEY_LOCAL_MACHINE\SOFTWARE\QIV\QIV_START: "servers", which
+// the installer package writes from its property SERVERS, and "shared_folder".
 #include "platform/machine_settings.h"
 
 #include <string>
@@ -12,6 +12,7 @@ namespace {
 
 const wchar_t* const kKey = L"SOFTWARE\\QIV\\QIV_START";
 const wchar_t* const kValue = L"servers";
+const wchar_t* const kSharedFolder = L"shared_folder";
 
 [[noreturn]] void fail(LSTATUS status) {
     throw TIoError("Cannot read HKEY_LOCAL_MACHINE\\SOFTWARE\\QIV\\QIV_START\\servers (error " +
@@ -49,6 +50,15 @@ std::optional<std::string> read_machine_servers() {
     while (!text.empty() && text.back() == L'\0')
         text.pop_back();
     return win32::from_wide(text);
+}
+
+bool shared_folder_allowed() {
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    const LSTATUS status =
+        ::RegGetValueW(HKEY_LOCAL_MACHINE, kKey, kSharedFolder,
+                       RRF_RT_REG_DWORD | RRF_SUBKEY_WOW6464KEY, nullptr, &value, &size);
+    return status == ERROR_SUCCESS && value == 1;
 }
 
 }  // namespace qiv_start::platform
