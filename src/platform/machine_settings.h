@@ -20,4 +20,10 @@ std::optional<std::string> read_machine_servers();
 // is none); elsewhere always nothing. Raises TIoError when the value cannot be read as a number.
 std::optional<std::uint64_t> read_machine_release_serial();
 
+// True when the administrator lets launchers use a working folder that other users may change,
+// as before that was checked. On Windows the DWORD value "shared_folder" under the same key, 1;
+// elsewhere the environment variable QIV_START_SHARED_FOLDER, 1 (set for every user, e.g. in
+// /etc/environment). Anything else, a value that cannot be read too, counts as not allowed.
+bool shared_folder_allowed();
+
 }  // namespace qiv_start::platform

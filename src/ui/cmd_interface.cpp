@@ -51,6 +51,9 @@ const char* const kStillOutdated =
 const char* const kAttemptsUsed =
     "Aktualizacja programu nie zajęła jego miejsca po %0:s uruchomieniach; program nie zostanie "
     "zaktualizowany ponownie.";
+const char* const kForeignFolder =
+    "Katalog roboczy programu mogą zmieniać inni użytkownicy tego komputera, więc program nie "
+    "pobierze do niego plików ani nic z niego nie uruchomi. Proszę zgłosić to administratorowi.";
 const char* const kUpdateUnderWay =
     "Inna aktualizacja programu jeszcze trwa, a jej kopia różni się od opublikowanej.";
 // How many hand-overs to one published launcher may fail to take its place before the question.
@@ -92,7 +95,10 @@ void TQivStartApplication::start() {
         dialogs_.warning(core::format(kWrongNameText, {executable_path_}));
         return;
     }
+    // A seed writes nothing in its own folder: the user's copy checks the folder it works in.
     if (!upgrade_ && hand_over_to_user_copy())
+        return;
+    if (!check_working_folder())
         return;
     started_by_update_ = services_.take_update_mark();
     const core::TLauncherFiles files = core::launcher_files(executable_path_);
@@ -142,6 +148,19 @@ bool TQivStartApplication::hand_over_to_user_copy() {
     }
     services_.end_process(exit_code);
     return true;
+}
+
+// Before anything is fetched or started: a folder that another user may change could hold a
+// program of theirs that this user would run.
+bool TQivStartApplication::check_working_folder() {
+    const std::optional<std::string> reason = services_.foreign_working_folder();
+    if (!reason)
+        return true;
+    const auto run_log = services_.create_run_log();
+    run_log->notify(core::TCoreMessage(core::error, kForeignFolder));
+    run_log->notify(core::TCoreMessage(core::detail, *reason));
+    dialogs_.error(kForeignFolder);
+    return false;
 }
 
 bool TQivStartApplication::check_version_of_program(const core::TLauncherFiles& files) {

@@ -32,6 +32,7 @@ class TQivStartApplication {
   private:
     bool check_executable_name();
     bool hand_over_to_user_copy();
+    bool check_working_folder();
     // False when the program is outdated; the process has been ended then.
     bool check_version_of_program(const core::TLauncherFiles& files);
     bool may_update(core::TConfig& config, const core::TLauncherFiles& files,

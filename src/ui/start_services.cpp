@@ -8,6 +8,7 @@
 #include "core/support/auto_file_listener.h"
 #include "core/terminal/controller_prod_factory.h"
 #include "core/terminal/self_update.h"
+#include "core/terminal/working_folder.h"
 #include "platform/desktop.h"
 #include "platform/process.h"
 
@@ -37,6 +38,7 @@ core::TTransportOptions transport() {
 TStartServices production_services() {
     TStartServices services;
     services.executable_path = platform::executable_path;
+    services.foreign_working_folder = core::foreign_working_folder;
     // One pool for the run: the version check, the chooser and the start reuse one another's
     // connections. Made with the first controller, so that a failure shows where it always did.
     auto pool = std::make_shared<std::shared_ptr<core::TConnectionPool>>();

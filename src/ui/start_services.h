@@ -18,6 +18,8 @@ using TLogCreator = std::function<std::shared_ptr<core::TCoreListener>()>;
 
 struct TStartServices {
     std::function<std::string()> executable_path;
+    // Why another user could change the working folder, or nothing (core::foreign_working_folder).
+    std::function<std::optional<std::string>()> foreign_working_folder;
     TControllerCreator create_controller;
     TLogCreator create_version_check_log;  // the run log of the self-version check
     TLogCreator create_run_log;            // the run log of the terminal start

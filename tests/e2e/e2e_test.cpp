@@ -22,6 +22,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+gid_t gid_of(const fs::path& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_gid : 0;
+}
+
 class LauncherRun : public LauncherTest {
   protected:
     LauncherRun() : LauncherTest(QIV_LAUNCHER) {}
@@ -234,6 +239,50 @@ TEST_F(LauncherRun, UnknownOrRestrictedTerminalIsReportedAndNothingStarts) {
               std::string::npos);
     EXPECT_EQ(run_launcher("kasa"), 1);
     EXPECT_FALSE(fs::exists(work_ / "terminale"));
+}
+
+// A working folder, settings or logs that another user may change: nothing is fetched there or
+// started from there, unless the administrator allows it. The user's private group may write.
+TEST_F(LauncherRun, AFolderThatOthersMayChangeIsUsedOnlyWhenTheAdministratorAllowsIt) {
+    const std::string refused =
+        "błąd: Katalog roboczy programu mogą zmieniać inni użytkownicy tego komputera, więc "
+        "program nie pobierze do niego plików ani nic z niego nie uruchomi. Proszę zgłosić to "
+        "administratorowi.\r\n";
+    const bool root = ::geteuid() == 0;
+    struct TCase {
+        fs::path folder;
+        fs::perms added;
+        std::optional<gid_t> group;
+        std::optional<std::string> allowed;
+        int exit_code;
+    };
+    const std::vector<TCase> cases = {
+        {work_, fs::perms::others_write, std::nullopt, std::nullopt, 1},
+        {work_ / "config", fs::perms::group_write, gid_t{54321}, std::nullopt, 1},
+        {work_ / "logs", fs::perms::others_write, std::nullopt, std::nullopt, 1},
+        {work_, fs::perms::others_write, std::nullopt, "0", 1},
+        {work_, fs::perms::others_write, std::nullopt, "1", 0},
+        {work_, fs::perms::group_write, std::nullopt, std::nullopt, 0}};
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.folder.filename().string() + " " + c.allowed.value_or("-"));
+        if (c.group && !root)
+            continue;
+        fs::create_directories(c.folder);
+        const gid_t former_group = gid_of(c.folder);
+        fs::permissions(c.folder, c.added, fs::perm_options::add);
+        if (c.group) {
+            ASSERT_EQ(::chown(c.folder.c_str(), static_cast<uid_t>(-1), *c.group), 0);
+        }
+        const TScopedEnv allowed("QIV_START_SHARED_FOLDER", c.allowed);
+        EXPECT_EQ(run_launcher("KASA"), c.exit_code);
+        EXPECT_EQ(log("qiv_start").find(refused) != std::string::npos, c.exit_code == 1)
+            << log("qiv_start");
+        EXPECT_EQ(fs::exists(work_ / "terminale"), c.exit_code == 0);
+        fs::permissions(c.folder, c.added, fs::perm_options::remove);
+        if (c.group) {
+            ASSERT_EQ(::chown(c.folder.c_str(), static_cast<uid_t>(-1), former_group), 0);
+        }
+    }
 }
 
 // The window toolkit's own options (-reverse, -style x, ...) are terminal codes like any other.

@@ -105,6 +105,7 @@ TEST_F(SignedRepository, IsSyncedAndStartedAndItsDocumentCachedWithTheRelease) {
     EXPECT_EQ(read_bytes(work_ / "qiv_start_2.xml"), read_bytes(good_ / "qiv_start_2.xml"));
     EXPECT_EQ(read_bytes(cache_file()), cache_of_good());
     EXPECT_EQ(read_bytes(cache_file("release_serial")), "1\n");
+    EXPECT_EQ(read_bytes(work_ / "config" / "release_serial"), "1\n");
     const std::string check = log("check_version");
     EXPECT_NE(check.find("download_finished|qiv_start_2.release"), std::string::npos) << check;
     EXPECT_EQ(check.find("uwaga"), std::string::npos) << check;
@@ -163,6 +164,24 @@ TEST_F(SignedRepository, NoServerTakesTheWorkstationBackToAnOlderOrExpiredReleas
         EXPECT_EQ(cennik(), "Cennik na styczeń\r\n");
         EXPECT_EQ(read_bytes(cache_file("release_serial")), "2\n");
     }
+
+    // A reset profile starts with an empty cache, but the working folder remembers its serial.
+    write_bytes(work_ / "config" / "release_serial", "5\n");
+    fs::remove_all(config_home_);
+    fs::create_directories(config_home_);
+    fs::remove_all(good_);
+    fs::copy(saved, good_);
+    release(good_, 4);
+    EXPECT_EQ(run_launcher("KASA"), 1);
+    EXPECT_TRUE(logged("check_version", "uwaga: Wydanie nr 4 z serwera " + good_url_ +
+                                            " jest starsze niż przyjęte już wydanie nr 5."))
+        << log("check_version");
+    EXPECT_FALSE(fs::exists(cache_file()));
+    EXPECT_EQ(read_bytes(work_ / "config" / "release_serial"), "5\n");
+    // Release 5 is taken and raises the new profile's serial too.
+    release(good_, 5);
+    EXPECT_EQ(run_launcher("KASA"), 0);
+    EXPECT_EQ(read_bytes(cache_file("release_serial")), "5\n");
 }
 
 // The mirror offers a hijacked server list and a document that sends the terminal's files and

@@ -39,6 +39,7 @@ class StartTest : public ::testing::Test {
     TStartServices services(const std::string& executable_path) {
         TStartServices s;
         s.executable_path = [executable_path] { return executable_path; };
+        s.foreign_working_folder = [] { return std::nullopt; };
         s.create_controller = [this](const std::shared_ptr<core::TCoreListener>& listener) {
             if (controller_error)
                 throw core::TError(controller_error);

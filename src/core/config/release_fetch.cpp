@@ -1,12 +1,16 @@
 #include "core/config/release_fetch.h"
 
+#include <algorithm>
+#include <charconv>
 #include <chrono>
 
 #include "core/support/error.h"
 #include "core/support/format.h"
+#include "core/support/paths.h"
 #include "core/support/repository_names.h"
 #include "core/support/stream.h"
 #include "platform/config_cache.h"
+#include "platform/files.h"
 
 namespace qiv_start::core {
 namespace {
@@ -89,18 +93,63 @@ std::optional<TReleaseCopy> fetch_release(
     return std::nullopt;
 }
 
-std::uint64_t accepted_serial(TCoreListener& listener) {
+namespace {
+
+// The serial kept beside the files it protects, so that a reset profile, whose cache starts
+// anew, still refuses what the working folder has outgrown.
+std::string folder_serial_path() {
+    const std::optional<std::string> path = resolve_inside(kLocalReleaseSerial);
+    if (!path)
+        throw TIoError(std::string(kLocalReleaseSerial) + " leads out of the working folder");
+    return *path;
+}
+
+std::uint64_t read_folder_serial() {
+    const std::string path = folder_serial_path();
+    if (!platform::file_exists(path))
+        return 0;
+    const std::string text = platform::read_file(path);
+    std::uint64_t serial = 0;
+    const char* const end = text.data() + text.size();
+    const auto [last, failure] = std::from_chars(text.data(), end, serial);
+    if (failure != std::errc() || text.empty() || std::string_view(last, end - last) != "\n")
+        throw TIoError("Not a release serial number in \"" + path + "\"");
+    return serial;
+}
+
+void write_folder_serial(std::uint64_t serial) {
+    platform::write_file_atomic(folder_serial_path(), std::to_string(serial) + "\n");
+}
+
+// One that cannot be read counts as none, with the reason in the run log.
+std::uint64_t read_or_none(std::uint64_t (*read)(), TCoreListener& listener) {
     try {
-        return platform::read_release_serial();
+        return read();
     } catch (const TError& failure) {
         listener.notify(TCoreMessage(detail, failure.what()));
         return 0;
     }
 }
 
+}  // namespace
+
+std::uint64_t accepted_serial(TCoreListener& listener) {
+    return std::max(read_or_none(platform::read_release_serial, listener),
+                    read_or_none(read_folder_serial, listener));
+}
+
+// Each place is raised on its own: a reset profile gets its cache's serial back. A working folder
+// that cannot be written (read-only) keeps its own, with the reason in the run log.
 void accept_serial(std::uint64_t serial, TCoreListener& listener) {
-    if (serial > accepted_serial(listener))
+    if (serial > read_or_none(platform::read_release_serial, listener))
         platform::write_release_serial(serial);
+    if (serial > read_or_none(read_folder_serial, listener)) {
+        try {
+            write_folder_serial(serial);
+        } catch (const TError& failure) {
+            listener.notify(TCoreMessage(detail, failure.what()));
+        }
+    }
 }
 
 std::int64_t utc_now() {

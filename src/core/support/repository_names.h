@@ -14,6 +14,9 @@ inline constexpr const char* kDocumentName = "qiv_start_2.xml";
 // The repository's server list, and the workstation's own copy of it in the working folder.
 inline constexpr const char* kServerListName = "servers.cfg";
 inline constexpr const char* kLocalServerList = "config\\servers.cfg";
+// The highest release serial that the working folder's files were taken under, one decimal
+// number and a line feed.
+inline constexpr const char* kLocalReleaseSerial = "config\\release_serial";
 
 // The launcher's file name without the platform's suffix, and what the name of its update ends
 // with.

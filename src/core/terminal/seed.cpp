@@ -17,9 +17,6 @@
 namespace qiv_start::core {
 namespace {
 
-// The lowest release serial that a working folder accepts, beside its list of servers.
-const char* const kReleaseSerialFloor = "config\\release_serial";
-
 const char* const kCannotPrepare =
     "Nie można przygotować katalogu roboczego użytkownika %0:s: %1:s";
 const char* const kNotWritable = "zapis w nim nie jest możliwy.";
@@ -46,7 +43,7 @@ std::optional<std::uint64_t> read_serial(const std::string& path) {
 
 std::uint64_t seed_floor(const std::string& seed_folder) {
     const auto machine = platform::read_machine_release_serial();
-    const auto own = read_serial(join_path(seed_folder, kReleaseSerialFloor));
+    const auto own = read_serial(join_path(seed_folder, kLocalReleaseSerial));
     return std::max(machine.value_or(0), own.value_or(0));
 }
 
@@ -74,7 +71,7 @@ TUserCopy prepare(const std::string& executable_path, const std::string& seed_fo
     copy_if_missing(executable_path, copy.launcher, platform::TFileAccess::kProgram);
     copy_if_missing(join_path(seed_folder, kLocalServerList), join_path(folder, kLocalServerList),
                     platform::TFileAccess::kDefault);
-    raise_floor(join_path(folder, kReleaseSerialFloor), seed_floor(seed_folder));
+    raise_floor(join_path(folder, kLocalReleaseSerial), seed_floor(seed_folder));
     return copy;
 }
 

@@ -10,10 +10,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/posix/private_group.h"
 
 namespace qiv_start::platform {
 namespace {
@@ -57,7 +59,17 @@ struct TLaunch {
     const TArguments* program = nullptr;
     const TArguments* opener = nullptr;
     int hold = -1;
+    // The program's file as the launcher checked it: the program's path must still name it.
+    int checked = -1;
 };
+
+// True when the path names the file that the descriptor holds.
+bool names_checked_file(const char* path, int checked) {
+    struct stat named {
+    }, held{};
+    return ::stat(path, &named) == 0 && ::fstat(checked, &held) == 0 &&
+           named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+}
 
 // Runs in the detached grandchild: only async-signal-safe calls from here on.
 [[noreturn]] void exec_in_child(const TLaunch& launch, int report) {
@@ -69,9 +81,13 @@ struct TLaunch {
         report_and_exit(report);
     if (launch.hold >= 0 && ::dup2(launch.hold, kHoldDescriptor) < 0)
         report_and_exit(kReportDescriptor);
-    ::closefrom(launch.hold >= 0 ? kHoldDescriptor + 1 : kReportDescriptor + 1);
     if (launch.directory != nullptr && ::chdir(launch.directory) != 0)
         report_and_exit(kReportDescriptor);
+    if (launch.checked >= 0 && !names_checked_file(launch.program->get()[0], launch.checked)) {
+        errno = ESTALE;
+        report_and_exit(kReportDescriptor);
+    }
+    ::closefrom(launch.hold >= 0 ? kHoldDescriptor + 1 : kReportDescriptor + 1);
     if (launch.program != nullptr) {
         ::execv(launch.program->get()[0], launch.program->get());
         // Only what the system cannot run as a program or script goes to the desktop's opener.
@@ -120,6 +136,50 @@ int spawn_detached(const TLaunch& launch) {
     return error_number;
 }
 
+// Why no one but the user or root could have changed the file since it was checked, or why
+// someone could: a file reached without a link, with no other name to write it through, that
+// only the user or root may write.
+std::optional<std::string> foreign_file(const struct stat& info) {
+    if (!S_ISREG(info.st_mode))
+        return "not a regular file";
+    if (info.st_nlink != 1)
+        return "the file has another name";
+    if (info.st_uid != ::geteuid() && info.st_uid != 0)
+        return "the file belongs to another user";
+    if ((info.st_mode & S_IWOTH) != 0 ||
+        ((info.st_mode & S_IWGRP) != 0 && !posix::is_private_group(info.st_gid)))
+        return "others may write the file";
+    return std::nullopt;
+}
+
+// The terminal's program, opened without following a link and checked through that descriptor;
+// files arrive from the repository without permission bits, and the user's execute bit is set
+// through it too. Raises TError with the reason.
+int open_checked_program(const std::string& path) {
+    const int opened = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (opened < 0)
+        throw TError(std::strerror(errno));
+    // Above the descriptors that the child arranges.
+    const int fd = ::fcntl(opened, F_DUPFD_CLOEXEC, kHoldFirst);
+    const int error_number = errno;
+    ::close(opened);
+    if (fd < 0)
+        throw TError(std::strerror(error_number));
+    struct stat info {};
+    std::optional<std::string> refusal;
+    if (::fstat(fd, &info) != 0)
+        refusal = std::strerror(errno);
+    else
+        refusal = foreign_file(info);
+    if (!refusal && ::fchmod(fd, (info.st_mode & 07777) | S_IXUSR) != 0)
+        refusal = std::strerror(errno);
+    if (refusal) {
+        ::close(fd);
+        throw TError(*refusal);
+    }
+    return fd;
+}
+
 // Files arrive from the repository without permission bits.
 void set_owner_execute(const std::string& path) {
     struct stat info {};
@@ -155,11 +215,13 @@ int hold_file(const std::string& path) {
 
 void start_program(const std::string& directory, const std::string& file) {
     const std::string inside = file.starts_with('/') ? file : "./" + file;
-    set_owner_execute(directory.empty() ? inside : directory + "/" + inside);
+    const int checked = open_checked_program(directory.empty() ? inside : directory + "/" + inside);
     const TArguments program({inside});
     const TArguments opener({kOpener, inside});
-    TLaunch launch{directory.empty() ? nullptr : directory.c_str(), &program, &opener};
-    if (const int error_number = spawn_detached(launch))
+    TLaunch launch{directory.empty() ? nullptr : directory.c_str(), &program, &opener, -1, checked};
+    const int error_number = spawn_detached(launch);
+    ::close(checked);
+    if (error_number != 0)
         throw TError(std::strerror(error_number));
 }
 

@@ -1,5 +1,6 @@
-// The administrator's values under HKEY_LOCAL_MACHINE\SOFTWARE\QIV\QIV_START, which the installer
-// package writes from its properties SERVERS and RELEASE_SERIAL.
+// The administrator's values under HKEY_LOCAL_MACHINE\SOFTWARE\QIV\QIV_START: "servers" and
+// "release_serial", which the installer package writes from its properties SERVERS and
+// RELEASE_SERIAL, and "shared_folder".
 #include "platform/machine_settings.h"
 
 #include <charconv>
@@ -12,6 +13,7 @@ namespace qiv_start::platform {
 namespace {
 
 const wchar_t* const kKey = L"SOFTWARE\\QIV\\QIV_START";
+const wchar_t* const kSharedFolder = L"shared_folder";
 
 [[noreturn]] void fail(const std::wstring& name, const std::string& reason) {
     throw TIoError("Cannot read HKEY_LOCAL_MACHINE\\SOFTWARE\\QIV\\QIV_START\\" +
@@ -71,6 +73,15 @@ std::optional<std::uint64_t> read_machine_release_serial() {
     if (failure != std::errc() || last != end)
         fail(name, "not a number");
     return serial;
+}
+
+bool shared_folder_allowed() {
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    const LSTATUS status =
+        ::RegGetValueW(HKEY_LOCAL_MACHINE, kKey, kSharedFolder,
+                       RRF_RT_REG_DWORD | RRF_SUBKEY_WOW6464KEY, nullptr, &value, &size);
+    return status == ERROR_SUCCESS && value == 1;
 }
 
 }  // namespace qiv_start::platform

@@ -12,6 +12,20 @@
 
 namespace qiv_start::platform {
 
+namespace {
+
+// The program's file, held open from before its start until the start returns, so that no one
+// can write, delete or rename it meanwhile; one that someone holds open for writing is refused.
+HANDLE hold_unchangeable(const std::wstring& path) {
+    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        throw TError(win32::system_message(::GetLastError()));
+    return file;
+}
+
+}  // namespace
+
 // The file goes to the shell by its full path: given a bare name, the shell searches other
 // folders for a program of that name when the file is missing, and the program would see its
 // own path relative to the launcher's folder.
@@ -19,11 +33,14 @@ void start_program(const std::string& directory, const std::string& file) {
     const std::string folder = full_path(directory.empty() ? "." : directory);
     const std::wstring wide_file = win32::to_wide(full_path(folder + "\\" + file));
     const std::wstring wide_directory = win32::to_wide(folder);
+    const HANDLE held = hold_unchangeable(wide_file);
     const auto result = reinterpret_cast<INT_PTR>(
         ::ShellExecuteW(nullptr, L"open", wide_file.c_str(), L"", wide_directory.c_str(), SW_SHOW));
     // A result of 32 or less is a failure; the system's last error says why.
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(held);
     if (result <= 32)
-        throw TError(win32::system_message(::GetLastError()));
+        throw TError(win32::system_message(error));
 }
 
 namespace {

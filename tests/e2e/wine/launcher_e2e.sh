@@ -22,7 +22,9 @@ shots=${QIV_SCREENSHOTS:-}
 source_dir=$(cd "$(dirname "$0")/../../.." && pwd)
 wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
 
-dir=$(mktemp -d)
+# Not under /tmp: wine shows a folder that every user may write as one whose DACL lets Everyone
+# delete in it, and the launcher refuses a working folder inside such a folder.
+dir=$(mktemp -d -p "$(dirname "$WINEPREFIX")" e2e.XXXXXX)
 work=$dir/work
 repository=$dir/repository
 background=()

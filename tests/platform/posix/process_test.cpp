@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "platform/error.h"
@@ -98,6 +99,40 @@ TEST_F(StartProgram, ProgramThatCannotBeStartedRaisesTheSystemsReason) {
     EXPECT_THROW(start_program("terminale/nie_ma", "kasa.sh"), TError);
     EXPECT_EQ(own_children(), "");
     EXPECT_FALSE(fs::exists(record_));
+}
+
+// A file that someone else could have written between its check and its start: through a link,
+// through another name, or because others may write it.
+TEST_F(StartProgram, ProgramThatOthersCouldChangeIsNotStarted) {
+    const std::string script = "#!/bin/sh\ntouch started.txt\n";
+    write_program(dir_.path() / "elsewhere.sh", script);
+    const std::vector<std::pair<std::function<void(const fs::path&)>, std::string>> cases = {
+        {[&](const fs::path& file) { fs::create_symlink(dir_.path() / "elsewhere.sh", file); },
+         "Too many levels of symbolic links"},
+        {[&](const fs::path& file) {
+             write_program(file, script);
+             fs::create_hard_link(file, dir_.path() / "second-name.sh");
+         },
+         "the file has another name"},
+        {[&](const fs::path& file) {
+             write_program(file, script);
+             fs::permissions(file, fs::perms::others_write, fs::perm_options::add);
+         },
+         "others may write the file"}};
+    for (const auto& [make, reason] : cases) {
+        SCOPED_TRACE(reason);
+        fs::remove(terminal_ / "kasa.sh");
+        fs::remove(dir_.path() / "second-name.sh");
+        make(terminal_ / "kasa.sh");
+        try {
+            start_program(terminal_.string(), "kasa.sh");
+            ADD_FAILURE() << "started";
+        } catch (const TError& failure) {
+            EXPECT_EQ(failure.what(), reason);
+        }
+    }
+    EXPECT_EQ(own_children(), "");
+    EXPECT_FALSE(fs::exists(terminal_ / "started.txt"));
 }
 
 // A launcher's copy is started only as the program it is, and counts as running while it runs.

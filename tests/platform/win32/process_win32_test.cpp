@@ -113,5 +113,18 @@ TEST_F(StartProgramWin32, AMissingProgramIsReported) {
     EXPECT_THROW(start_program("terminale\\kasa", "brak.exe"), TError);
 }
 
+// The program's file is held from before its start so that no one writes it meanwhile: one that
+// another program holds open for writing is not started.
+TEST_F(StartProgramWin32, AProgramThatAnotherWritesIsNotStarted) {
+    fs::copy_file(test::test_program(), terminal_ / "kasa.exe");
+    const HANDLE writer = ::CreateFileW((terminal_ / "kasa.exe").c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    EXPECT_THROW(start_program(terminal_.string(), "kasa.exe"), TError);
+    ::CloseHandle(writer);
+    EXPECT_FALSE(fs::exists(terminal_ / "started.txt"));
+}
+
 }  // namespace
 }  // namespace qiv_start::platform
