@@ -296,12 +296,16 @@ void TQivStartApplication::close_other_instances() {
     }
 }
 
+// The start window opens over the chooser, which stays shown: once the terminal runs, the process
+// ends with both windows shown, since hiding the chooser would cost the seconds that hiding the
+// start window would (see show_start_window).
 void TQivStartApplication::choose_terminal() {
     TFormChooseTerminal chooser(services_.create_controller, dialogs_);
-    if (chooser.exec() != QDialog::Accepted)
-        return;
-    terminal_code_ = chooser.get_chosen_terminal_code();
-    show_start_window();
+    chooser.set_on_chosen([this](const std::string& code) {
+        terminal_code_ = code;
+        show_start_window();
+    });
+    chooser.exec();
 }
 
 void TQivStartApplication::show_start_window() {

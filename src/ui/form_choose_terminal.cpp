@@ -229,6 +229,8 @@ void TFormChooseTerminal::draw_terminal_button(TTerminalButton* button, core::TC
 
 void TFormChooseTerminal::terminal_button_click(TTerminalButton* button) {
     chosen_terminal_code_ = terminals_.at(button->property("tag").toUInt())->get_id_code();
+    if (on_chosen_)
+        on_chosen_(chosen_terminal_code_);
     accept();
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -29,6 +30,12 @@ class TFormChooseTerminal : public QDialog, public core::TCoreListener {
 
     // The clicked terminal's id code; empty until a button is clicked.
     std::string get_chosen_terminal_code() const { return chosen_terminal_code_; }
+
+    // Runs with the clicked terminal's code while the window is still shown; the window ends
+    // accepted when it returns.
+    void set_on_chosen(std::function<void(const std::string&)> on_chosen) {
+        on_chosen_ = std::move(on_chosen);
+    }
 
     // Shows the message's value as a line of the loading panel.
     void notify(const core::TCoreMessage& messageContent) override;
@@ -64,6 +71,7 @@ class TFormChooseTerminal : public QDialog, public core::TCoreListener {
     std::shared_ptr<core::TController> controller_;
     core::TTerminalConfigs terminals_;
     std::string chosen_terminal_code_;
+    std::function<void(const std::string&)> on_chosen_;
     bool shown_ = false;
     bool loading_ = false;
     bool close_requested_ = false;

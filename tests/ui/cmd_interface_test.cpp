@@ -68,7 +68,8 @@ class StartTest : public ::testing::Test {
         };
         s.end_process = [this](int exit_code) {
             exit_codes.push_back(exit_code);
-            ended_with_start_window_shown = start_window_shown();
+            ended_with_start_window_shown = shown<TFormStartTerminal>();
+            ended_with_chooser_shown = shown<TFormChooseTerminal>();
         };
         s.start_program = [this](const std::string& path, const TTexts& arguments) {
             programs.push_back(path);
@@ -105,10 +106,11 @@ class StartTest : public ::testing::Test {
         return codes;
     }
 
-    static bool start_window_shown() {
+    template <class Window>
+    static bool shown() {
         const auto windows = QApplication::topLevelWidgets();
         return std::any_of(windows.begin(), windows.end(), [](QWidget* window) {
-            return qobject_cast<TFormStartTerminal*>(window) && window->isVisible();
+            return qobject_cast<Window*>(window) && window->isVisible();
         });
     }
 
@@ -137,6 +139,7 @@ class StartTest : public ::testing::Test {
     TTexts opened, closed_titles;
     std::vector<int> exit_codes;
     bool ended_with_start_window_shown = false;
+    bool ended_with_chooser_shown = false;
     TTexts programs, program_arguments;
     bool update_fetched = false;
     bool update_matches = false;
@@ -433,6 +436,10 @@ TEST_F(StartTest, WithoutArgumentTheChosenTerminalStarts) {
     // Self-version check, chooser window and terminal start: three controllers.
     EXPECT_EQ(controllers.size(), 3u);
     EXPECT_EQ(started(), TTexts{"B"});
+    // Neither window is hidden before the process ends: the start window opens over the chooser.
+    EXPECT_EQ(exit_codes, std::vector<int>{0});
+    EXPECT_TRUE(ended_with_start_window_shown);
+    EXPECT_TRUE(ended_with_chooser_shown);
 }
 
 TEST_F(StartTest, ChooserClosedWithoutChoiceStartsNothing) {
