@@ -1,6 +1,7 @@
 // Fetches one file from the repository.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,15 @@ class TDownloader {
     // Writes the named file, from the first server that delivers it, into the (empty) stream and
     // leaves it positioned at 0. A failed download raises nothing and leaves the stream empty.
     virtual void download_file_from_server(const std::string& file_name, TStream& stream) = 0;
+    // The same without waiting: finished is told once the stream is as the call above leaves it,
+    // on a thread of the downloader's, or on the caller's before this returns; so are the
+    // messages. The stream and the downloader stay until then. This one downloads at once.
+    using TFinished = std::function<void()>;
+    virtual void start_download_from_server(const std::string& file_name, TStream& stream,
+                                            const TFinished& finished) {
+        download_file_from_server(file_name, stream);
+        finished();
+    }
     // The same from the one server with that base address, for what must come from the server
     // that delivered another file (a signature beside its document).
     virtual void download_file_from(const std::string& server, const std::string& file_name,
