@@ -86,16 +86,15 @@ void TLookAhead::finish(std::size_t file) {
     changed_.notify_all();
 }
 
+// Woken under the lock: once the rest may run, the look-ahead may end, and go, at any moment.
 void TLookAhead::resume(std::size_t file, TRest rest) {
-    {
-        std::lock_guard lock(mutex_);
-        TFile& state = files_.at(file);
-        release_slot(file);
-        if (state.stepping)
-            state.resumed = std::move(rest);
-        else
-            ready_.emplace_back(file, std::move(rest));
-    }
+    std::lock_guard lock(mutex_);
+    TFile& state = files_.at(file);
+    release_slot(file);
+    if (state.stepping)
+        state.resumed = std::move(rest);
+    else
+        ready_.emplace_back(file, std::move(rest));
     changed_.notify_all();
 }
 

@@ -111,6 +111,54 @@ TEST(LookAhead, ErrorComesOutAtItsTurnAndTheEndStopsTheRest) {
     EXPECT_EQ(stopped.load(), started.load() - 1);
 }
 
+// Ending while downloads are under way: steps that wait for a slot never run, and the end waits
+// for the suspended preparations, whose rests run once they are resumed, slots or not.
+TEST(LookAhead, EndDropsWhatWaitsForASlotAndWaitsForWhatIsSuspended) {
+    constexpr std::size_t kSlots = 2;
+    std::mutex mutex;
+    std::vector<std::size_t> suspended;
+    std::stop_token stopping;
+    std::atomic<int> slotted{0};
+    std::atomic<int> rests{0};
+    TRecordingListener listener;
+    std::thread resumer;
+    {
+        TLookAhead look_ahead(std::vector<std::size_t>(6, kNone), 2, 6, kSlots,
+                              [&](std::size_t file, TCoreListener&, std::stop_token stop) {
+                                  if (file == 0)
+                                      throw std::runtime_error("broken");
+                                  return TLookAhead::TStep::after_slot([&, file, stop] {
+                                      ++slotted;
+                                      std::lock_guard lock(mutex);
+                                      suspended.push_back(file);
+                                      stopping = stop;
+                                      return TLookAhead::TStep::suspended();
+                                  });
+                              });
+        // Resumes what is suspended once the end has asked for a stop, as downloads end then.
+        resumer = std::thread([&] {
+            for (;;) {
+                {
+                    std::lock_guard lock(mutex);
+                    if (suspended.size() == kSlots && stopping.stop_requested())
+                        break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            for (const std::size_t file : suspended) {
+                look_ahead.resume(file, [&rests] {
+                    ++rests;
+                    return TLookAhead::TStep::ended();
+                });
+            }
+        });
+        EXPECT_THROW(look_ahead.follow(0, listener), std::runtime_error);
+    }
+    EXPECT_EQ(rests.load(), static_cast<int>(kSlots));
+    resumer.join();
+    EXPECT_EQ(slotted.load(), static_cast<int>(kSlots));
+}
+
 #ifdef __linux__
 // The threads of the process, as Linux lists them.
 std::size_t thread_count() {
