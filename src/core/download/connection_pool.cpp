@@ -19,7 +19,7 @@ TConnectionPool::TLoan TConnectionPool::borrow() {
             return TLoan(client, TReturn{this});
         }
     }
-    return TLoan(new THttpClient(options_, &share_, &routes_, &engine_), TReturn{this});
+    return TLoan(new THttpClient(options_, engine_, &share_, &routes_), TReturn{this});
 }
 
 void TConnectionPool::give_back(THttpClient* client) {

@@ -44,14 +44,15 @@ std::int8_t progress_percent(std::int64_t downloaded, std::int64_t file_size) {
 
 TDownloadThread::TDownloadThread(TStream& stream, std::vector<std::string> servers,
                                  std::string file_name, std::shared_ptr<TConnectionPool> pool,
-                                 std::stop_token stop)
+                                 std::stop_token stop, TFinished finished, TChanged changed)
     : file_name_(std::move(file_name)),
       stream_(stream),
       servers_(std::move(servers)),
       pool_(std::move(pool)),
-      stop_(std::move(stop)) {
-    prepare_http_clients();
-    thread_ = std::thread(&TDownloadThread::run, this);
+      stop_(std::move(stop)),
+      finished_(std::move(finished)),
+      changed_(std::move(changed)) {
+    begin();
 }
 
 TDownloadThread::TDownloadThread(TStream& stream, std::vector<std::string> servers,
@@ -60,7 +61,8 @@ TDownloadThread::TDownloadThread(TStream& stream, std::vector<std::string> serve
                       std::make_shared<TConnectionPool>(options)) {}
 
 TDownloadThread::~TDownloadThread() {
-    thread_.join();
+    std::unique_lock lock(state_mutex_);
+    state_changed_.wait(lock, [this] { return is_finished(); });
 }
 
 std::int8_t TDownloadThread::get_progress_prc() const {
@@ -78,111 +80,140 @@ bool TDownloadThread::wait_for_finish(std::chrono::milliseconds period) {
     return state_changed_.wait_for(lock, period, [this] { return is_finished(); });
 }
 
-void TDownloadThread::run() noexcept {
-    try {
-        download_from_servers();
-        is_completed_.store(true, std::memory_order_release);
-    } catch (...) {
-        // An unexpected error ends the work like a failed download; the creator only waits.
-    }
-    announce(is_active_, false);
-}
-
-// A local write failure is no fault of the server: it ends the download at once, with its reason.
-void TDownloadThread::download_from_servers() {
-    bool done = false;
-    try {
-        const TConnectionPool::TLoan client = pool_->borrow();
-        client->set_stop(stop_);
+void TDownloadThread::begin() {
+    step([this] {
+        client_ = pool_->borrow();
+        client_->set_stop(stop_);
         stream_.take_up_kept();
-        // A failing server is dropped for the rest of this download; duplicates are tried again.
-        // One that was cut off after it brought more of a copy that can be resumed is asked for
-        // the rest at once, and one whose answer to a range was bad, or whose resumed copy the
-        // stream refused, for the whole copy, once.
-        std::size_t again = 0;
-        for (const std::string& server : servers_) {
-            bool restarted = false;
-            TAttempt attempt = TAttempt::kResumable;
-            while (!stop_.stop_requested() && !done && attempt != TAttempt::kFailed) {
-                attempt = try_server(*client, server);
-                take_notes(*client);
-                done = attempt == TAttempt::kDone;
-                if (attempt == TAttempt::kRefusedResumed && std::exchange(restarted, true))
-                    attempt = TAttempt::kFailed;
-                if (attempt != TAttempt::kFailed && ++again > kMaxAttemptsPerDownload)
-                    attempt = TAttempt::kFailed;
-            }
-            if (done || stop_.stop_requested())
-                break;
-        }
-    } catch (const TIoError& failure) {
-        error_message_ = failure.what();
-        return;
-    }
-    if (!done) {
-        error_message_ = kDownloadFailed;
-        if (stream_.resume_mark())
-            stream_.put_aside();
-        return;
-    }
-    stream_.set_position(0);
+        next_attempt();
+    });
 }
 
-TDownloadThread::TAttempt TDownloadThread::try_server(THttpClient& client,
-                                                      const std::string& server) {
-    const std::string url = request_url(server, file_name_);
-    bool began = false;
-    std::int64_t from = 0;
+// Each piece of the work ends by starting a transfer, whose end runs the next piece, or by
+// concluding; nothing touches the object after either. A local write failure is no fault of the
+// server: it ends the download at once, with its reason. An unexpected error ends the work like
+// a failed download.
+void TDownloadThread::step(const std::function<void()>& work) noexcept {
+    try {
+        try {
+            work();
+        } catch (const TIoError& failure) {
+            error_message_ = failure.what();
+            conclude(true);
+        }
+    } catch (...) {
+        conclude(false);
+    }
+}
+
+// A failing server is dropped for the rest of this download; duplicates are tried again. One
+// that was cut off after it brought more of a copy that can be resumed is asked for the rest at
+// once, and one whose answer to a range was bad, or whose resumed copy the stream refused, for the
+// whole copy, once.
+void TDownloadThread::next_attempt() {
+    if (done_ || stop_.stop_requested() || server_ == servers_.size()) {
+        finish_download();
+        return;
+    }
+    url_ = request_url(servers_[server_], file_name_);
+    began_ = false;
+    from_ = 0;
     body_refused_ = false;
     body_restarted_ = false;
     try {
-        const TCopyInfo copy = client.head(url);
-        publish_file_size(copy.length);
-        body_limit_ = copy.length >= 0 ? copy.length : pool_->options().max_unannounced_size;
-        from = resume_offset(copy);
-        if (from == 0)
+        client_->start_head(url_, [this](const std::exception_ptr& failure) {
+            step([this, &failure] { on_head(failure); });
+        });
+    } catch (const std::exception& failure) {
+        after_attempt(failed_attempt(failure));
+    }
+}
+
+void TDownloadThread::after_attempt(TAttempt attempt) {
+    take_notes();
+    done_ = attempt == TAttempt::kDone;
+    if (attempt == TAttempt::kRefusedResumed && std::exchange(restarted_, true))
+        attempt = TAttempt::kFailed;
+    if (attempt != TAttempt::kFailed && ++attempts_ > kMaxAttemptsPerDownload)
+        attempt = TAttempt::kFailed;
+    if (attempt == TAttempt::kFailed) {
+        ++server_;
+        restarted_ = false;
+    }
+    next_attempt();
+}
+
+void TDownloadThread::on_head(const std::exception_ptr& failure) {
+    TAttempt attempt = TAttempt::kFailed;
+    try {
+        if (failure)
+            std::rethrow_exception(failure);
+        copy_ = client_->copy();
+        publish_file_size(copy_.length);
+        body_limit_ = copy_.length >= 0 ? copy_.length : pool_->options().max_unannounced_size;
+        from_ = resume_offset(copy_);
+        if (from_ == 0)
             restart_stream();
-        downloaded_.store(from, std::memory_order_release);
-        client.get(
-            url, [this](const char* data, std::size_t size) { receive(data, size); },
-            [&](const TBodyStart& start) {
-                began = true;
-                begin_body(start, copy);
+        downloaded_.store(from_, std::memory_order_release);
+        client_->start_get(
+            url_, [this](const char* data, std::size_t size) { receive(data, size); },
+            [this](const TBodyStart& start) {
+                began_ = true;
+                begin_body(start, copy_);
             },
-            from, copy.validator);
-        if (copy.length >= 0 && downloaded_.load(std::memory_order_relaxed) != copy.length) {
+            from_, copy_.validator,
+            [this](const std::exception_ptr& ended) {
+                step([this, &ended] { after_attempt(on_get(ended)); });
+            });
+        return;
+    } catch (const TIoError&) {
+        throw;
+    } catch (const std::exception& error) {
+        attempt = failed_attempt(error);
+    }
+    after_attempt(attempt);
+}
+
+TDownloadThread::TAttempt TDownloadThread::on_get(const std::exception_ptr& failure) {
+    try {
+        if (failure)
+            std::rethrow_exception(failure);
+        if (copy_.length >= 0 && downloaded_.load(std::memory_order_relaxed) != copy_.length) {
             body_refused_ = true;
             throw TBodyOutOfBounds(kTooShort);
         }
-        const bool resumed = from > 0;
+        const bool resumed = from_ > 0;
         if (stream_.accept(resumed))
             return TAttempt::kDone;
         restart_stream();
-        take_notes(client);
-        attempt_failed(server, resumed ? kRefusedResumed : kRefusedByStream);
+        take_notes();
+        attempt_failed(resumed ? kRefusedResumed : kRefusedByStream);
         return resumed ? TAttempt::kRefusedResumed : TAttempt::kFailed;
     } catch (const TIoError&) {
         throw;
-    } catch (const std::exception& failure) {
-        take_notes(client);
-        attempt_failed(server, failure.what());
-        // What an interrupted attempt brought stays when a validator names its copy; a body that
-        // was refused goes, so the stream never mixes two copies.
-        if (began && (body_refused_ || !stream_.resume_mark()))
-            restart_stream();
-        return after_failure(failure, server, began, from);
+    } catch (const std::exception& error) {
+        return failed_attempt(error);
     }
+}
+
+// What an interrupted attempt brought stays when a validator names its copy; a body that was
+// refused goes, so the stream never mixes two copies.
+TDownloadThread::TAttempt TDownloadThread::failed_attempt(const std::exception& failure) {
+    take_notes();
+    attempt_failed(failure.what());
+    if (began_ && (body_refused_ || !stream_.resume_mark()))
+        restart_stream();
+    return after_failure(failure, began_, from_);
 }
 
 // A server that does not answer, or that the stall rule gave up on, has had its chance: asked for
 // the rest again and again, a trickling one would hold the download for ever. So has one that
 // sent the whole copy where the rest was asked for: it would do so again.
-TDownloadThread::TAttempt TDownloadThread::after_failure(const std::exception& failure,
-                                                         const std::string& server, bool began,
+TDownloadThread::TAttempt TDownloadThread::after_failure(const std::exception& failure, bool began,
                                                          std::int64_t from) {
     const bool unanswered = dynamic_cast<const TNoAnswerError*>(&failure) != nullptr;
     if (unanswered)
-        unanswering_.push_back(server);
+        unanswering_.push_back(servers_[server_]);
     if (unanswered || dynamic_cast<const TStalledError*>(&failure) != nullptr || body_restarted_ ||
         stop_.stop_requested())
         return TAttempt::kFailed;
@@ -193,6 +224,33 @@ TDownloadThread::TAttempt TDownloadThread::after_failure(const std::exception& f
     // A bad answer to a range: nothing of it is kept, and the whole copy is asked for.
     restart_stream();
     return TAttempt::kRefusedResumed;
+}
+
+void TDownloadThread::finish_download() {
+    client_.reset();
+    if (!done_) {
+        error_message_ = kDownloadFailed;
+        if (stream_.resume_mark())
+            stream_.put_aside();
+    } else {
+        stream_.set_position(0);
+    }
+    conclude(true);
+}
+
+// The client goes back first: the pool may go with the object. The flag is stored and told under
+// the mutex, so that a waiter cannot test it and then miss the wake, nor go before the wake.
+void TDownloadThread::conclude(bool completed) noexcept {
+    client_.reset();
+    is_completed_.store(completed, std::memory_order_release);
+    const TFinished finished = std::move(finished_);
+    {
+        std::lock_guard lock(state_mutex_);
+        is_active_.store(false, std::memory_order_release);
+        state_changed_.notify_all();
+    }
+    if (finished)
+        finished(*this);
 }
 
 // Where the stream's content may go on from: its end, when this server names the same copy.
@@ -232,20 +290,28 @@ void TDownloadThread::begin_body(const TBodyStart& start, const TCopyInfo& annou
 }
 
 // How a server is reached goes to the log ahead of what became of the attempt.
-void TDownloadThread::take_notes(THttpClient& client) {
-    for (std::string& note : client.take_notes())
-        details_.push_back(std::move(note));
+void TDownloadThread::take_notes() {
+    if (client_) {
+        for (std::string& note : client_->take_notes())
+            details_.push_back(std::move(note));
+    }
 }
 
 // An attempt ended by a stop is no fault of the server.
-void TDownloadThread::attempt_failed(const std::string& server, const std::string& reason) {
+void TDownloadThread::attempt_failed(const std::string& reason) {
     if (!stop_.stop_requested())
-        details_.push_back(format(kAttemptFailed, {file_name_, server, reason}));
+        details_.push_back(format(kAttemptFailed, {file_name_, servers_[server_], reason}));
 }
 
 void TDownloadThread::publish_file_size(std::int64_t size) {
     file_size_.store(size, std::memory_order_release);
-    announce(is_metadata_completed_, true);
+    {
+        std::lock_guard lock(state_mutex_);
+        is_metadata_completed_.store(true, std::memory_order_release);
+    }
+    state_changed_.notify_all();
+    if (changed_)
+        changed_(*this);
 }
 
 void TDownloadThread::restart_stream() {
@@ -270,15 +336,8 @@ void TDownloadThread::receive(const char* data, std::size_t size) {
     }
     downloaded_.store(downloaded_.load(std::memory_order_relaxed) + static_cast<std::int64_t>(size),
                       std::memory_order_release);
-}
-
-// The store happens under the mutex so that a waiter cannot test the flag and then miss the wake.
-void TDownloadThread::announce(std::atomic<bool>& flag, bool value) {
-    {
-        std::lock_guard lock(state_mutex_);
-        flag.store(value, std::memory_order_release);
-    }
-    state_changed_.notify_all();
+    if (changed_)
+        changed_(*this);
 }
 
 }  // namespace qiv_start::core

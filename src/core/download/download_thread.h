@@ -1,4 +1,5 @@
-// The worker that fetches one file from the repository servers on a thread of its own.
+// The work of fetching one file from the repository servers, driven by the pool's engine: no
+// thread of its own waits for it.
 #pragma once
 
 #include <atomic>
@@ -6,22 +7,18 @@
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <stop_token>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "core/download/connection_pool.h"
 #include "core/download/transport_options.h"
 #include "core/support/stream.h"
 
 namespace qiv_start::core {
-
-class THttpClient;
-class TConnectionPool;
-struct TBodyStart;
-struct TCopyInfo;
 
 // Tries the servers in their order until one delivers the file into the stream and the stream
 // accepts it. A copy that an attempt left unfinished, and that the server's validator names, is
@@ -31,15 +28,22 @@ struct TCopyInfo;
 // An attempt that the stall rule abandons, or whose server does not answer, fails that server
 // for the download. A body that is not of its announced length, or that passes the transport's
 // ceiling when no length is announced, is a failed attempt, as is a TError from the stream; a
-// TIoError from the stream (a local write failure) ends the work at once. Another thread
-// follows it through the read-only operations; the stream belongs to the worker until
-// is_finished() returns true.
+// TIoError from the stream (a local write failure) ends the work at once. The stream is written
+// on the engine's thread, and is the work's until is_finished() returns true; other threads
+// follow the work through the read-only operations.
 class TDownloadThread {
   public:
+    // Told once, on the engine's thread (or on the creator's, before the constructor returns),
+    // that the work has ended; the object may go once the call has returned.
+    using TFinished = std::function<void(const TDownloadThread& work)>;
+    // Told on the engine's thread when the announced size is known and as bytes arrive.
+    using TChanged = std::function<void(const TDownloadThread& work)>;
+
     // Starts the work at once, over a connection of the pool. A stop requested through the token
     // ends the work soon, as if no server had delivered the file.
     TDownloadThread(TStream& stream, std::vector<std::string> servers, std::string file_name,
-                    std::shared_ptr<TConnectionPool> pool, std::stop_token stop = {});
+                    std::shared_ptr<TConnectionPool> pool, std::stop_token stop = {},
+                    TFinished finished = {}, TChanged changed = {});
     // As above, over a pool of its own.
     TDownloadThread(TStream& stream, std::vector<std::string> servers, std::string file_name,
                     const TTransportOptions& options = {});
@@ -81,19 +85,23 @@ class TDownloadThread {
     // asking the same server again.
     enum class TAttempt { kDone, kFailed, kResumable, kRefusedResumed };
 
-    void run() noexcept;
-    void download_from_servers();
-    TAttempt try_server(THttpClient& client, const std::string& server);
-    TAttempt after_failure(const std::exception& failure, const std::string& server, bool began,
-                           std::int64_t from);
-    void attempt_failed(const std::string& server, const std::string& reason);
-    void take_notes(THttpClient& client);
+    void begin();
+    void step(const std::function<void()>& work) noexcept;
+    void next_attempt();
+    void after_attempt(TAttempt attempt);
+    void on_head(const std::exception_ptr& failure);
+    TAttempt on_get(const std::exception_ptr& failure);
+    TAttempt failed_attempt(const std::exception& failure);
+    TAttempt after_failure(const std::exception& failure, bool began, std::int64_t from);
+    void finish_download();
+    void conclude(bool completed) noexcept;
+    void attempt_failed(const std::string& reason);
+    void take_notes();
     std::int64_t resume_offset(const TCopyInfo& copy);
     void begin_body(const TBodyStart& start, const TCopyInfo& announced);
     void publish_file_size(std::int64_t size);
     void restart_stream();
     void receive(const char* data, std::size_t size);
-    void announce(std::atomic<bool>& flag, bool value);
 
     std::string file_name_;
     std::atomic<std::int64_t> file_size_{0};
@@ -107,13 +115,25 @@ class TDownloadThread {
     std::vector<std::string> servers_;
     std::shared_ptr<TConnectionPool> pool_;
     std::stop_token stop_;
+    TFinished finished_;
+    TChanged changed_;
     std::atomic<std::int64_t> downloaded_{0};
-    std::int64_t body_limit_ = 0;  // the current attempt's; the worker's own
+    // The work's own, on one thread at a time: the client, where the servers stand, and the
+    // current attempt.
+    TConnectionPool::TLoan client_;
+    std::size_t server_ = 0;
+    bool restarted_ = false;  // the current server was asked for the whole copy again
+    std::size_t attempts_ = 0;
+    bool done_ = false;
+    std::string url_;
+    TCopyInfo copy_;  // what the current attempt's HEAD found
+    std::int64_t from_ = 0;
+    bool began_ = false;
+    std::int64_t body_limit_ = 0;
     bool body_refused_ = false;    // the current attempt's body is not to be kept
     bool body_restarted_ = false;  // the current attempt's server sent all where the rest was asked
     std::mutex state_mutex_;
     std::condition_variable state_changed_;
-    std::thread thread_;
 };
 
 // Percentage of file_size that downloaded makes, rounded half to even, as its lowest byte

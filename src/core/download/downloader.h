@@ -1,6 +1,7 @@
 // Fetches one file from the repository.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,16 @@ class TDownloader {
                                   TStream& stream) {
         static_cast<void>(file_name);
         download_file_from_server(path, stream);
+    }
+    // The same as download_file_as without waiting: finished is told once the stream is as the
+    // call above leaves it, on a thread of the downloader's, or on the caller's before this
+    // returns; so are the messages. The stream and the downloader stay until then. This one
+    // downloads at once.
+    using TFinished = std::function<void()>;
+    virtual void start_download_as(const std::string& file_name, const std::string& path,
+                                   TStream& stream, const TFinished& finished) {
+        download_file_as(file_name, path, stream);
+        finished();
     }
     // The same from the one server with that base address, for what must come from the server
     // that delivered another file (a signature beside its document).

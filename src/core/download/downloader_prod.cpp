@@ -5,7 +5,6 @@
 #include <mutex>
 #include <set>
 
-#include "core/download/download_thread.h"
 #include "core/support/format.h"
 
 namespace qiv_start::core {
@@ -87,17 +86,53 @@ void TDownloaderProd::download(const std::vector<std::string>& servers, const st
 
     while (!worker.wait_for_metadata(kPollPeriod)) {
     }
-    send(format("file_size|%0:d", {worker.get_file_size()}));
+    TTold told;
+    tell_size(worker, told);
 
-    std::int8_t last = 0;
     while (!worker.is_finished()) {
-        const std::int8_t percent = worker.get_progress_prc();
-        if (percent != last) {
-            last = percent;
-            send(format("downloaded_prc|%0:d", {static_cast<int>(last)}));
-        }
+        sample(worker, told);
         worker.wait_for_finish(kPollPeriod);
     }
+    report_end(worker, file_name);
+}
+
+void TDownloaderProd::start_download_as(const std::string& file_name, const std::string& path,
+                                        TStream& stream, const TFinished& finished) {
+    send(format("download_start|%0:s", {file_name}));
+    told_ = {};
+    const auto changed = [this](const TDownloadThread& worker) {
+        if (!told_.size && worker.is_metadata_ready())
+            tell_size(worker, told_);
+        else if (told_.size && std::chrono::steady_clock::now() - told_.sampled >= kPollPeriod)
+            sample(worker, told_);
+    };
+    const auto ended = [this, file_name, finished](const TDownloadThread& worker) {
+        if (!told_.size)
+            tell_size(worker, told_);
+        report_end(worker, file_name);
+        finished();
+    };
+    under_way_ = std::make_unique<TDownloadThread>(stream, in_asking_order(servers_), path, pool_,
+                                                   stop_, ended, changed);
+}
+
+void TDownloaderProd::tell_size(const TDownloadThread& worker, TTold& told) {
+    told.size = true;
+    told.sampled = std::chrono::steady_clock::now();
+    send(format("file_size|%0:d", {worker.get_file_size()}));
+}
+
+// A percentage goes out when it differs from the last one told.
+void TDownloaderProd::sample(const TDownloadThread& worker, TTold& told) {
+    told.sampled = std::chrono::steady_clock::now();
+    const std::int8_t percent = worker.get_progress_prc();
+    if (percent != told.percent) {
+        told.percent = percent;
+        send(format("downloaded_prc|%0:d", {static_cast<int>(percent)}));
+    }
+}
+
+void TDownloaderProd::report_end(const TDownloadThread& worker, const std::string& file_name) {
     unanswering_servers().add(worker.get_unanswering());
     for (const std::string& failure : worker.get_details())
         listener_->notify(TCoreMessage(detail, failure));

@@ -2,9 +2,7 @@
 
 #include <curl/curl.h>
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <exception>
 #include <limits>
@@ -36,9 +34,6 @@ constexpr std::size_t kMaxValidatorSize = 256;
 
 // Bigger pieces than libcurl's default of 16 KiB: fewer receive and write calls for large files.
 constexpr long kReceiveBufferSize = 256 * 1024;
-// What a transfer over the engine holds for its caller before the engine pauses it (one piece
-// more at most): the caller writes at disk speed, and 64 transfers under way hold 8 MiB so.
-constexpr std::size_t kHandOnSize = 128 * 1024;
 
 bool is_success(long status) {
     return status >= 200 && status <= 299;
@@ -248,64 +243,51 @@ THttpShare::~THttpShare() {
 }
 
 struct THttpClient::TTransfer final : TTransferEngine::TWaiter {
-    TTransfer(CURL* handle, const TReceiver* receiver, const TTransportOptions& options)
-        : curl(handle),
-          receive(receiver),
-          options(options),
+    TTransfer(THttpClient& owner, TReceiver receiver, TDone finished)
+        : client(owner),
+          curl(owner.curl_.get()),
+          receive(std::move(receiver)),
+          done(std::move(finished)),
+          options(owner.options_),
           stall(options.min_rate, options.stall_window),
           answer(options.answer_timeout) {}
 
-    // Notifies under the lock: once the caller sees done, the transfer may go at any moment.
-    void ended(int code) override {
-        std::lock_guard lock(mutex);
-        done = true;
-        result = code;
-        changed.notify_one();
-    }
+    void ended(int code) override { client.complete(code); }
 
+    THttpClient& client;
     CURL* curl;
-    const TReceiver* receive;
-    const TStarter* start = nullptr;
+    TReceiver receive;  // none for a head
+    TStarter start;
+    TDone done;
     std::int64_t from = 0;
     const TTransportOptions& options;
     TStallWatch stall;
     TAnswerWatch answer;
-    const std::stop_token* stop = nullptr;
     bool status_checked = false;
     bool requested = false;  // has a connection, and its request has gone out
     bool stalled = false;
     bool unanswered = false;
     std::exception_ptr receive_error;
     char detail[CURL_ERROR_SIZE] = {};
-
-    // Over the engine: what its thread hands to the caller's, under the mutex. The caller tells
-    // the engine's callbacks through abandoned that it wants no more.
-    bool on_engine = false;
-    // The engine's thread alone: the engine, the server's origin, whether the engine has met it
-    // over HTTP/2, and once the transfer is known to share its connection, what that connection
-    // moves and how much of that this transfer has counted.
-    TTransferEngine* engine = nullptr;
+    // The server's origin, whether the engine has met it over HTTP/2, and once the transfer is
+    // known to share its connection, what that connection moves and how much of that this
+    // transfer has counted.
     std::string origin;
     bool server_multiplexes = false;
     TLinkMeter* link = nullptr;
     std::int64_t counted = 0;
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::optional<TBodyStart> begun;
-    std::string pending;
-    bool paused = false;
-    bool done = false;
-    int result = CURLE_OK;
-    std::atomic<bool> abandoned = false;
-    std::exception_ptr caller_error;  // the caller's alone
 };
 
 void THttpClient::TCurlDeleter::operator()(void* handle) const {
     curl_easy_cleanup(handle);
 }
 
-THttpClient::THttpClient(const TTransportOptions& options, THttpShare* share, TProxyRoutes* routes,
-                         TTransferEngine* engine)
+void THttpClient::TListDeleter::operator()(curl_slist* list) const {
+    curl_slist_free_all(list);
+}
+
+THttpClient::THttpClient(const TTransportOptions& options, TTransferEngine& engine,
+                         THttpShare* share, TProxyRoutes* routes)
     : options_(options),
       engine_(engine),
       own_routes_(routes == nullptr ? std::make_unique<TProxyRoutes>() : nullptr),
@@ -324,39 +306,38 @@ THttpClient::THttpClient(const TTransportOptions& options, THttpShare* share, TP
 
 THttpClient::~THttpClient() = default;
 
-TCopyInfo THttpClient::head(const std::string& url) {
+void THttpClient::start_head(const std::string& url, TDone done) {
     set_option(curl_.get(), CURLOPT_NOBODY, 1L);
-    TTransfer transfer(curl_.get(), nullptr, options_);
-    perform(url, transfer);
-    return {announced_length(curl_.get()), validator_of(curl_.get())};
+    launch(url, std::make_unique<TTransfer>(*this, nullptr, std::move(done)));
 }
 
-void THttpClient::get(const std::string& url, const TReceiver& receive, const TStarter& start,
-                      std::int64_t from, const std::string& if_range) {
+void THttpClient::start_get(const std::string& url, TReceiver receive, TStarter start,
+                            std::int64_t from, const std::string& if_range, TDone done) {
     set_option(curl_.get(), CURLOPT_HTTPGET, 1L);
-    TTransfer transfer(curl_.get(), &receive, options_);
-    transfer.start = &start;
-    transfer.from = from;
+    auto transfer = std::make_unique<TTransfer>(*this, std::move(receive), std::move(done));
+    transfer->start = std::move(start);
+    transfer->from = from;
     // The handle goes on to other transfers: the range and its header are for this one only.
-    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers(nullptr,
-                                                                        &curl_slist_free_all);
-    if (from > 0) {
-        const std::string line = "If-Range: " + if_range;
-        headers.reset(curl_slist_append(nullptr, line.c_str()));
-        if (!headers)
-            throw TError("Out of memory");
-        set_option(curl_.get(), CURLOPT_RANGE, (std::to_string(from) + "-").c_str());
-        set_option(curl_.get(), CURLOPT_HTTPHEADER, headers.get());
-    }
     try {
-        perform(url, transfer);
+        if (from > 0) {
+            const std::string line = "If-Range: " + if_range;
+            range_header_.reset(curl_slist_append(nullptr, line.c_str()));
+            if (!range_header_)
+                throw TError("Out of memory");
+            set_option(curl_.get(), CURLOPT_RANGE, (std::to_string(from) + "-").c_str());
+            set_option(curl_.get(), CURLOPT_HTTPHEADER, range_header_.get());
+        }
+        launch(url, std::move(transfer));
     } catch (...) {
-        curl_easy_setopt(curl_.get(), CURLOPT_RANGE, nullptr);
-        curl_easy_setopt(curl_.get(), CURLOPT_HTTPHEADER, nullptr);
+        clear_range();
         throw;
     }
+}
+
+void THttpClient::clear_range() {
     curl_easy_setopt(curl_.get(), CURLOPT_RANGE, nullptr);
     curl_easy_setopt(curl_.get(), CURLOPT_HTTPHEADER, nullptr);
+    range_header_.reset();
 }
 
 // A range answer must start where it was asked to; any other 2xx answer is the whole copy.
@@ -378,83 +359,8 @@ TBodyStart THttpClient::body_start(TTransfer& transfer) {
 
 void THttpClient::begin_body(TTransfer& transfer) {
     const TBodyStart start = body_start(transfer);
-    if (transfer.start != nullptr && *transfer.start)
-        (*transfer.start)(start);
-}
-
-// On the engine's thread: where the body starts (read here, where the answer's headers may be
-// read) and its bytes go to the caller. Full, the transfer pauses until the caller has taken
-// them; the library hands the same bytes again when it goes on.
-std::size_t THttpClient::hand_on(TTransfer& transfer, const char* data, std::size_t size) {
-    std::optional<TBodyStart> start;
-    if (!transfer.status_checked)
-        start = body_start(transfer);
-    {
-        std::lock_guard lock(transfer.mutex);
-        if (transfer.abandoned)
-            return CURL_WRITEFUNC_ERROR;
-        if (start)
-            transfer.begun = std::move(start);
-        if (!transfer.pending.empty() && transfer.pending.size() + size > kHandOnSize) {
-            transfer.paused = true;
-            return CURL_WRITEFUNC_PAUSE;
-        }
-        transfer.pending.append(data, size);
-    }
-    transfer.changed.notify_one();
-    return size;
-}
-
-// On the caller's thread: takes what the engine hands on, in its order, until the transfer ends.
-// Once receive or start raises, the rest is dropped and the engine abandons the transfer.
-int THttpClient::run_on_engine(TTransfer& transfer, const std::string& url) {
-    transfer.on_engine = true;
-    transfer.engine = engine_;
-    if (const auto server = server_of(url)) {
-        transfer.origin = server->origin;
-        transfer.server_multiplexes = engine_->multiplexes(url);
-    }
-    const TTransferEngine::TId id = engine_->start(transfer.curl, transfer);
-    std::string piece;
-    for (;;) {
-        std::optional<TBodyStart> start;
-        bool done = false;
-        bool resume = false;
-        piece.clear();
-        {
-            std::unique_lock lock(transfer.mutex);
-            transfer.changed.wait(lock, [&transfer] {
-                return transfer.begun || !transfer.pending.empty() || transfer.done;
-            });
-            start.swap(transfer.begun);
-            piece.swap(transfer.pending);
-            done = transfer.done;
-            resume = std::exchange(transfer.paused, false);
-        }
-        if (!transfer.caller_error)
-            deliver(transfer, start, piece, id);
-        if (done)
-            break;
-        if (resume && !transfer.caller_error)
-            engine_->resume(id);
-    }
-    if (transfer.caller_error && !transfer.receive_error)
-        transfer.receive_error = transfer.caller_error;
-    return transfer.result;
-}
-
-void THttpClient::deliver(TTransfer& transfer, const std::optional<TBodyStart>& start,
-                          const std::string& piece, std::uint64_t id) {
-    try {
-        if (start && transfer.start != nullptr && *transfer.start)
-            (*transfer.start)(*start);
-        if (!piece.empty())
-            (*transfer.receive)(piece.data(), piece.size());
-    } catch (...) {
-        transfer.caller_error = std::current_exception();
-        transfer.abandoned = true;
-        engine_->abandon(id);
-    }
+    if (transfer.start)
+        transfer.start(start);
 }
 
 // The body of an answer that is not 2xx (an error page, a redirect notice) never reaches the
@@ -464,11 +370,9 @@ std::size_t THttpClient::on_body(char* data, std::size_t size, std::size_t count
     if (!transfer.status_checked && !is_success(response_status(transfer.curl)))
         return CURL_WRITEFUNC_ERROR;
     try {
-        if (transfer.on_engine)
-            return hand_on(transfer, data, size * count);
         if (!transfer.status_checked)
             begin_body(transfer);
-        (*transfer.receive)(data, size * count);
+        transfer.receive(data, size * count);
     } catch (...) {
         transfer.receive_error = std::current_exception();
         return CURL_WRITEFUNC_ERROR;
@@ -485,7 +389,7 @@ std::size_t THttpClient::on_body(char* data, std::size_t size, std::size_t count
 int THttpClient::on_progress(void* user, std::int64_t, std::int64_t received, std::int64_t,
                              std::int64_t sent) {
     auto& transfer = *static_cast<TTransfer*>(user);
-    if (transfer.stop->stop_requested() || transfer.abandoned)
+    if (transfer.client.stop_.stop_requested())
         return 1;
     if (!transfer.answer.in_time(transfer.curl)) {
         transfer.unanswered = true;
@@ -509,14 +413,15 @@ int THttpClient::on_progress(void* user, std::int64_t, std::int64_t received, st
 // multiplex (from an earlier transfer, or from an answer over HTTP/2 to this one or to another
 // one under way), counting only what it moves from then on; false while it has not joined.
 bool THttpClient::shares_moving_link(TTransfer& transfer, std::int64_t moved) {
-    if (transfer.link == nullptr && transfer.on_engine && !transfer.origin.empty()) {
-        transfer.link = transfer.engine->link(transfer.origin);
+    if (transfer.link == nullptr && !transfer.origin.empty()) {
+        TTransferEngine& engine = transfer.client.engine_;
+        transfer.link = engine.link(transfer.origin);
         long version = 0;
         if (transfer.link == nullptr)
             curl_easy_getinfo(transfer.curl, CURLINFO_HTTP_VERSION, &version);
         if (transfer.server_multiplexes || version == CURL_HTTP_VERSION_2_0) {
-            transfer.link = &transfer.engine->open_link(transfer.origin, transfer.options.min_rate,
-                                                        transfer.options.stall_window);
+            transfer.link = &engine.open_link(transfer.origin, transfer.options.min_rate,
+                                              transfer.options.stall_window);
         }
         transfer.counted = moved;
     }
@@ -548,17 +453,47 @@ void THttpClient::take_route(const std::string& url) {
     }
 }
 
-void THttpClient::perform(const std::string& url, TTransfer& transfer) {
+void THttpClient::launch(const std::string& url, std::unique_ptr<TTransfer> transfer) {
     take_route(url);
-    set_option(transfer.curl, CURLOPT_URL, url.c_str());
-    set_option(transfer.curl, CURLOPT_WRITEDATA, &transfer);
-    set_option(transfer.curl, CURLOPT_XFERINFODATA, &transfer);
-    set_option(transfer.curl, CURLOPT_ERRORBUFFER, transfer.detail);
-    transfer.stop = &stop_;
-    const auto result = static_cast<CURLcode>(
-        engine_ != nullptr ? run_on_engine(transfer, url) : curl_easy_perform(transfer.curl));
+    set_option(transfer->curl, CURLOPT_URL, url.c_str());
+    set_option(transfer->curl, CURLOPT_WRITEDATA, transfer.get());
+    set_option(transfer->curl, CURLOPT_XFERINFODATA, transfer.get());
+    set_option(transfer->curl, CURLOPT_ERRORBUFFER, transfer->detail);
+    if (const auto server = server_of(url)) {
+        transfer->origin = server->origin;
+        transfer->server_multiplexes = engine_.multiplexes(url);
+    }
+    current_ = std::move(transfer);
+    try {
+        engine_.start(curl_.get(), *current_);
+    } catch (...) {
+        curl_easy_setopt(curl_.get(), CURLOPT_ERRORBUFFER, nullptr);
+        current_.reset();
+        throw;
+    }
+}
+
+// On the engine's thread. Nothing touches the client or the transfer once done is told: done may
+// hand the client on.
+void THttpClient::complete(int result) {
+    std::unique_ptr<TTransfer> transfer = std::move(current_);
     // The buffer lives no longer than the transfer.
-    curl_easy_setopt(transfer.curl, CURLOPT_ERRORBUFFER, nullptr);
+    curl_easy_setopt(curl_.get(), CURLOPT_ERRORBUFFER, nullptr);
+    std::exception_ptr failure;
+    try {
+        conclude(*transfer, result);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    clear_range();
+    const TDone done = std::move(transfer->done);
+    transfer.reset();
+    done(failure);
+}
+
+// Raises what the transfer's end means for the caller; after a head, takes what it found.
+void THttpClient::conclude(TTransfer& transfer, int code) {
+    const auto result = static_cast<CURLcode>(code);
     if (transfer.receive_error)
         std::rethrow_exception(transfer.receive_error);
     long proxy_status = 0;
@@ -581,8 +516,12 @@ void THttpClient::perform(const std::string& url, TTransfer& transfer) {
         throw TNoAnswerError(failure_reason(result, transfer.detail, proxy_));
     if (result != CURLE_OK)
         throw TError(failure_reason(result, transfer.detail, proxy_));
+    if (!transfer.receive) {
+        copy_ = {announced_length(transfer.curl), validator_of(transfer.curl)};
+        return;
+    }
     // An empty body begins too.
-    if (transfer.receive != nullptr && !transfer.status_checked)
+    if (!transfer.status_checked)
         begin_body(transfer);
 }
 

@@ -57,29 +57,10 @@ TTransferEngine::~TTransferEngine() {
     curl_multi_cleanup(multi_);
 }
 
-TTransferEngine::TId TTransferEngine::start(void* handle, TWaiter& waiter) {
-    TId id = 0;
+void TTransferEngine::start(void* handle, TWaiter& waiter) {
     {
         std::lock_guard lock(mutex_);
-        id = next_id_++;
-        starts_.push_back({id, TActive{handle, &waiter}});
-    }
-    curl_multi_wakeup(multi_);
-    return id;
-}
-
-void TTransferEngine::resume(TId transfer) {
-    request(resumes_, transfer);
-}
-
-void TTransferEngine::abandon(TId transfer) {
-    request(abandons_, transfer);
-}
-
-void TTransferEngine::request(std::vector<TId>& list, TId transfer) {
-    {
-        std::lock_guard lock(mutex_);
-        list.push_back(transfer);
+        starts_.push_back({next_id_++, TActive{handle, &waiter}});
     }
     curl_multi_wakeup(multi_);
 }
@@ -115,33 +96,17 @@ void TTransferEngine::run() {
     }
 }
 
-// Starts first, so that a request about a transfer that has just started finds it. A request
-// about a transfer that has ended is stale and dropped: its id is never used again.
+// A transfer that cannot be added ends at once.
 void TTransferEngine::take_requests() {
     std::vector<std::pair<TId, TActive>> starts;
-    std::vector<TId> resumes;
-    std::vector<TId> abandons;
     {
         std::lock_guard lock(mutex_);
         starts.swap(starts_);
-        resumes.swap(resumes_);
-        abandons.swap(abandons_);
     }
     for (auto& [id, active] : starts) {
         active_.emplace(id, active);
         if (curl_multi_add_handle(multi_, active.handle) != CURLM_OK)
             end(id, CURLE_OUT_OF_MEMORY);
-    }
-    for (const TId id : abandons) {
-        if (const auto found = active_.find(id); found != active_.end()) {
-            curl_multi_remove_handle(multi_, found->second.handle);
-            end(id, CURLE_ABORTED_BY_CALLBACK);
-        }
-    }
-    // Resuming may deliver the held data at once, through the write callback.
-    for (const TId id : resumes) {
-        if (const auto found = active_.find(id); found != active_.end())
-            curl_easy_pause(found->second.handle, CURLPAUSE_CONT);
     }
 }
 

@@ -15,13 +15,15 @@
 
 namespace qiv_start::core {
 
-// Every call into the HTTP library's multi interface, and every pause and resumption, happens on
-// the engine's own thread; the other threads only leave it requests and wake it. What the
-// transfers' callbacks do runs on the engine's thread too, so they should only hand their data
-// on to the thread that waits for the transfer.
+// Every call into the HTTP library's multi interface happens on the engine's own thread; the
+// other threads only leave it requests and wake it. What the transfers' callbacks do runs on the
+// engine's thread too, and so does what follows a transfer's end (the next request of a download,
+// the bytes written to its stream): it holds up every other transfer meanwhile, so it must not
+// wait for anything but the disk.
 class TTransferEngine {
   public:
-    // Told on the engine's thread, once, that its transfer has ended, with the library's result.
+    // Told on the engine's thread, once, that its transfer has ended, with the library's result;
+    // it may start the handle's next transfer.
     class TWaiter {
       public:
         virtual void ended(int result) = 0;
@@ -29,7 +31,6 @@ class TTransferEngine {
       protected:
         ~TWaiter() = default;
     };
-    using TId = std::uint64_t;
 
     TTransferEngine();  // raises TError
     // No transfer may be under way.
@@ -39,12 +40,7 @@ class TTransferEngine {
 
     // Starts the transfer set up on the handle; the handle and the waiter stay untouched by the
     // caller until the waiter is told that it has ended. Raises TError.
-    TId start(void* handle, TWaiter& waiter);
-    // The transfer's receiving, paused by its write callback, goes on.
-    void resume(TId transfer);
-    // Ends the transfer soon unless it has ended; its waiter is told as usual. Over HTTP/2 only
-    // its stream ends, the connection stays for the others.
-    void abandon(TId transfer);
+    void start(void* handle, TWaiter& waiter);
 
     // Whether a transfer to the URL's server came back over HTTP/2, so that transfers to it run
     // side by side over one connection.
@@ -58,6 +54,7 @@ class TTransferEngine {
                           std::chrono::milliseconds window);
 
   private:
+    using TId = std::uint64_t;
     struct TActive {
         void* handle;
         TWaiter* waiter;
@@ -66,14 +63,11 @@ class TTransferEngine {
     void take_requests();
     void finish_done();
     void end(TId transfer, int result);
-    void request(std::vector<TId>& list, TId transfer);
 
     void* multi_ = nullptr;
     mutable std::mutex mutex_;
     // Requests for the engine's thread, under the mutex.
     std::vector<std::pair<TId, TActive>> starts_;
-    std::vector<TId> resumes_;
-    std::vector<TId> abandons_;
     bool stopping_ = false;
     TId next_id_ = 1;
     std::set<std::string> multiplexing_;  // servers, under the mutex

@@ -1,8 +1,6 @@
 #include "core/terminal/synchroniser.h"
 
 #include <algorithm>
-#include <chrono>
-#include <semaphore>
 #include <set>
 
 #include "core/download/verified_file_stream.h"
@@ -32,35 +30,13 @@ const char* const kNoMatchingCopy = "Żaden serwer nie ma pliku \"%0:s\" zgodneg
 const char* const kMismatchNotSaved =
     "Plik \"%0:s\" nie został zapisany: jego suma kontrolna nie zgadza się z ustawieniami.";
 
-// Beside the files whose downloads are under way, those worked on ahead at the same time (digest
-// checks, flushes to disk, waits for a download's slot), and how much further ahead of the file
-// being dealt with they may be: fetched files wait in their temporary files, so that one slow
-// file holds up the others less. Neither grows with the downloads that a multiplexed connection
-// carries at once: a file that waits for its turn needs no thread.
-constexpr std::size_t kLookAheadSpareThreads = kMaxTransfers;
+// The threads that work on the files ahead (digest checks, flushes to disk) while their
+// downloads, which hold none, are under way, and how much further ahead of the file being dealt
+// with than the downloads under way they may be: fetched files wait in their temporary files, so
+// that one slow file holds up the others less. Neither grows with the downloads that a
+// multiplexed connection carries at once.
+constexpr std::size_t kLookAheadThreads = kMaxTransfers;
 constexpr std::size_t kLookAheadSpareWindow = 3 * kMaxTransfers;
-
-// One of the downloads that may be under way at once, held for as long as it lives. Waiting for
-// one ends without it once a stop is requested.
-class TTransferSlot {
-  public:
-    TTransferSlot(std::counting_semaphore<>& slots, const std::stop_token& stop) : slots_(slots) {
-        while (!taken_ && !stop.stop_requested())
-            taken_ = slots_.try_acquire_for(std::chrono::milliseconds(20));
-    }
-    ~TTransferSlot() {
-        if (taken_)
-            slots_.release();
-    }
-    TTransferSlot(const TTransferSlot&) = delete;
-    TTransferSlot& operator=(const TTransferSlot&) = delete;
-
-    bool taken() const { return taken_; }
-
-  private:
-    std::counting_semaphore<>& slots_;
-    bool taken_ = false;
-};
 
 // Why the old copy cannot be replaced, when another program holds it open: a download would be in
 // vain, on this start and the next.
@@ -126,6 +102,7 @@ class TSynchroniser::TImpl {
         bool current = false;
         std::unique_ptr<TVerifiedFileStream> stream;  // none when current or not fetched
         std::optional<std::string> error;  // what the turn reports instead of replacing the file
+        std::unique_ptr<TDownloader> downloader;  // the one that fetched it, gone before the stream
     };
 
     void sync_one_by_one(const std::vector<TFileSection>& sections);
@@ -136,12 +113,16 @@ class TSynchroniser::TImpl {
                         const std::string& path);
     bool replace_old_copy(TVerifiedFileStream& stream, const std::string& name);
     void sync_ahead(const std::vector<TFileSection>& sections, std::size_t transfers);
-    TFetched fetch(const TPlannedFile& file, const TLocalFile& local, TCoreListener& record,
-                   std::stop_token stop, std::counting_semaphore<>& transfers);
+    TLookAhead::TStep check_ahead(TLookAhead& ahead, std::size_t index, const TPlannedFile& file,
+                                  const TLocalFile& local, TFetched& fetched, TCoreListener& record,
+                                  const std::stop_token& stop);
+    TLookAhead::TStep download_ahead(TLookAhead& ahead, std::size_t index, const TPlannedFile& file,
+                                     TFetched& fetched, TCoreListener& record,
+                                     const std::stop_token& stop);
+    static void flush_download(const TPlannedFile& file, TFetched& fetched);
     void take_turn(TLookAhead& ahead, std::size_t index, const TPlannedFile& file,
                    const std::optional<TLocalFile>& local, TFetched& fetched);
-    void download(TDownloader& downloader, const std::string& name, const std::string& sha256,
-                  TStream& stream) const;
+    std::string source(const std::string& name, const std::string& sha256) const;
     static void extract_archive(const std::string& directory, const std::string& name);
     void send(const TMessageType& type, const std::string& text);
 
@@ -170,7 +151,7 @@ bool TSynchroniser::TImpl::fetch_exact(const std::string& name, const std::strin
     const std::size_t separator = path.find_last_of(platform::path_separator());
     TVerifiedFileStream stream(separator == std::string::npos ? "" : path.substr(0, separator),
                                path, published, false);
-    download(*downloader_, name, published.sha256, stream);
+    downloader_->download_file_as(name, source(name, published.sha256), stream);
     try {
         if (const auto& failure = stream.write_failure())
             throw TError(*failure);
@@ -235,7 +216,7 @@ bool TSynchroniser::TImpl::download_file(TFileConfig& file, const TLocalFile& lo
     // that differs from them never stands in for the file.
     TVerifiedFileStream stream(local.directory, local.path, {file.get_hash(), file.get_sha256()},
                                !digests_bind_);
-    download(*downloader_, name, file.get_sha256(), stream);
+    downloader_->download_file_as(name, source(name, file.get_sha256()), stream);
     return store_download(stream, name, local.path);
 }
 
@@ -272,9 +253,10 @@ bool TSynchroniser::TImpl::replace_old_copy(TVerifiedFileStream& stream, const s
     return false;
 }
 
-// The checks and downloads run ahead on the look-ahead's threads, each file's messages kept for
-// its turn. The turns come in order and do, with what was fetched, what update_file does; a
-// section's heading goes out before the turn of its first file.
+// The checks run ahead on the look-ahead's threads, and the downloads ahead on the connection
+// pool's engine, each file's messages kept for its turn. The turns come in order and do, with what
+// was fetched, what update_file does; a section's heading goes out before the turn of its first
+// file.
 void TSynchroniser::TImpl::sync_ahead(const std::vector<TFileSection>& sections,
                                       std::size_t transfers) {
     std::vector<TPlannedFile> plan;
@@ -291,20 +273,17 @@ void TSynchroniser::TImpl::sync_ahead(const std::vector<TFileSection>& sections,
                                    !(digests_bind_ && plan.back().sha256.empty());
         }
     }
-    // Declared before the look-ahead: what was fetched and not used goes only after the workers
-    // have stopped, and takes its temporary file with it.
+    // Declared before the look-ahead: what was fetched and not used goes only after the
+    // preparations have ended, and takes its temporary file with it.
     std::vector<TFetched> fetched(plan.size());
-    std::counting_semaphore<> slots(static_cast<std::ptrdiff_t>(transfers));
-    // A download holds its thread until it ends; the spare ones are as many as for one
-    // connection per download.
-    const std::size_t spare = std::min(transfers, kMaxTransfers);
-    const std::size_t threads = transfers + spare * kLookAheadSpareThreads / kMaxTransfers;
-    const std::size_t window = transfers + spare * kLookAheadSpareWindow / kMaxTransfers;
-    TLookAhead ahead(predecessors(plan), threads, window,
+    const std::size_t threads = std::min(transfers, kLookAheadThreads);
+    const std::size_t window = transfers + threads * kLookAheadSpareWindow / kLookAheadThreads;
+    TLookAhead ahead(predecessors(plan), threads, window, transfers,
                      [&](std::size_t index, TCoreListener& record, std::stop_token stop) {
-                         if (plan[index].readable)
-                             fetched[index] =
-                                 fetch(plan[index], *locals[index], record, stop, slots);
+                         if (!plan[index].readable)
+                             return TLookAhead::TStep::ended();
+                         return check_ahead(ahead, index, plan[index], *locals[index],
+                                            fetched[index], record, stop);
                      });
     std::size_t announced = 0;
     const auto announce_up_to = [&](std::size_t index) {
@@ -318,44 +297,58 @@ void TSynchroniser::TImpl::sync_ahead(const std::vector<TFileSection>& sections,
     announce_up_to(plan.size());
 }
 
-// Runs on a worker: the digest check and the download into a temporary file, nothing that
-// changes the file itself.
-TSynchroniser::TImpl::TFetched TSynchroniser::TImpl::fetch(const TPlannedFile& file,
-                                                           const TLocalFile& local,
-                                                           TCoreListener& record,
-                                                           std::stop_token stop,
-                                                           std::counting_semaphore<>& transfers) {
-    TFetched fetched;
+// Runs on a worker: the digest check, then, once a download's slot is free, the download into a
+// temporary file; nothing that changes the file itself.
+TLookAhead::TStep TSynchroniser::TImpl::check_ahead(TLookAhead& ahead, std::size_t index,
+                                                    const TPlannedFile& file,
+                                                    const TLocalFile& local, TFetched& fetched,
+                                                    TCoreListener& record,
+                                                    const std::stop_token& stop) {
     if (platform::file_exists(local.path)) {
         record.notify(TCoreMessage(info, format(kCheckingVersion, {file.name})));
         fetched.current = matches_digests(local.path, {file.hash, file.sha256});
         if (fetched.current) {
             record.notify(TCoreMessage(info, format(kVersionCurrent, {file.name})));
-            return fetched;
+            return TLookAhead::TStep::ended();
         }
         if (const auto reason = in_use(local.path)) {
             fetched.error = format(kCannotDelete, {file.name, *reason});
-            return fetched;
+            return TLookAhead::TStep::ended();
         }
     }
     fetched.stream = std::make_unique<TVerifiedFileStream>(
         local.directory, local.path, TDigestPair{file.hash, file.sha256}, !digests_bind_);
-    {
-        const TTransferSlot slot(transfers, stop);
-        if (!slot.taken())
-            return fetched;
-        // The record outlives the downloader, which is let go at the end of this statement.
-        const std::shared_ptr<TCoreListener> listener(std::shared_ptr<TCoreListener>(), &record);
-        download(*make_downloader_(listener, stop), file.name, file.sha256, *fetched.stream);
-    }
-    // The data goes to the disk here, outside the download's slot, so that the replacement at
-    // the turn is quick.
+    return TLookAhead::TStep::after_slot([this, &ahead, index, &file, &fetched, &record, stop] {
+        return download_ahead(ahead, index, file, fetched, record, stop);
+    });
+}
+
+// The download goes on without a thread; its end resumes the file's preparation.
+TLookAhead::TStep TSynchroniser::TImpl::download_ahead(TLookAhead& ahead, std::size_t index,
+                                                       const TPlannedFile& file, TFetched& fetched,
+                                                       TCoreListener& record,
+                                                       const std::stop_token& stop) {
+    // The record outlives the downloader, which goes at the file's turn.
+    const std::shared_ptr<TCoreListener> listener(std::shared_ptr<TCoreListener>(), &record);
+    fetched.downloader = make_downloader_(listener, stop);
+    fetched.downloader->start_download_as(file.name, source(file.name, file.sha256),
+                                          *fetched.stream, [&ahead, index, &file, &fetched] {
+                                              ahead.resume(index, [&file, &fetched] {
+                                                  flush_download(file, fetched);
+                                                  return TLookAhead::TStep::ended();
+                                              });
+                                          });
+    return TLookAhead::TStep::suspended();
+}
+
+// The data goes to the disk here, outside the download's slot, so that the replacement at the
+// turn is quick.
+void TSynchroniser::TImpl::flush_download(const TPlannedFile& file, TFetched& fetched) {
     try {
         fetched.stream->flush();
     } catch (const TError& failure) {
         fetched.error = format(kCannotSave, {file.name, failure.what()});
     }
-    return fetched;
 }
 
 void TSynchroniser::TImpl::take_turn(TLookAhead& ahead, std::size_t index, const TPlannedFile& file,
@@ -380,13 +373,10 @@ void TSynchroniser::TImpl::take_turn(TLookAhead& ahead, std::size_t index, const
 
 // An object's name is its digest: a file whose digest is not one cannot be in the store, and is
 // asked for by name, for the digests to judge.
-void TSynchroniser::TImpl::download(TDownloader& downloader, const std::string& name,
-                                    const std::string& sha256, TStream& stream) const {
+// Where the servers hold the file: its object in the store, else under its name.
+std::string TSynchroniser::TImpl::source(const std::string& name, const std::string& sha256) const {
     const std::optional<std::string> object = store_ ? object_name(sha256) : std::nullopt;
-    if (object)
-        downloader.download_file_as(name, object_path(*store_, *object), stream);
-    else
-        downloader.download_file_from_server(name, stream);
+    return object ? object_path(*store_, *object) : name;
 }
 
 void TSynchroniser::TImpl::extract_archive(const std::string& directory, const std::string& name) {

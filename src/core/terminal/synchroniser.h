@@ -18,8 +18,9 @@
 
 namespace qiv_start::core {
 
-// A downloader for a file fetched ahead: it reports to the listener given, and a download under
-// way ends soon once a stop is requested through the token.
+// A downloader for a file fetched ahead, which starts it without waiting for it: it reports to
+// the listener given, and a download under way ends soon once a stop is requested through the
+// token.
 using TDownloaderMaker = std::function<std::unique_ptr<TDownloader>(
     std::shared_ptr<TCoreListener> listener, std::stop_token stop)>;
 

@@ -173,7 +173,7 @@ class LookAheadSync : public ::testing::TestWithParam<TProtocol> {
 void LookAheadSync::expect_same_as_one_by_one() {
     const std::string member = "z archiwum";
     const std::string archive = zip_bytes(dir.path() / "a.zip", {{"ze_zipa.txt", member}});
-    // The last is more than the engine holds for a caller: its transfer pauses and goes on.
+    // The last comes in many pieces, written on the engine's thread as they arrive.
     const auto content = [](int i) {
         return std::string(i == 9 ? 700000 : 3000 + i, static_cast<char>('a' + i));
     };
