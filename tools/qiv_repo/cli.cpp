@@ -41,7 +41,7 @@ std::string polish_message(const CLI::ParseError& failure) {
     const std::string message = failure.what();
     if (dynamic_cast<const CLI::RequiredError*>(&failure)) {
         if (message.find("subcommand") != std::string::npos)
-            return "podaj polecenie: new, hash, check, verify, access, keygen albo sign";
+            return "podaj polecenie: new, hash, check, verify, access, keygen, sign albo status";
         return "brak wymaganego argumentu " + named_part(message, "", " is required");
     }
     if (dynamic_cast<const CLI::ExtrasError*>(&failure))
@@ -70,7 +70,7 @@ void add_ca_file_option(CLI::App* command, std::string& ca_file) {
 const std::vector<TCommandAdder>& command_adders() {
     static const std::vector<TCommandAdder> adders = {
         add_new_command,    add_hash_command,   add_check_command, add_verify_command,
-        add_access_command, add_keygen_command, add_sign_command};
+        add_access_command, add_keygen_command, add_sign_command,  add_status_command};
     return adders;
 }
 

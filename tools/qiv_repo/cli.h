@@ -35,6 +35,7 @@ void add_verify_command(TCommandContext& context);
 void add_access_command(TCommandContext& context);
 void add_keygen_command(TCommandContext& context);
 void add_sign_command(TCommandContext& context);
+void add_status_command(TCommandContext& context);
 
 // A subcommand with the tool's conventions: grouped under the commands, help flag in Polish.
 CLI::App* add_command(CLI::App& app, const std::string& name, const std::string& description);
