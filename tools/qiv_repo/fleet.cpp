@@ -319,13 +319,17 @@ std::optional<std::uint64_t> TFleet::newest_serial(const std::vector<const TStat
     return newest;
 }
 
-// Without the repository's digest, the launcher that appeared last is taken for the current one.
+// Without the repository's digest, the current launcher is the one that appeared last among the
+// workstations on the newest release.
 std::string TFleet::newest_launcher(const std::vector<const TStation*>& seen) const {
     if (!options_.current_launcher.empty())
         return options_.current_launcher;
+    const auto serial = newest_serial(seen);
     std::string newest;
     std::int64_t newest_time = 0;
     for (const TStation* station : seen) {
+        if (serial && station->serial != serial)
+            continue;
         const std::int64_t first = launcher_first_seen_.at(digest_of(station->launcher));
         if (newest.empty() ||
             std::pair(first, station->launcher) > std::pair(newest_time, newest)) {
