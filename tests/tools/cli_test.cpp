@@ -14,7 +14,8 @@ TEST_F(CommandLine, HelpIsPolishAndWrongUseIsExitCodeTwo) {
         EXPECT_NE(out_.str().find(part), std::string::npos) << part << "\n" << out_.str();
     }
     // Each command's help names the program and the command once each.
-    for (const char* command : {"new", "hash", "check", "verify", "access", "keygen", "sign"}) {
+    for (const char* command :
+         {"new", "hash", "check", "verify", "access", "keygen", "status", "sign"}) {
         EXPECT_EQ(run({command, "--help"}), 0) << command;
         const std::string usage = std::string("Użycie: qiv_repo ") + command + " [";
         EXPECT_NE(out_.str().find(usage), std::string::npos) << out_.str();

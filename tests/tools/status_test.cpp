@@ -91,7 +91,7 @@ TEST_F(Status, FleetOfFiftyAsTableAndJson) {
           "kasa-7               2026-12-07 00:07 started          7            "}) {
         EXPECT_TRUE(has(table, part)) << part << "\n" << table;
     }
-    const std::string document = json(log);
+    const std::string fleet = json(log);
     for (const char* part :
          {"\"workstations\": 50,", "\"runs\": 100,", "\"skipped_lines\": 0,",
           "\"started\": 90, \"no_configuration\": 0", "\"file_missing\": 10",
@@ -100,17 +100,26 @@ TEST_F(Status, FleetOfFiftyAsTableAndJson) {
           "\"serials\": {\"7\": 40, \"6\": 10}",
           "{\"name\": \"kasa-7\", \"id\": \"00000000000000000000000000000008\", \"last_seen\": "
           "\"2026-12-07T00:07:00Z\", \"last_outcome\": \"started\", \"serial\": 7"}) {
-        EXPECT_TRUE(has(document, part)) << part << "\n" << document;
+        EXPECT_TRUE(has(fleet, part)) << part << "\n" << fleet;
     }
     // Outdated: five on the old launcher, ten on the old release.
-    const auto outdated_start = document.find("\"outdated\": [");
+    const auto outdated_start = fleet.find("\"outdated\": [");
     const std::string outdated =
-        document.substr(outdated_start, document.find("\"stale\"") - outdated_start);
+        fleet.substr(outdated_start, fleet.find("\"stale\"") - outdated_start);
     std::size_t hosts = 0;
     for (auto at = outdated.find("{\"name\""); at != std::string::npos;
          at = outdated.find("{\"name\"", at + 1))
         ++hosts;
     EXPECT_EQ(hosts, 15u) << outdated;
+    // The repository's document names the launcher that is current, whatever the fleet runs.
+    std::filesystem::create_directories(repository_);
+    write("qiv_start_2.xml", document("<hash>0000000000000000000000000000000B</hash>\n"));
+    ASSERT_EQ(run({"status", (dir_.path() / "access.log").string(), "--since", "2026-12-05",
+                   "--repo", path()}),
+              0)
+        << err_.str();
+    EXPECT_TRUE(has(out_.str(), "bieżące: wydanie 7, program 0000000000000000000000000000000b"))
+        << out_.str();
 }
 
 TEST_F(Status, MalformedLinesAreCountedAndSkipped) {
