@@ -125,6 +125,10 @@ int run_status(const TStatusOptions& options, TConsole& console) {
                     << "\": podaj np. 24h, 7d albo datę 2026-12-01.\n";
         return kExitWrongUse;
     }
+    if (options.stale_days && *options.stale_days < 0) {
+        console.err << "Nieprawidłowa liczba dni --stale: " << *options.stale_days << ".\n";
+        return kExitWrongUse;
+    }
     fleet_options.since = *since;
     fleet_options.stale_days = options.stale_days;
     fleet_options.workstation = options.workstation;
@@ -175,8 +179,7 @@ void add_status_command(TCommandContext& context) {
         ->type_name("OKRES");
     command
         ->add_option("--stale", options->stale_days, "Wymienia stanowiska niewidziane od tylu dni")
-        ->type_name("DNI")
-        ->check(CLI::NonNegativeNumber);
+        ->type_name("DNI");
     command->add_flag("--json", options->json, "Wynik jako jeden dokument JSON");
     command
         ->add_option("--workstation", options->workstation,

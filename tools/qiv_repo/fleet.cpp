@@ -230,6 +230,18 @@ void take_last(TStation& station, TRunReport& report) {
     station.last_sequence = report.sequence;
 }
 
+// The runs in the order they were made.
+std::vector<const TStationRun*> sorted_runs(const std::vector<TStationRun>& runs) {
+    std::vector<const TStationRun*> sorted;
+    for (const TStationRun& run : runs)
+        sorted.push_back(&run);
+    std::sort(sorted.begin(), sorted.end(), [](const auto* a, const auto* b) {
+        return std::pair(a->report.time, a->report.sequence) <
+               std::pair(b->report.time, b->report.sequence);
+    });
+    return sorted;
+}
+
 }  // namespace
 
 std::string iso_time(std::int64_t seconds) {
@@ -468,14 +480,7 @@ void TFleet::write_json(std::ostream& out) const {
 void TFleet::write_runs_text(std::ostream& out) const {
     out << "Uruchomienia stanowiska " << printable(options_.workstation) << ": "
         << station_runs_.size() << "\n";
-    std::vector<const TStationRun*> runs;
-    for (const TStationRun& run : station_runs_)
-        runs.push_back(&run);
-    std::sort(runs.begin(), runs.end(), [](const auto* a, const auto* b) {
-        return std::pair(a->report.time, a->report.sequence) <
-               std::pair(b->report.time, b->report.sequence);
-    });
-    for (const TStationRun* run : runs) {
+    for (const TStationRun* run : sorted_runs(station_runs_)) {
         const TRunReport& r = run->report;
         out << "  " << short_time(r.time) << " #" << r.sequence << " "
             << padded(std::string(core::outcome_name(r.outcome)), 16) << " wydanie "
@@ -491,8 +496,8 @@ void TFleet::write_runs_text(std::ostream& out) const {
 void TFleet::write_runs_json(std::ostream& out) const {
     out << "{\n  \"workstation\": " << json(options_.workstation) << ",\n  \"runs\": [";
     const char* separator = "\n    ";
-    for (const TStationRun& run : station_runs_) {
-        const TRunReport& r = run.report;
+    for (const TStationRun* run : sorted_runs(station_runs_)) {
+        const TRunReport& r = run->report;
         out << separator << "{\"time\": " << json(iso_time(r.time))
             << ", \"sequence\": " << r.sequence << ", \"id\": " << json(r.workstation)
             << ", \"name\": " << json(r.host)
@@ -502,7 +507,7 @@ void TFleet::write_runs_json(std::ostream& out) const {
             << ", \"checked\": " << r.checked << ", \"downloaded\": " << r.downloaded
             << ", \"failed\": " << r.failed << ", \"bytes\": " << r.bytes
             << ", \"ms\": " << r.duration_ms << ", \"cache\": " << (r.cache_used ? "true" : "false")
-            << ", \"log\": " << json(sources_[run.source]) << "}";
+            << ", \"log\": " << json(sources_[run->source]) << "}";
         separator = ",\n    ";
     }
     out << (station_runs_.empty() ? "]" : "\n  ]") << "\n}\n";
