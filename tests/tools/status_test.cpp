@@ -178,6 +178,9 @@ TEST_F(Status, RunInTwoLogsCountsOnce) {
     ASSERT_EQ(run({"status", packed + ".gz", plain, "--since", "2026-12-05", "--json"}), 0);
     EXPECT_TRUE(has(out_.str(), "\"runs\": 4,")) << out_.str();
     EXPECT_TRUE(has(out_.str(), "mirror2.log.gz\": 3")) << out_.str();
+    // A day without a report from it, the workstation is stale.
+    ASSERT_EQ(run({"status", plain, "--stale", "1", "--json"}), 0);
+    EXPECT_TRUE(has(out_.str(), "\"stale\": [\n    {\"name\": \"kasa-1\"")) << out_.str();
     // The same from standard input, through the program.
     std::string output;
     ASSERT_EQ(shell_output("zcat " + test::quoted(std::filesystem::path(packed + ".gz")) + " | " +
