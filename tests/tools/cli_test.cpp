@@ -20,7 +20,7 @@ TEST_F(CommandLine, HelpIsPolishAndWrongUseIsExitCodeTwo) {
     }
     // Each command's help names the program and the command once each.
     for (const char* command : {"new", "hash", "check", "verify", "access", "keygen", "sign",
-                                "publish", "push", "history", "rollback", "gc"}) {
+                                "publish", "push", "history", "rollback", "gc", "status"}) {
         EXPECT_EQ(run({command, "--help"}), 0) << command;
         const std::string usage = std::string("Użycie: qiv_repo ") + command + " [";
         EXPECT_NE(out_.str().find(usage), std::string::npos) << out_.str();

@@ -43,8 +43,7 @@ std::string polish_message(const CLI::ParseError& failure) {
     if (dynamic_cast<const CLI::RequiredError*>(&failure)) {
         if (message.find("subcommand") != std::string::npos)
             return "podaj polecenie: new, hash, check, verify, access, keygen, sign, publish, "
-                   "push, "
-                   "history, rollback albo gc";
+                   "push, history, rollback, gc albo status";
         return "brak wymaganego argumentu " + named_part(message, "", " is required");
     }
     if (dynamic_cast<const CLI::ExtrasError*>(&failure))
@@ -74,7 +73,8 @@ const std::vector<TCommandAdder>& command_adders() {
     static const std::vector<TCommandAdder> adders = {
         add_new_command,    add_hash_command,    add_check_command,    add_verify_command,
         add_access_command, add_keygen_command,  add_sign_command,     add_publish_command,
-        add_push_command,   add_history_command, add_rollback_command, add_gc_command};
+        add_push_command,   add_history_command, add_rollback_command, add_gc_command,
+        add_status_command};
     return adders;
 }
 

@@ -40,6 +40,7 @@ void add_history_command(TCommandContext& context);
 void add_rollback_command(TCommandContext& context);
 void add_gc_command(TCommandContext& context);
 void add_push_command(TCommandContext& context);
+void add_status_command(TCommandContext& context);
 
 // A subcommand with the tool's conventions: grouped under the commands, help flag in Polish.
 CLI::App* add_command(CLI::App& app, const std::string& name, const std::string& description);

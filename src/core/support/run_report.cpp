@@ -50,11 +50,17 @@ int hex_value(char c) {
     return -1;
 }
 
-std::optional<std::string> decoded(std::string_view text) {
-    std::string out;
+// The field's value: the text itself when it holds no escape, else decoded into buffer.
+std::optional<std::string_view> decoded(std::string_view text, std::string& buffer) {
+    if (text.find('%') == std::string_view::npos) {
+        if (text.size() > kMaxReportText)
+            return std::nullopt;
+        return text;
+    }
+    buffer.clear();
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '%') {
-            out += text[i];
+            buffer += text[i];
             continue;
         }
         if (i + 2 >= text.size())
@@ -63,12 +69,12 @@ std::optional<std::string> decoded(std::string_view text) {
         const int low = hex_value(text[i + 2]);
         if (high < 0 || low < 0)
             return std::nullopt;
-        out += static_cast<char>(high * 16 + low);
+        buffer += static_cast<char>(high * 16 + low);
         i += 2;
     }
-    if (out.size() > kMaxReportText)
+    if (buffer.size() > kMaxReportText)
         return std::nullopt;
-    return out;
+    return std::string_view(buffer);
 }
 
 template <typename T>
@@ -106,12 +112,12 @@ void add(std::string& query, std::string_view key, std::string_view value) {
     append_encoded(query, value);
 }
 
-// Sets one field from its text; false for a malformed value or an unknown key.
-bool take(TRunReport& report, std::string_view key, const std::string& value) {
+// Sets the field of kKeys[key] from its text; false for a malformed value.
+bool take(TRunReport& report, unsigned key, std::string_view value) {
     const auto into = [&value](auto& field) {
         using T = std::remove_reference_t<decltype(field)>;
         if constexpr (std::is_same_v<T, std::string>) {
-            field = value;
+            field.assign(value);
             return true;
         } else {
             using N = std::conditional_t<std::is_same_v<T, std::optional<std::uint64_t>>,
@@ -122,45 +128,45 @@ bool take(TRunReport& report, std::string_view key, const std::string& value) {
             return parsed.has_value();
         }
     };
-    if (key == "seq")
-        return into(report.sequence);
-    if (key == "id")
-        return is_lower_hex(value, 32) && into(report.workstation);
-    if (key == "host")
-        return into(report.host);
-    if (key == "md5")
-        return is_lower_hex(value, 32) && into(report.launcher);
-    if (key == "serial")
-        return into(report.serial);
-    if (key == "ch")
-        return into(report.channel);
-    if (key == "term")
-        return into(report.terminal);
-    if (key == "out") {
-        const auto outcome = parse_outcome(value);
-        if (outcome)
-            report.outcome = *outcome;
-        return outcome.has_value();
+    switch (key) {
+        case 0:
+            return into(report.sequence);
+        case 1:
+            return is_lower_hex(value, 32) && into(report.workstation);
+        case 2:
+            return into(report.host);
+        case 3:
+            return is_lower_hex(value, 32) && into(report.launcher);
+        case 4:
+            return into(report.serial);
+        case 5:
+            return into(report.channel);
+        case 6:
+            return into(report.terminal);
+        case 7: {
+            const auto outcome = parse_outcome(value);
+            if (outcome)
+                report.outcome = *outcome;
+            return outcome.has_value();
+        }
+        case 8:
+            return into(report.checked);
+        case 9:
+            return into(report.downloaded);
+        case 10:
+            return into(report.failed);
+        case 11:
+            return into(report.bytes);
+        case 12:
+            return into(report.duration_ms);
+        case 13:
+            return into(report.server);
+        case 14:
+            report.cache_used = value == "1";
+            return value == "0" || value == "1";
+        default:
+            return into(report.time);
     }
-    if (key == "chk")
-        return into(report.checked);
-    if (key == "dl")
-        return into(report.downloaded);
-    if (key == "fail")
-        return into(report.failed);
-    if (key == "bytes")
-        return into(report.bytes);
-    if (key == "ms")
-        return into(report.duration_ms);
-    if (key == "srv")
-        return into(report.server);
-    if (key == "cache") {
-        report.cache_used = value == "1";
-        return value == "0" || value == "1";
-    }
-    if (key == "t")
-        return into(report.time);
-    return false;
 }
 
 }  // namespace
@@ -213,6 +219,7 @@ std::optional<TRunReport> parse_report_query(std::string_view query) {
     query.remove_prefix(kVersion.size());
     TRunReport report;
     std::uint32_t seen = 0;  // the keys taken, so that a repeated one is refused
+    std::string buffer;      // a decoded value with escapes
     while (!query.empty()) {
         const auto end = query.find('&');
         const auto field = query.substr(0, end);
@@ -220,11 +227,10 @@ std::optional<TRunReport> parse_report_query(std::string_view query) {
         const auto equals = field.find('=');
         if (equals == std::string_view::npos || equals == 0)
             return std::nullopt;
-        const auto key = field.substr(0, equals);
-        const auto value = decoded(field.substr(equals + 1));
-        const auto index = key_index(key);
+        const auto index = key_index(field.substr(0, equals));
+        const auto value = decoded(field.substr(equals + 1), buffer);
         const std::uint32_t bit = index ? std::uint32_t{1} << *index : 0;
-        if (!value || !index || (seen & bit) != 0 || !take(report, key, *value))
+        if (!value || !index || (seen & bit) != 0 || !take(report, *index, *value))
             return std::nullopt;
         seen |= bit;
     }
