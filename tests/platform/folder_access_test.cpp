@@ -77,8 +77,9 @@ TEST(FolderAccess, OnlyTheUserTheSystemAndAdministratorsMayChangeAFolder) {
         SCOPED_TRACE(c.what);
         const auto who = foreign_dacl_writer(c.security, kUser, c.role);
         ASSERT_EQ(who.has_value(), c.who.has_value()) << who.value_or("");
-        if (who)
+        if (who) {
             EXPECT_TRUE(who->starts_with(*c.who)) << *who;
+        }
     }
 }
 
