@@ -107,6 +107,8 @@ void TDownloadThread::download_from_servers() {
                 attempt = try_server(*client, server);
                 take_notes(*client);
                 done = attempt == TAttempt::kDone;
+                if (done)
+                    delivered_by_ = server;
                 if (attempt == TAttempt::kRefusedResumed && std::exchange(restarted, true))
                     attempt = TAttempt::kFailed;
                 if (attempt != TAttempt::kFailed && ++again > kMaxAttemptsPerDownload)
