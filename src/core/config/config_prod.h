@@ -43,6 +43,7 @@ class TConfigProd : public TConfig {
     std::string get_sha256() override;
     bool get_self_update() override;
     bool is_fetched() override;
+    std::optional<TReportSetting> get_report() override;
     std::vector<std::string> get_servers() override;
     TTerminalConfigs get_terminals() override;
     TFileConfigs get_default_files() override;
