@@ -1,3 +1,4 @@
+#include "core/download/delivery_note.h"
 #include "core/download/downloader_prod.h"
 
 #include <gmock/gmock.h>
@@ -111,6 +112,17 @@ TEST_F(TDownloaderTest, DeliveredFileIsCommittedIntoPlace) {
     TFileStream stream(directory.file("a.bin"));
     const std::vector<std::string> lines = download({server.base_url()}, "a.bin", stream);
     EXPECT_EQ(lines.at(1), "informacja: file_size|200000");
+    // The run log names the server that delivered it, as those who count a run read it back.
+    ASSERT_EQ(listener->details.size(), 1u);
+    const auto delivery = parse_delivery_note(listener->details.front());
+    ASSERT_TRUE(delivery) << listener->details.front();
+    EXPECT_EQ(delivery->server, server.base_url());
+    EXPECT_EQ(delivery->bytes, 200000u);
+    const auto odd = parse_delivery_note(
+        delivery_note({"a\" pobrano z serwera x (1 B).txt", server.base_url(), 7}));
+    ASSERT_TRUE(odd);
+    EXPECT_EQ(odd->file, "a\" pobrano z serwera x (1 B).txt");
+    EXPECT_EQ(odd->bytes, 7u);
     EXPECT_EQ(stream.get_position(), 0);
     EXPECT_FALSE(std::filesystem::exists(directory.file("a.bin")));
     stream.commit();
