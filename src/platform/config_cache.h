@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace qiv_start::platform {
 
@@ -38,5 +39,19 @@ std::uint64_t read_release_serial();
 
 // Replaces it in one step: a kill at any moment leaves the old number or the new one.
 void write_release_serial(std::uint64_t serial);
+
+// The workstation's own random identifier, 32 lower-case hexadecimal digits, kept beside the
+// cache: made once, and made anew under another host name, so that tills cloned from one disk
+// do not share it. Raises TIoError when it cannot be kept.
+std::string workstation_id(const std::string& host);
+
+// The number of the next run report: one more than the last one's, kept at once. Raises TIoError.
+std::uint64_t next_report_sequence();
+
+// The run reports that have not reached a server yet, oldest first, one query each.
+std::vector<std::string> read_unsent_reports();
+// Keeps the last kMaxUnsentReports of them in one step. Raises TIoError.
+void write_unsent_reports(const std::vector<std::string>& queries);
+inline constexpr std::size_t kMaxUnsentReports = 20;
 
 }  // namespace qiv_start::platform

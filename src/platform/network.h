@@ -10,4 +10,7 @@ namespace qiv_start::platform {
 // quads; empty when the name cannot be read or resolved.
 std::vector<std::string> local_ipv4_addresses();
 
+// The workstation's host name; empty when it cannot be read.
+std::string host_name();
+
 }  // namespace qiv_start::platform

@@ -165,7 +165,10 @@ bool TQivStartApplication::check_working_folder() {
 
 bool TQivStartApplication::check_version_of_program(const core::TLauncherFiles& files) {
     const auto log = services_.create_version_check_log();
-    const auto controller = services_.create_controller(log);
+    const auto listeners = std::make_shared<core::TListenerCollection<core::TCoreMessage>>();
+    listeners->add(log);
+    listeners->add(tally_);
+    const auto controller = services_.create_controller(listeners);
     const auto config = controller->get_config();
     const std::string digest = core::get_file_md5(executable_path_);
     if (core::is_current_digest(digest, config->get_hash())) {
@@ -174,10 +177,15 @@ bool TQivStartApplication::check_version_of_program(const core::TLauncherFiles& 
     }
     if (config->get_self_update() && may_update(*config, files, *log) &&
         hand_over_to_update(*controller, files, *log)) {
+        report_run(*config, core::TRunOutcome::handed_over, *log);
         services_.end_process(kHandedOver);
         return false;
     }
-    ask_for_manual_update(config->get_servers());
+    const bool open_page = dialogs_.ask_yes_no(kOutdatedText);
+    report_run(*config, core::TRunOutcome::outdated, *log);
+    if (open_page)
+        open_download_page(config->get_servers());
+    services_.end_process(kNotStarted);
     return false;
 }
 
@@ -334,6 +342,7 @@ void TQivStartApplication::exec_terminal(const std::shared_ptr<core::TCoreListen
     listeners->add(run_log);
     const auto last_error = std::make_shared<TLastError>();
     listeners->add(last_error);
+    listeners->add(tally_);
     try {
         controller_ = services_.create_controller(listeners);
         controller_->set_wait_step(std::move(wait_step));
@@ -343,7 +352,21 @@ void TQivStartApplication::exec_terminal(const std::shared_ptr<core::TCoreListen
         // core has already reported it.
         if (last_error->text != e.what())
             run_log->notify(core::TCoreMessage(core::error, e.what()));
+        if (controller_)
+            report_run(*controller_->get_config(), tally_->outcome(false, true), *run_log);
         throw;
+    }
+    report_run(*controller_->get_config(), tally_->outcome(terminal_started_, false), *run_log);
+}
+
+// After the terminal started or the run failed: the report never holds up the start.
+void TQivStartApplication::report_run(core::TConfig& config, core::TRunOutcome outcome,
+                                      core::TCoreListener& log) {
+    try {
+        core::report_run(config, *tally_,
+                         {outcome, terminal_code_, core::get_file_md5(executable_path_)}, log);
+    } catch (const std::exception& e) {
+        log.notify(core::TCoreMessage(core::detail, e.what()));
     }
 }
 

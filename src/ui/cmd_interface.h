@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/terminal/controller.h"
+#include "core/terminal/run_reporter.h"
 #include "core/terminal/self_update.h"
 #include "ui/dialogs.h"
 #include "ui/start_services.h"
@@ -30,6 +31,7 @@ class TQivStartApplication {
     bool is_upgrade() const { return upgrade_; }
 
   private:
+    void report_run(core::TConfig& config, core::TRunOutcome outcome, core::TCoreListener& log);
     bool check_executable_name();
     bool hand_over_to_user_copy();
     bool check_working_folder();
@@ -57,6 +59,8 @@ class TQivStartApplication {
     std::string executable_path_;
 
     std::shared_ptr<core::TController> controller_;
+    // Counts the whole run, from the version check on, for its report.
+    std::shared_ptr<core::TRunTally> tally_ = std::make_shared<core::TRunTally>();
     std::string terminal_code_;
     bool upgrade_ = false;
     bool started_by_update_ = false;  // by the upgrade copy, once it took the launcher's place

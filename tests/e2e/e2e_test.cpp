@@ -6,16 +6,20 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "core/support/md5.h"
+#include "core/support/run_report.h"
 #include "launcher_test.h"
 #include "support/environment.h"
 #include "support/temp_dir.h"
+#include "support/test_http_server.h"
 
 namespace qiv_start::test {
 namespace {
@@ -106,6 +110,31 @@ class LauncherRun : public LauncherTest {
         launcher_ = work_ / "qiv_start_2";
         write_bytes(launcher_, read_bytes(QIV_LAUNCHER) + "starsza wersja");
         fs::permissions(launcher_, fs::perms::owner_all);
+    }
+
+    // The run reports in nginx's access log, in order.
+    std::vector<core::TRunReport> reports() const {
+        std::vector<core::TRunReport> found;
+        std::istringstream log(read_bytes(nginx_ / "access.log"));
+        const std::string request = "GET /qiv_start_2.report?";
+        for (std::string line; std::getline(log, line);) {
+            const auto at = line.find(request);
+            if (at == std::string::npos)
+                continue;
+            const auto query = at + request.size();
+            const auto report =
+                core::parse_report_query(line.substr(query, line.find(' ', query) - query));
+            EXPECT_TRUE(report) << line;
+            if (report)
+                found.push_back(*report);
+        }
+        return found;
+    }
+
+    // Both server lists name only the server at url.
+    void move_repository_to(const std::string& url) {
+        write_bytes(repository_ / "servers.cfg", url + "\r\n");
+        write_bytes(work_ / "config" / "servers.cfg", url + "\r\n");
     }
 
     fs::path repository_ = dir_.path() / "repository";
@@ -613,6 +642,87 @@ TEST_F(LauncherRun, TwoLaunchersStartedTogetherTakeTurnsInTheFolder) {
     std::sort(beside.begin(), beside.end());
     EXPECT_EQ(beside, (std::vector<std::string>{"config-home", "exit1", "exit2", "launcher1.out",
                                                 "launcher2.out", "nginx", "repository", "work"}));
+}
+
+// One run, one report line: a started terminal, an access refused, a file that no server had.
+TEST_F(LauncherRun, EveryRunLeavesOneReportWithItsOutcomeInTheAccessLog) {
+    struct TRow {
+        std::string terminal;
+        int exit_code;
+        core::TRunOutcome outcome;
+        std::uint64_t checked, downloaded, failed;
+    };
+    const std::vector<TRow> rows{
+        {"KASA", 0, core::TRunOutcome::started, 6, 6, 0},
+        {"MAGAZYN", 1, core::TRunOutcome::access_refused, 0, 0, 0},
+        {"KASA", 1, core::TRunOutcome::file_missing, 6, 0, 1},
+    };
+    const auto before = std::time(nullptr);
+    std::string md5 = core::get_file_md5(QIV_LAUNCHER);
+    std::transform(md5.begin(), md5.end(), md5.begin(), ::tolower);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (i == 2) {
+            fs::remove(repository_ / "kasa.sh");
+            fs::remove(work_ / "terminale" / "kasa" / "kasa.sh");
+        }
+        ASSERT_EQ(run_launcher(rows[i].terminal), rows[i].exit_code) << i;
+        const auto all = reports();
+        ASSERT_EQ(all.size(), i + 1) << read_bytes(nginx_ / "access.log");
+        const core::TRunReport& report = all.back();
+        EXPECT_EQ(report.outcome, rows[i].outcome) << i;
+        EXPECT_EQ(report.terminal, rows[i].terminal);
+        EXPECT_EQ(report.checked, rows[i].checked) << i;
+        EXPECT_EQ(report.downloaded, rows[i].downloaded) << i;
+        EXPECT_EQ(report.failed, rows[i].failed) << i;
+        EXPECT_EQ(report.sequence, i + 1);
+        EXPECT_EQ(report.workstation, all.front().workstation);
+        EXPECT_EQ(report.workstation.size(), 32u);
+        EXPECT_EQ(report.launcher, md5);
+        EXPECT_FALSE(report.host.empty());
+        EXPECT_FALSE(report.cache_used);
+        EXPECT_GE(report.time, before);
+        EXPECT_LE(report.time, std::time(nullptr));
+        EXPECT_EQ(report.server, i == 0 ? std::optional<std::uint64_t>(0) : std::nullopt);
+        EXPECT_EQ(report.bytes > 0, true);
+    }
+}
+
+// Reports that found no server wait in the cache folder for a run that reaches one.
+TEST_F(LauncherRun, ReportsOfOfflineRunsAreSentByTheNextRunWithTheirOwnTimes) {
+    ASSERT_EQ(run_launcher("KASA"), 0);
+    stop_serving();
+    ASSERT_EQ(run_launcher("KASA"), 0);  // from the cache
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    const auto offline_done = std::time(nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    base_url_ = serve(repository_);
+    move_repository_to(base_url_);
+    ASSERT_EQ(run_launcher("KASA"), 0);
+
+    const auto all = reports();
+    ASSERT_EQ(all.size(), 3u) << read_bytes(nginx_ / "access.log");
+    for (std::uint64_t i = 0; i < all.size(); ++i)
+        EXPECT_EQ(all[i].sequence, i + 1);
+    EXPECT_TRUE(all[1].cache_used);
+    EXPECT_LT(all[1].time, offline_done);
+    EXPECT_GT(all[2].time, offline_done);
+    EXPECT_FALSE(all[2].cache_used);
+}
+
+// A report server that takes the connection and never answers changes nothing for the run.
+TEST_F(LauncherRun, AReportThatIsNeverAnsweredLeavesTheRunAsItWas) {
+    TTestHttpServer server;
+    move_repository_to(server.base_url());
+    for (const auto& entry : fs::recursive_directory_iterator(repository_)) {
+        if (entry.is_regular_file())
+            server.serve(fs::relative(entry.path(), repository_).generic_string(),
+                         read_bytes(entry.path()));
+    }
+    server.stall_answer("qiv_start_2.report");
+    EXPECT_EQ(run_launcher("KASA"), 0);
+    EXPECT_FALSE(started_record().empty());
+    EXPECT_NE(log("qiv_start").find("Raport z uruchomienia nie został wysłany na serwer"),
+              std::string::npos);
 }
 
 }  // namespace

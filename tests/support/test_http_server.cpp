@@ -147,7 +147,9 @@ void TTestHttpServer::Impl::handle(const httplib::Request& request, httplib::Res
         requests.push_back(request.method + " " + request.target +
                            (range.empty() ? "" : " " + range));
         client_ports.insert(request.remote_port);
-        const auto found = scripts.find(request.target);
+        auto found = scripts.find(request.target);
+        if (found == scripts.end())
+            found = scripts.find(request.target.substr(0, request.target.find('?')));
         if (found != scripts.end())
             script = found->second;
     }

@@ -28,7 +28,8 @@ class TTestHttpServer {
     // HTTPS only: the authority that signed the server's certificate (PEM file).
     const std::string& ca_file() const;
 
-    // Scripts match the request target exactly as sent, without decoding.
+    // Scripts match the request target exactly as sent, without decoding; a target that no script
+    // names exactly is matched without its query.
     // HEAD and GET of "/" + name answer 200 with the bytes and their Content-Length.
     void serve(const std::string& name, std::string bytes);
     // The same without a Content-Length: the body goes out chunked.

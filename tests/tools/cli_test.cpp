@@ -54,6 +54,10 @@ TEST_F(CommandLine, NewRepositoryLoadsInTheLauncherAndRefusesAFolderInUse) {
     EXPECT_EQ(config->get_btn_width(), 400);
     EXPECT_EQ(config->get_color_btn_frame(), 0x800000);
     EXPECT_NE(read("index.html").find("qiv_start_2.exe"), std::string::npos);
+    // Runs report to the empty file beside the document, which check takes as the repository's own.
+    EXPECT_EQ(config->get_report()->name, "qiv_start_2.report");
+    EXPECT_TRUE(config->get_report()->host_name);
+    EXPECT_EQ(read("qiv_start_2.report"), "");
 
     // A new repository lacks only the launcher's digest.
     EXPECT_EQ(run({"check", path()}), 1);

@@ -135,6 +135,9 @@ std::vector<TFinding> TChecker::run() {
         error(0, "brak dokumentu w katalogu repozytorium");
     } else if (const auto root = check_loading(platform::read_file(path))) {
         check_launcher_digest(*root);
+        // The file that run reports ask for is served for them alone.
+        if (const auto report = root->get_report())
+            referenced_.insert(report->first);
         check_look(*root);
         check_networks(*root);
         check_terminals(*root);

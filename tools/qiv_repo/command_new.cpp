@@ -17,6 +17,9 @@ const char* const kDocumentTemplate =
     "  <!-- Suma MD5 programu qiv_start_2.exe, wielkimi literami; wpisuje ją polecenie "
     "qiv_repo hash z opcją launcher -->\r\n"
     "  <hash></hash>\r\n"
+    "  <!-- Każde uruchomienie zgłasza swój wynik jednym zapytaniem o ten plik (dziennik serwera) "
+    "-->\r\n"
+    "  <report value=\"qiv_start_2.report\"/>\r\n"
     "  <admin_email></admin_email>\r\n"
     "  <link>@LINK@</link>\r\n"
     "  <!-- Kolory: nazwa (clNavy, clBtnFace, ...) albo liczba $00BBGGRR -->\r\n"
@@ -93,12 +96,14 @@ int run_new(const TNewOptions& options, TConsole& console) {
                                     document_for(options.servers.front()));
         platform::write_file_atomic(repository_path(options.directory, kDownloadPageName),
                                     kDownloadPage);
+        platform::write_file_atomic(repository_path(options.directory, kReportName), "");
     } catch (const core::TError& failure) {
         console.err << failure.what() << "\n";
         return kExitProblems;
     }
     console.out << "Utworzono repozytorium w " << options.directory << ": " << kServerListName
-                << ", " << kDocumentName << ", " << kDownloadPageName << ".\n"
+                << ", " << kDocumentName << ", " << kDownloadPageName << ", " << kReportName
+                << ".\n"
                 << "Dalej: skopiuj do katalogu pliki terminali i qiv_start_2.exe, opisz je w "
                 << kDocumentName << ", potem uruchom\n"
                 << "  qiv_repo hash " << options.directory << " --launcher qiv_start_2.exe\n"
@@ -111,7 +116,7 @@ void add_new_command(TCommandContext& context) {
     CLI::App* command = add_command(
         context.app, "new",
         "Tworzy nowe repozytorium w pustym katalogu: servers.cfg, qiv_start_2.xml (UTF-8 z BOM, "
-        "bez terminali) i stronę pobierania index.html.");
+        "bez terminali) stronę pobierania index.html i pusty plik raportów qiv_start_2.report.");
     command->add_option("KATALOG", options->directory, "Katalog nowego repozytorium")
         ->required()
         ->type_name("");

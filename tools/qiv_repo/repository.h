@@ -14,6 +14,8 @@ namespace qiv_start::repo {
 using core::kDocumentName;
 using core::kServerListName;
 inline constexpr const char* kDownloadPageName = "index.html";
+// The empty file that a new document's run reports ask for.
+inline constexpr const char* kReportName = "qiv_start_2.report";
 
 // How the document's bytes are stored: a byte-order mark, or none and an 8-bit code page.
 struct TDocumentEncoding {

@@ -45,6 +45,13 @@ class TTerminalConfig {
 
 using TTerminalConfigs = std::vector<std::shared_ptr<TTerminalConfig>>;
 
+// <report value="NAME" host_name="false"/>: every run reports its outcome with one GET of NAME,
+// a file the repository serves; host_name="false" leaves the host name out of the report.
+struct TReportSetting {
+    std::string name;
+    bool host_name = true;
+};
+
 class TConfig {
   public:
     virtual ~TConfig() = default;
@@ -60,6 +67,9 @@ class TConfig {
     // Whether the document in force came from a server in this run, not from the cache; under
     // trusted keys, with a release that had not expired. Only such a one may replace the launcher.
     virtual bool is_fetched() { return false; }
+    // Nothing when the document does not ask for run reports. Raises TError for a name that is
+    // not a relative name inside the repository.
+    virtual std::optional<TReportSetting> get_report() { return std::nullopt; }
     virtual std::vector<std::string> get_servers() = 0;
     virtual TTerminalConfigs get_terminals() = 0;
     virtual TFileConfigs get_default_files() = 0;

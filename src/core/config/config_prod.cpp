@@ -10,6 +10,7 @@
 #include "core/config/xml_binding.h"
 #include "core/support/error.h"
 #include "core/support/format.h"
+#include "core/support/paths.h"
 #include "core/support/repository_names.h"
 #include "core/support/stream.h"
 #include "core/support/text_codec.h"
@@ -21,6 +22,7 @@ namespace qiv_start::core {
 namespace {
 
 const char* const kExpiredCache = "Zapisane ustawienia (wydanie nr %0:s) wygasły %1:s.";
+const char* const kBadReportName = "Nazwa pliku raportu \"%0:s\" nie jest prawidłowa.";
 const char* const kDownloadFailed = "Błąd pobierania ustawień z sieci.";
 const char* const kNoCachedConfig =
     "Brak danych ustawień. Konieczne jest ręczne uruchomienie programów.";
@@ -47,6 +49,21 @@ std::string with_crlf_line_ends(const std::string& text) {
         start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
     }
     return result;
+}
+
+// A name inside the repository: folders and a file, each a plain name, separated by slashes.
+bool is_repository_name(const std::string& name) {
+    constexpr std::size_t kMaxName = 255;
+    if (name.empty() || name.size() > kMaxName)
+        return false;
+    for (std::size_t start = 0;;) {
+        const std::size_t slash = name.find('/', start);
+        if (!is_plain_name(std::string_view(name).substr(start, slash - start)))
+            return false;
+        if (slash == std::string::npos)
+            return true;
+        start = slash + 1;
+    }
 }
 
 }  // namespace
@@ -262,6 +279,15 @@ std::optional<std::string> TConfigProd::get_store() {
     if (!value)
         return std::nullopt;
     return store_folder_from_text(*value);
+}
+
+std::optional<TReportSetting> TConfigProd::get_report() {
+    const auto report = impl_->data().get_report();
+    if (!report)
+        return std::nullopt;
+    if (!is_repository_name(report->first))
+        throw TError(format(kBadReportName, {report->first}));
+    return TReportSetting{report->first, report->second != "false"};
 }
 
 bool TConfigProd::is_fetched() {

@@ -44,6 +44,7 @@ class TConfigProd : public TConfig {
     bool get_self_update() override;
     std::optional<std::string> get_store() override;
     bool is_fetched() override;
+    std::optional<TReportSetting> get_report() override;
     std::vector<std::string> get_servers() override;
     TTerminalConfigs get_terminals() override;
     TFileConfigs get_default_files() override;

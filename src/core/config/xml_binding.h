@@ -242,6 +242,14 @@ class TXMLQiv_start : public TXMLNode {
             return std::nullopt;
         return child_as<TXMLGuiParamType>("store").get_attribute("value").value_or("");
     }
+    // <report value="NAME" host_name="false"/>: the attributes as written; nothing without it.
+    std::optional<std::pair<std::string, std::string>> get_report() const {
+        if (!has_child("report"))
+            return std::nullopt;
+        const auto report = child_as<TXMLGuiParamType>("report");
+        return std::pair{report.get_attribute("value").value_or(""),
+                         report.get_attribute("host_name").value_or("")};
+    }
     std::string get_prog_version() const { return attribute_text("prog_version"); }
     std::string get_admin_email() const { return child_text("admin_email"); }
     std::string get_link() const { return child_text("link"); }

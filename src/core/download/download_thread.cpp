@@ -132,6 +132,8 @@ void TDownloadThread::next_attempt() {
 void TDownloadThread::after_attempt(TAttempt attempt) {
     take_notes();
     done_ = attempt == TAttempt::kDone;
+    if (done_)
+        delivered_by_ = servers_[server_];
     if (attempt == TAttempt::kRefusedResumed && std::exchange(restarted_, true))
         attempt = TAttempt::kFailed;
     if (attempt != TAttempt::kFailed && ++attempts_ > kMaxAttemptsPerDownload)

@@ -79,6 +79,9 @@ class TDownloadThread {
     // Valid once is_finished() returned true: the servers that refused the connection or did not
     // answer in time, in the order they did.
     const std::vector<std::string>& get_unanswering() const { return unanswering_; }
+    // Valid once is_finished() returned true: the server that delivered the file, empty when none
+    // did.
+    const std::string& get_delivered_by() const { return delivered_by_; }
 
   private:
     // How an attempt ended: the file delivered, or failed for good on that server, or worth
@@ -109,6 +112,7 @@ class TDownloadThread {
     std::atomic<bool> is_completed_{false};
     std::atomic<bool> is_metadata_completed_{false};
     std::string error_message_;
+    std::string delivered_by_;
     std::vector<std::string> details_;
     std::vector<std::string> unanswering_;
     TStream& stream_;

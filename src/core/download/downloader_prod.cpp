@@ -5,6 +5,7 @@
 #include <mutex>
 #include <set>
 
+#include "core/download/delivery_note.h"
 #include "core/support/format.h"
 
 namespace qiv_start::core {
@@ -136,6 +137,12 @@ void TDownloaderProd::report_end(const TDownloadThread& worker, const std::strin
     unanswering_servers().add(worker.get_unanswering());
     for (const std::string& failure : worker.get_details())
         listener_->notify(TCoreMessage(detail, failure));
+    if (!worker.get_delivered_by().empty()) {
+        const auto bytes =
+            static_cast<std::uint64_t>(std::max<std::int64_t>(0, worker.get_downloaded_size()));
+        listener_->notify(
+            TCoreMessage(detail, delivery_note({file_name, worker.get_delivered_by(), bytes})));
+    }
     send(format("download_finished|%0:s", {file_name}));
 }
 

@@ -505,7 +505,7 @@ void THttpClient::conclude(TTransfer& transfer, int code) {
                              static_cast<std::int64_t>(status == 407 ? status : proxy_status)}));
     }
     if (status != 0 && !is_success(status))
-        throw TError(format(kStatusRefused, {static_cast<std::int64_t>(status)}));
+        throw THttpStatusError(format(kStatusRefused, {static_cast<std::int64_t>(status)}));
     if (transfer.unanswered)
         throw TNoAnswerError(format(kNoAnswer, {whole_seconds(options_.answer_timeout)}));
     if (transfer.stalled) {

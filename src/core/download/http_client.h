@@ -29,6 +29,12 @@ class TNoAnswerError : public TError {
     explicit TNoAnswerError(const std::string& message) : TError(message) {}
 };
 
+// The server answered, with a status other than 2xx.
+class THttpStatusError : public TError {
+  public:
+    explicit THttpStatusError(const std::string& message) : TError(message) {}
+};
+
 // The stall rule abandoned the transfer: it moved too little over a whole window.
 class TStalledError : public TError {
   public:

@@ -20,13 +20,10 @@ namespace {
 const char* const kUpdatingLauncher = "aktualizacja programu";
 const char* const kLauncherUnbound =
     "Ustawienia nie podają sumy SHA-256 programu; nie zostanie on zaktualizowany.";
-const char* const kStartingTerminal = "uruchamianie terminala \"%0:s\"";
 const char* const kTerminalNotAvailable = "Terminal z kodem \"%0:s\" nie jest dostępny.";
-const char* const kLaunchingTerminal = "uruchomienie terminala \"%0:s\"";
 const char* const kTerminalLaunched = "terminal \"%0:s\" uruchomiono";
 
 const char* const kSyncingTerminal = "pobieranie plików terminala \"%0:s\"";
-const char* const kFileCount = "file_count|%0:d";
 const char* const kSyncingDefaultFiles = "pobieranie plików wspólnych";
 const char* const kSyncingOwnFiles = "pobieranie plików szczególnych";
 const char* const kExecutableNotVerified =

@@ -21,6 +21,11 @@ namespace qiv_start::core {
 // The folder of the launcher's own settings (the list of servers) inside the working folder.
 inline constexpr const char* kSettingsFolder = "config";
 
+// The steps of a run that its messages mark, for those who follow a run from them.
+inline constexpr const char* kStartingTerminal = "uruchamianie terminala \"%0:s\"";
+inline constexpr const char* kFileCount = "file_count|%0:d";
+inline constexpr const char* kLaunchingTerminal = "uruchomienie terminala \"%0:s\"";
+
 // What the controller asks of the workstation; tests replace it.
 struct TWorkstation {
     // The IPv4 addresses the host name resolves to; empty when unknown.

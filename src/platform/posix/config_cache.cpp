@@ -25,6 +25,10 @@ const char* const kCacheFile = "version_file";
 const char* const kReleaseFile = "version_file.release";
 const char* const kSerialFile = "release_serial";
 const char* const kSignedFile = "version_file.signed";
+// The names that config_cache_common.cpp keeps its values under.
+const char* const kWorkstationFile = "workstation";
+const char* const kSequenceFile = "report_sequence";
+const char* const kUnsentFile = "unsent_reports";
 
 [[noreturn]] void fail(const std::string& what, const std::string& path, int error_number) {
     throw TIoError(what + " \"" + path + "\": " + std::strerror(error_number));
@@ -79,7 +83,8 @@ std::optional<std::string> read_cache_file(const std::string& path) {
 }
 
 bool is_cache_temporary(const std::string& entry) {
-    for (const char* name : {kCacheFile, kReleaseFile, kSerialFile, kSignedFile}) {
+    for (const char* name : {kCacheFile, kReleaseFile, kSerialFile, kSignedFile, kWorkstationFile,
+                             kSequenceFile, kUnsentFile}) {
         if (is_temporary_name_of(name, entry))
             return true;
     }
@@ -151,4 +156,15 @@ void write_release_serial(std::uint64_t serial) {
     write_cache_file(cache_path(kSerialFile), std::to_string(serial) + "\n");
 }
 
+namespace backend {
+
+std::optional<std::string> read_cache_value(const char* name) {
+    return read_cache_file(cache_path(name));
+}
+
+void write_cache_value(const char* name, const std::string& text) {
+    write_cache_file(cache_path(name), text);
+}
+
+}  // namespace backend
 }  // namespace qiv_start::platform

@@ -25,6 +25,13 @@ std::string dotted_quad(const sockaddr* address) {
 
 }  // namespace
 
+std::string host_name() {
+    char host[kHostNameSize] = {};
+    if (::gethostname(host, sizeof host - 1) != 0)
+        return {};
+    return host;
+}
+
 std::vector<std::string> local_ipv4_addresses() {
     char host[kHostNameSize] = {};
     if (::gethostname(host, sizeof host - 1) != 0)

@@ -167,4 +167,18 @@ void write_release_serial(std::uint64_t serial) {
     set_value(kSerialValue, REG_QWORD, &serial, sizeof serial);
 }
 
+namespace backend {
+
+std::optional<std::string> read_cache_value(const char* name) {
+    TRegistryKey key;
+    if (!open_key(key))
+        return std::nullopt;
+    return query_text(key.get(), win32::to_wide(name).c_str());
+}
+
+void write_cache_value(const char* name, const std::string& text) {
+    set_text(win32::to_wide(name).c_str(), text);
+}
+
+}  // namespace backend
 }  // namespace qiv_start::platform

@@ -24,6 +24,14 @@ class TWinsock {
 
 }  // namespace
 
+std::string host_name() {
+    const TWinsock winsock;
+    char host[kHostNameSize] = {};
+    if (::gethostname(host, kHostNameSize) != 0)
+        return {};
+    return host;
+}
+
 std::vector<std::string> local_ipv4_addresses() {
     const TWinsock winsock;
     char host[kHostNameSize] = {};

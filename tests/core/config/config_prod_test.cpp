@@ -115,6 +115,20 @@ TEST_F(ConfigGetters, ColoursAndTextsComeFromTheirElements) {
     EXPECT_THROW(config->get_color_btn_frame(), TError);
 }
 
+// A report's name is asked of the servers: one that leaves the repository is never sent.
+TEST_F(ConfigGetters, AReportNameMustLieInsideTheRepository) {
+    const auto report = [](const std::string& attributes) {
+        return TConfigUnderTest(qiv_document("<report " + attributes + "/>")).config->get_report();
+    };
+    EXPECT_EQ(TConfigUnderTest(qiv_document("")).config->get_report(), std::nullopt);
+    EXPECT_EQ(report("value=\"qiv_start_2.report\"")->name, "qiv_start_2.report");
+    EXPECT_TRUE(report("value=\"qiv_start_2.report\"")->host_name);
+    EXPECT_FALSE(report("value=\"r/raport.txt\" host_name=\"false\"")->host_name);
+    for (const char* bad : {"", "/raport", "../raport", "r/../raport", "r\\raport", "nul",
+                            "http://inny.example/raport", "r//raport"})
+        EXPECT_THROW(report(std::string("value=\"") + bad + "\""), TError) << bad;
+}
+
 TEST_F(ConfigGetters, TerminalFilesAreOwnFilesThenNamedDllsThenTheExecutable) {
     auto config = TConfigUnderTest(
                       qiv_document("<dll><name>B</name><file><name>b.dll</name></file></dll>"

@@ -1,4 +1,5 @@
 #include "core/download/downloader_prod.h"
+#include "core/download/delivery_note.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -111,6 +112,21 @@ TEST_F(TDownloaderTest, DeliveredFileIsCommittedIntoPlace) {
     TFileStream stream(directory.file("a.bin"));
     const std::vector<std::string> lines = download({server.base_url()}, "a.bin", stream);
     EXPECT_EQ(lines.at(1), "informacja: file_size|200000");
+    // The run log names the server that delivered it, as those who count a run read it back.
+    std::vector<TDelivery> deliveries;
+    for (const std::string& line : listener->details) {
+        if (const auto delivery = parse_delivery_note(line))
+            deliveries.push_back(*delivery);
+    }
+    ASSERT_EQ(deliveries.size(), 1u);
+    const auto delivery = deliveries.begin();
+    EXPECT_EQ(delivery->server, server.base_url());
+    EXPECT_EQ(delivery->bytes, 200000u);
+    const auto odd = parse_delivery_note(
+        delivery_note({"a\" pobrano z serwera x (1 B).txt", server.base_url(), 7}));
+    ASSERT_TRUE(odd);
+    EXPECT_EQ(odd->file, "a\" pobrano z serwera x (1 B).txt");
+    EXPECT_EQ(odd->bytes, 7u);
     EXPECT_EQ(stream.get_position(), 0);
     EXPECT_FALSE(std::filesystem::exists(directory.file("a.bin")));
     stream.commit();

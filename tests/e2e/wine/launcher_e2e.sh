@@ -122,7 +122,8 @@ first_button=(210 40)
 chooser_size=(420 82)
 
 # A fresh folder: every file comes, the terminal starts in its own folder, the cache is written.
-# The second run finds every file current and starts the terminal again.
+# The second run finds every file current and starts the terminal again. The run reports its
+# start in the access log.
 case_cold_and_warm_start() {
   launch KASA || fail "cold start ended with $?"
   expect_started
@@ -133,6 +134,9 @@ case_cold_and_warm_start() {
   log_has qiv_start 'terminal "KASA" uruchomiono'
   [ "$(occurrences qiv_start 'Wersji pliku jest poprawna')" = 0 ] || fail "cold start found files"
   has_cache || fail "no configuration in the registry cache"
+  # The run's one report reached the server's log, with its outcome.
+  [ "$(grep -c 'GET /qiv_start_2.report?v=1&.*&out=started&' "$dir/nginx/access.log")" = 1 ] ||
+    fail "no single report of the start in the access log"
 
   launch KASA || fail "warm start ended with $?"
   expect_started

@@ -224,6 +224,32 @@ TEST_F(ConfigCache, AnInterruptedWriteLeavesTheFormerCacheAndNoDebris) {
     }
 }
 
+// A cloned disk brings the identifier to another host, which makes its own; a long time offline
+// keeps only the newest reports.
+TEST_F(ConfigCache, TheWorkstationIdStaysWithItsHostAndTheUnsentReportsKeepTheNewest) {
+    const std::string id = workstation_id("kasa1");
+    EXPECT_EQ(id.size(), 32u);
+    EXPECT_EQ(id.find_first_not_of("0123456789abcdef"), std::string::npos);
+    EXPECT_EQ(workstation_id("kasa1"), id);
+    const std::string clone = workstation_id("kasa2");
+    EXPECT_NE(clone, id);
+    EXPECT_EQ(workstation_id("kasa2"), clone);
+
+    EXPECT_EQ(next_report_sequence(), 1u);
+    EXPECT_EQ(next_report_sequence(), 2u);
+    std::vector<std::string> queries;
+    for (int i = 0; i < 25; ++i)
+        queries.push_back("v=1&seq=" + std::to_string(i));
+    write_unsent_reports(queries);
+    const std::vector<std::string> kept = read_unsent_reports();
+    ASSERT_EQ(kept.size(), kMaxUnsentReports);
+    EXPECT_EQ(kept.front(), "v=1&seq=5");
+    EXPECT_EQ(kept.back(), "v=1&seq=24");
+    write_unsent_reports({});
+    EXPECT_TRUE(read_unsent_reports().empty());
+    EXPECT_EQ(mode_of(directory / "workstation"), fs::perms::owner_read | fs::perms::owner_write);
+}
+
 TEST_F(ConfigCache, AnUnreadableCacheIsAnError) {
     fs::create_directories(file);  // a directory where the file belongs
     EXPECT_THROW(read_version_file(), TIoError);
