@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <charconv>
+#include <exception>
+#include <future>
 
 #include "core/config/release.h"
 #include "core/download/delivery_note.h"
 #include "core/download/http_client.h"
 #include "core/download/request_url.h"
+#include "core/download/transfer_engine.h"
 #include "core/support/error.h"
 #include "core/support/format.h"
 #include "core/support/repository_names.h"
@@ -60,9 +63,14 @@ class TReportSender {
         options.connect_timeout = std::min(left, kReportConnectTimeout);
         options.answer_timeout = left;
         try {
-            THttpClient client(options, nullptr, &routes_);
-            client.get(request_url(server_, name_) + "?" + query,
-                       [this](const char*, std::size_t) { check_time(); });
+            THttpClient client(options, engine_, nullptr, &routes_);
+            std::promise<std::exception_ptr> ended;
+            client.start_get(
+                request_url(server_, name_) + "?" + query,
+                [this](const char*, std::size_t) { check_time(); }, [](const TBodyStart&) {}, 0,
+                {}, [&ended](std::exception_ptr failure) { ended.set_value(failure); });
+            if (const std::exception_ptr failure = ended.get_future().get())
+                std::rethrow_exception(failure);
         } catch (const THttpStatusError&) {
         } catch (const std::exception& failure) {
             return failed(failure.what());
@@ -85,6 +93,7 @@ class TReportSender {
     TCoreListener& log_;
     std::chrono::steady_clock::time_point deadline_;
     TProxyRoutes routes_;
+    TTransferEngine engine_;
 };
 
 TRunReport make_report(TConfig& config, const TRunTally& tally, const TRunFacts& facts,
