@@ -67,8 +67,8 @@ class TReportSender {
             std::promise<std::exception_ptr> ended;
             client.start_get(
                 request_url(server_, name_) + "?" + query,
-                [this](const char*, std::size_t) { check_time(); }, [](const TBodyStart&) {}, 0,
-                {}, [&ended](std::exception_ptr failure) { ended.set_value(failure); });
+                [this](const char*, std::size_t) { check_time(); }, [](const TBodyStart&) {}, 0, {},
+                [&ended](std::exception_ptr failure) { ended.set_value(failure); });
             if (const std::exception_ptr failure = ended.get_future().get())
                 std::rethrow_exception(failure);
         } catch (const THttpStatusError&) {
