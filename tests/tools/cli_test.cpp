@@ -20,11 +20,12 @@ TEST_F(CommandLine, HelpIsPolishAndWrongUseIsExitCodeTwo) {
     }
     // Each command's help names the program and the command once each.
     for (const char* command : {"new", "hash", "check", "verify", "access", "keygen", "sign",
-                                "publish", "push", "history", "rollback", "gc", "status"}) {
+                                "status", "publish", "push", "history", "rollback", "gc"}) {
         EXPECT_EQ(run({command, "--help"}), 0) << command;
         const std::string usage = std::string("Użycie: qiv_repo ") + command + " [";
         EXPECT_NE(out_.str().find(usage), std::string::npos) << out_.str();
     }
+    // The last help shown: gc's.
     for (const char* option : {"--dry-run", "--keep"})
         EXPECT_NE(out_.str().find(option), std::string::npos) << "gc's help has " << option;
 

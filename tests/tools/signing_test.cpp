@@ -24,6 +24,8 @@ class Signing : public RepositoryTest {
         ASSERT_EQ(run({"new", path(), "--server", "http://a.example/"}), 0);
         write_bytes(dir_.path() / "launcher", "program");
         write("a.txt", "plik\n");
+        // The document below asks for no run reports.
+        fs::remove(repository_ / "qiv_start_2.report");
         write("qiv_start_2.xml",
               document("  <hash>" + md5sum_of(dir_.path() / "launcher") +
                        "</hash>\n  <default_file>\n    <name>a.txt</name>\n    <hash/>\n"

@@ -82,8 +82,11 @@ std::size_t push_to_folder(const std::string& directory, const std::string& dest
     return copied;
 }
 
-void rsync(const std::vector<std::string>& arguments) {
-    std::vector<std::string> words = {"-a"};
+// Every file but an object is compared by its bytes: two publishes within one second may leave a
+// file of the same size and time, which rsync's quick check would pass over. An object never
+// changes, so one that the mirror has is left alone.
+void rsync(const std::vector<std::string>& arguments, bool objects = false) {
+    std::vector<std::string> words = {"-a", objects ? "--ignore-existing" : "--checksum"};
     words.insert(words.end(), arguments.begin(), arguments.end());
     const int code = platform::run_tool("rsync", words);
     if (code != 0)
@@ -95,7 +98,7 @@ void push_with_rsync(const std::string& directory, std::string destination) {
         destination += '/';
     const std::string source = directory.back() == '/' ? directory : directory + "/";
     if (platform::directory_exists(repository_path(directory, "objects")))
-        rsync({source + "objects/", destination + "objects/"});
+        rsync({source + "objects/", destination + "objects/"}, true);
     rsync({"--exclude=/objects/", "--exclude=/" + std::string(kReleasesFolder) + "/",
            "--exclude=/" + std::string(kDocumentName), "--exclude=/" + std::string(kServerListName),
            "--exclude=/" + std::string(core::kReleaseName), source, destination});

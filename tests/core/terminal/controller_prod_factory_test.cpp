@@ -294,7 +294,9 @@ TEST_F(ControllerFactory, AStartStoppedWhileTakingAReleaseLeavesACacheThatServes
     };
     for (const auto& [stopped, taking, offline] : stops) {
         SCOPED_TRACE(stopped);
+        // A workstation that took nothing yet: neither its cache nor its folder keeps a serial.
         fs::remove_all(dir_.path() / "config-home");
+        fs::remove(dir_.path() / "config" / "release_serial");
         test::set_env("XDG_CONFIG_HOME", dir_.file("config-home"));
         set_local_list(list);
         publish(server_, 5, list);
