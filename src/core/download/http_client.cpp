@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <exception>
@@ -172,15 +173,18 @@ std::int64_t whole_seconds(std::chrono::milliseconds period) {
 }
 
 // The answer time runs from the moment the request goes out, not while the transfer waits for a
-// connection to its server (the connection's own time-out covers that).
+// connection to its server (the connection's own time-out covers that), and over a shared
+// connection from the last byte that any of its streams received: a stream queued behind others
+// on a slow link waits for its turn, not for a silent server.
 class TAnswerWatch {
   public:
     using TClock = std::chrono::steady_clock;
 
     explicit TAnswerWatch(std::chrono::milliseconds limit) : limit_(limit) {}
 
-    // False once the request went out the limit ago or longer and no byte of an answer came.
-    bool in_time(CURL* curl) {
+    // False once the request went out, and the connection last received, the limit ago or longer
+    // and no byte of an answer came.
+    bool in_time(CURL* curl, TClock::time_point connection_received) {
         if (answered_)
             return true;
         curl_off_t requested = 0;
@@ -193,7 +197,7 @@ class TAnswerWatch {
         const TClock::time_point now = TClock::now();
         if (!sent_)
             sent_ = now;
-        return now - *sent_ < limit_;
+        return now - std::max(*sent_, connection_received) < limit_;
     }
 
   private:
@@ -276,6 +280,7 @@ struct THttpClient::TTransfer final : TTransferEngine::TWaiter {
     bool server_multiplexes = false;
     TLinkMeter* link = nullptr;
     std::int64_t counted = 0;
+    std::int64_t received = 0;
 };
 
 void THttpClient::TCurlDeleter::operator()(void* handle) const {
@@ -391,12 +396,14 @@ int THttpClient::on_progress(void* user, std::int64_t, std::int64_t received, st
     auto& transfer = *static_cast<TTransfer*>(user);
     if (transfer.client.stop_.stop_requested())
         return 1;
-    if (!transfer.answer.in_time(transfer.curl)) {
+    const std::int64_t moved = received + sent;
+    const bool link_moving = shares_moving_link(transfer, moved, received);
+    const auto link_received = transfer.link != nullptr ? transfer.link->last_received
+                                                        : TAnswerWatch::TClock::time_point{};
+    if (!transfer.answer.in_time(transfer.curl, link_received)) {
         transfer.unanswered = true;
         return 1;
     }
-    const std::int64_t moved = received + sent;
-    const bool link_moving = shares_moving_link(transfer, moved);
     if (!transfer.requested) {
         curl_off_t before_request = 0;
         curl_easy_getinfo(transfer.curl, CURLINFO_PRETRANSFER_TIME_T, &before_request);
@@ -411,8 +418,10 @@ int THttpClient::on_progress(void* user, std::int64_t, std::int64_t received, st
 
 // On the engine's thread: the transfer joins its server's link once the server is known to
 // multiplex (from an earlier transfer, or from an answer over HTTP/2 to this one or to another
-// one under way), counting only what it moves from then on; false while it has not joined.
-bool THttpClient::shares_moving_link(TTransfer& transfer, std::int64_t moved) {
+// one under way), counting only what it moves and receives from then on; false while it has not
+// joined.
+bool THttpClient::shares_moving_link(TTransfer& transfer, std::int64_t moved,
+                                     std::int64_t received) {
     if (transfer.link == nullptr && !transfer.origin.empty()) {
         TTransferEngine& engine = transfer.client.engine_;
         transfer.link = engine.link(transfer.origin);
@@ -424,10 +433,13 @@ bool THttpClient::shares_moving_link(TTransfer& transfer, std::int64_t moved) {
                                               transfer.options.stall_window);
         }
         transfer.counted = moved;
+        transfer.received = received;
     }
     if (transfer.link == nullptr)
         return false;
     transfer.link->moved += moved - std::exchange(transfer.counted, moved);
+    if (received > std::exchange(transfer.received, received))
+        transfer.link->last_received = std::chrono::steady_clock::now();
     return transfer.link->watch.moving(transfer.link->moved);
 }
 

@@ -126,7 +126,7 @@ class THttpClient {
     static void begin_body(TTransfer& transfer);
     static std::size_t on_body(char* data, std::size_t size, std::size_t count, void* transfer);
     static int on_progress(void* transfer, std::int64_t, std::int64_t, std::int64_t, std::int64_t);
-    static bool shares_moving_link(TTransfer& transfer, std::int64_t moved);
+    static bool shares_moving_link(TTransfer& transfer, std::int64_t moved, std::int64_t received);
     void launch(const std::string& url, std::unique_ptr<TTransfer> transfer);
     void complete(int result);
     void conclude(TTransfer& transfer, int result);

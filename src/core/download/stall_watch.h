@@ -33,12 +33,15 @@ class TStallWatch {
 };
 
 // What the transfers over one multiplexed connection move together: one of them that moves too
-// little by itself is not stalled while the connection as a whole moves enough.
+// little by itself is not stalled while the connection as a whole moves enough, and one that
+// waits for its answer behind the others does not face a silent server while any of them
+// receives bytes.
 struct TLinkMeter {
     TLinkMeter(std::int64_t min_rate, std::chrono::milliseconds window) : watch(min_rate, window) {}
 
     std::int64_t moved = 0;
     TStallWatch watch;
+    std::chrono::steady_clock::time_point last_received{};
 };
 
 }  // namespace qiv_start::core

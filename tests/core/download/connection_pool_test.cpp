@@ -83,26 +83,73 @@ TEST(ConnectionPool, ConcurrentDownloadsEachGetTheirOwnFile) {
     EXPECT_LE(server.connections(), static_cast<std::size_t>(kThreads));
 }
 
-// Each file trickles in at 50 B/s for 4 s, judged over a window of 3 s, and the last one, but
-// where nothing moves, at 500 B/s for 8 s: over one HTTP/2 connection that carries enough, a
-// stream may move less than the rate by itself; a transfer's window starts once it is driven,
-// not while it waits for one of the 16 connections to its server; a connection that moves
-// nothing still stalls every transfer over it.
+// What the server does with each file of a row but the last, and with the last.
+enum class TServing {
+    kTrickled,    // 200 bytes at 50 B/s for 4 s
+    kCarried,     // 4000 bytes at 500 B/s for 8 s
+    kSilentBody,  // the file announced, then nothing
+    kLateAnswer,  // nothing, not even a status line, until the last file has come: then 503
+    kNoAnswer,    // nothing at all
+    kQuick,       // the whole file at once
+};
+
+// Judged over a window of 3 s, with 5 s for an answer: over one HTTP/2 connection that carries
+// enough, a stream may move less than the rate by itself; a transfer's window starts once it is
+// driven, not while it waits for one of the 16 connections to its server; a connection that
+// moves nothing still stalls every transfer over it. A stream that waits for its answer while
+// another one brings bytes over the connection has a server that answers; once the connection
+// has received nothing for the answer time, a stream without an answer has none.
 TEST(ConnectionPool, StallRuleJudgesWhatTheConnectionMoves) {
     struct TCase {
         const char* what;
         bool http2;
         int transfers;
         std::int64_t min_rate;
-        bool silent;
+        TServing others;
+        TServing last;
     };
+    using enum TServing;
     const TCase cases[] = {
-        {"streams at half the rate over a connection that moves enough", true, 9, 100, false},
-        {"one transfer more than connections", false, 17, 1, false},
-        {"a connection that moves nothing", true, 4, 20, true},
+        {"streams at half the rate over a connection that moves enough", true, 9, 100, kTrickled,
+         kCarried},
+        {"one transfer more than connections", false, 17, 1, kTrickled, kCarried},
+        {"a connection that moves nothing", true, 4, 20, kSilentBody, kSilentBody},
+        {"streams answered after 8 s of another one moving", true, 4, 20, kLateAnswer, kCarried},
+        {"streams unanswered on a connection quiet since", true, 4, 0, kNoAnswer, kQuick},
     };
     const std::string trickled(200, 't');
     const std::string carried(4000, 'c');
+    const auto serve = [&](TTestHttpServer& server, const std::string& name, TServing serving) {
+        switch (serving) {
+            case kTrickled:
+                return server.trickle(name, trickled, std::chrono::milliseconds(20));
+            case kCarried:
+                return server.trickle(name, carried, std::chrono::milliseconds(2));
+            case kSilentBody:
+                return server.stall_body(name, trickled, 0);
+            case kLateAnswer:
+            case kNoAnswer:
+                return server.stall_answer(name);
+            case kQuick:
+                return server.serve(name, trickled);
+        }
+    };
+    const auto expected = [&](TServing serving) -> std::string {
+        switch (serving) {
+            case kTrickled:
+            case kQuick:
+                return trickled;
+            case kCarried:
+                return carried;
+            case kSilentBody:
+                return "mniej niż 20 B/s średnio przez 3 s, próba przerwana";
+            case kLateAnswer:
+                return "serwer odpowiedział kodem HTTP 503";
+            case kNoAnswer:
+                return "serwer nie odpowiedział przez 5 s od wysłania żądania";
+        }
+        return {};
+    };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.what);
 #ifdef _WIN32
@@ -110,18 +157,12 @@ TEST(ConnectionPool, StallRuleJudgesWhatTheConnectionMoves) {
             continue;  // nginx runs on the build system only
 #endif
         TTestHttpServer server;
-        for (int i = 0; i < c.transfers; ++i) {
-            const std::string name = std::to_string(i) + ".bin";
-            if (c.silent)
-                server.stall_body(name, trickled, 0);
-            else if (i + 1 == c.transfers)
-                server.trickle(name, carried, std::chrono::milliseconds(2));
-            else
-                server.trickle(name, trickled, std::chrono::milliseconds(20));
-        }
+        for (int i = 0; i < c.transfers; ++i)
+            serve(server, std::to_string(i) + ".bin", i + 1 == c.transfers ? c.last : c.others);
         TTransportOptions options;
         options.min_rate = c.min_rate;
         options.stall_window = std::chrono::seconds(3);
+        options.answer_timeout = std::chrono::seconds(5);
         std::string base = server.base_url();
         test::TTempDir dir;
         std::unique_ptr<test::TNginxFront> front;
@@ -147,25 +188,22 @@ TEST(ConnectionPool, StallRuleJudgesWhatTheConnectionMoves) {
                     outcomes[i].append(data, size);
                 },
                 {}, 0, {},
-                [&outcomes, &ended, i](const std::exception_ptr& failure) {
+                [&, i](const std::exception_ptr& failure) {
                     try {
                         if (failure)
                             std::rethrow_exception(failure);
                     } catch (const TError& error) {
                         outcomes[i] = error.what();
                     }
+                    if (i + 1 == c.transfers && c.others == kLateAnswer)
+                        server.release_stalls();
                     ended[i].set_value();
                 });
         }
         for (const auto& end : ends)
             end.wait();
-        for (int i = 0; i < c.transfers; ++i) {
-            const std::string expected = c.silent
-                                             ? "mniej niż 20 B/s średnio przez 3 s, próba przerwana"
-                                         : i + 1 == c.transfers ? carried
-                                                                : trickled;
-            EXPECT_EQ(outcomes[i], expected) << i;
-        }
+        for (int i = 0; i < c.transfers; ++i)
+            EXPECT_EQ(outcomes[i], expected(i + 1 == c.transfers ? c.last : c.others)) << i;
     }
 }
 
