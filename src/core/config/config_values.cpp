@@ -74,16 +74,6 @@ constexpr std::array<TColorName, 52> kColorNames{{
     {"clDefault", 0x20000000},
 }};
 
-int hex_value(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Digits in base 10 or 16 up to limit; nothing when there are none, another character follows or
 // the value exceeds the limit.
 std::optional<std::uint64_t> unsigned_from_digits(std::string_view digits, int base,

@@ -10,6 +10,17 @@ constexpr char ascii_upper(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
+// The value of a hexadecimal digit in either case; -1 for any other character.
+constexpr int hex_value(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 constexpr bool equals_ignoring_ascii_case(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;

@@ -5,6 +5,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "core/support/ascii.h"
+
 namespace qiv_start::core {
 namespace {
 
@@ -38,16 +40,6 @@ void append_encoded(std::string& out, std::string_view text) {
             out += kUpperHexDigits[byte & 15];
         }
     }
-}
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // The field's value: the text itself when it holds no escape, else decoded into buffer.
