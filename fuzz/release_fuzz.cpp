@@ -1,5 +1,6 @@
-// Arbitrary bytes as a release record. A record that parses has one text: signing what it states
-// writes back the same lines up to its signatures. Nothing but a real signature verifies.
+// Arbitrary bytes as a release record. A record that parses, signed or not, has one text: signing
+// what it states writes back the same lines up to its signatures. Nothing but a real signature
+// verifies.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -17,8 +18,10 @@ const core::TSigningKey& key() {
     return signing_key;
 }
 
+// All of a record that carries no signature.
 std::string_view body_of(std::string_view record) {
-    return record.substr(0, record.find("\nsignature ") + 1);
+    const auto signature = record.find("\nsignature ");
+    return signature == std::string_view::npos ? record : record.substr(0, signature + 1);
 }
 
 }  // namespace
