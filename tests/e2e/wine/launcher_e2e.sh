@@ -22,9 +22,12 @@ shots=${QIV_SCREENSHOTS:-}
 source_dir=$(cd "$(dirname "$0")/../../.." && pwd)
 wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
 
-# Not under /tmp: wine shows a folder that every user may write as one whose DACL lets Everyone
-# delete in it, and the launcher refuses a working folder inside such a folder.
-dir=$(mktemp -d -p "$(dirname "$WINEPREFIX")" e2e.XXXXXX)
+# Not under /tmp, where a clone of the project may lie too: wine shows a folder that every user may
+# write as one whose DACL lets Everyone delete in it, and the launcher refuses a working folder
+# inside such a folder. The user's own cache is no such folder.
+runs=${XDG_CACHE_HOME:-$HOME/.cache}/qiv_start_2/wine-runs
+mkdir -p "$runs"
+dir=$(mktemp -d -p "$runs" e2e.XXXXXX)
 work=$dir/work
 repository=$dir/repository
 background=()
