@@ -25,9 +25,9 @@ wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
 # Not under /tmp, where a clone of the project may lie too: wine shows a folder that every user may
 # write as one whose DACL lets Everyone delete in it, and the launcher refuses a working folder
 # inside such a folder. The user's own cache is no such folder.
-runs=${XDG_CACHE_HOME:-$HOME/.cache}/qiv_start_2/wine-runs
-mkdir -p "$runs"
-dir=$(mktemp -d -p "$runs" e2e.XXXXXX)
+scratch=${XDG_CACHE_HOME:-$HOME/.cache}/qiv_start_2/wine-runs
+mkdir -p "$scratch"
+dir=$(mktemp -d -p "$scratch" e2e.XXXXXX)
 work=$dir/work
 repository=$dir/repository
 background=()
